@@ -1,0 +1,70 @@
+#include "app/StatusLog.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace quorvel {
+
+namespace {
+
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Byte offset at which the last `count` characters of `text` begin.
+std::size_t offsetOfLastCharacters(const std::string& text, std::size_t count) {
+    std::size_t offset = text.size();
+    std::size_t seen = 0;
+    while (offset > 0 && seen < count) {
+        --offset;
+        if (!isContinuationByte(text[offset])) ++seen;
+    }
+    return offset;
+}
+
+}  // namespace
+
+LocalTime systemLocalTime() {
+    std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    localtime_r(&now, &parts);
+    return LocalTime{parts.tm_hour, parts.tm_min, parts.tm_sec};
+}
+
+StatusLog::StatusLog(std::string& statusText, WindowOperations& window, LocalClock clock)
+    : m_statusText(statusText), m_window(window), m_clock(std::move(clock)) {}
+
+std::size_t StatusLog::characterCount(const std::string& text) {
+    std::size_t count = 0;
+    for (char c : text) {
+        if (!isContinuationByte(c)) ++count;
+    }
+    return count;
+}
+
+void StatusLog::Status(const std::string& stext) {
+    m_statusText += stext;
+    m_statusText += "\r\n";
+
+    std::size_t length = characterCount(m_statusText);
+    if (length > kTrimAbove) {
+        std::string kept = m_statusText.substr(offsetOfLastCharacters(m_statusText, kKeepAfterTrim));
+        m_statusText = std::string(kTruncatedMarker) + "\r\n" + kContinuationMarker + kept;
+        length = characterCount(m_statusText);
+    }
+
+    m_window.replaceLogText(m_statusText);
+    // Just before the final CR LF: the end of the newest line, which scrolls it into view.
+    m_window.setLogCaret(static_cast<long long>(length) - 2, 0);
+    m_window.repaintLog();
+}
+
+std::string StatusLog::TimeStamp() const {
+    const LocalTime t = m_clock();
+    char text[16];
+    std::snprintf(text, sizeof text, "[%02d:%02d:%02d]", t.hour % 100, t.minute % 100,
+                  t.second % 100);
+    return text;
+}
+
+}  // namespace quorvel

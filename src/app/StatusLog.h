@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/WindowOperations.h"
+
+namespace quorvel {
+
+struct LocalTime {
+    int hour = 0;    // 0..23
+    int minute = 0;  // 0..59
+    int second = 0;  // 0..59
+};
+
+using LocalClock = std::function<LocalTime()>;
+
+// The system's local time of day.
+LocalTime systemLocalTime();
+
+// The status log: appends lines to the shared log text and shows it in the front end's log box.
+class StatusLog {
+public:
+    // The log grows up to this many characters before it is cut back.
+    static constexpr std::size_t kTrimAbove = 65000;
+    // Characters of the newest text kept by a cut.
+    static constexpr std::size_t kKeepAfterTrim = 32000;
+    static constexpr const char* kTruncatedMarker = "[Earlier Status Text Truncated]";
+    static constexpr const char* kContinuationMarker = "...";
+
+    StatusLog(std::string& statusText, WindowOperations& window, LocalClock clock = systemLocalTime);
+
+    // Appends `stext` as one line (CR LF ended) and shows the whole log, newest line in view.
+    void Status(const std::string& stext);
+    // "[hh:mm:ss]" for the current local time, 24-hour clock.
+    std::string TimeStamp() const;
+
+    // Number of characters (not bytes) of UTF-8 text.
+    static std::size_t characterCount(const std::string& text);
+
+private:
+    std::string& m_statusText;
+    WindowOperations& m_window;
+    LocalClock m_clock;
+};
+
+}  // namespace quorvel
