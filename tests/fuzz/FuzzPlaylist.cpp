@@ -1,0 +1,69 @@
+// Playlist adjuster fed arbitrary file bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzSupport.h"
+#include "NavigationChecks.h"
+#include "navigation/PlaylistAdjuster.h"
+
+using namespace quorvel;
+using namespace quorvel::fuzz;
+
+namespace {
+
+constexpr const char* kTarget = "fuzz_playlist";
+constexpr std::size_t kMarkerSize = 8;
+constexpr std::size_t kExtensionAddress = 16;
+
+// Every byte that differs must be the marker, the extension address or block, or a coding
+// re-mark (type byte and the format byte after it).
+void checkChange(const ByteString& before, const ByteString& after, bool found) {
+    const ByteString block = hdrExtensionBlock();
+    FUZZ_CHECK(kTarget, extensionChangeIsSound(before, after, kExtensionAddress, block),
+               "the size or the extension address changed in a way no run makes");
+    bool anyRemark = false;
+    for (std::size_t p = 0; p < before.size(); ++p) {
+        if (before[p] == after[p]) continue;
+        if (p < kMarkerSize) {
+            FUZZ_CHECK(kTarget, equalAt(after, 0, "MPLS0300"), "a broken version marker");
+            continue;
+        }
+        if (p >= kExtensionAddress && p < kExtensionAddress + 4) continue;
+        if (isCodingRemark(before, after, p)) {
+            anyRemark = true;
+            continue;
+        }
+        if (p > 0 && isCodingRemark(before, after, p - 1)) continue;
+        fail(kTarget, "byte " + std::to_string(p) + " changed outside every patched field");
+    }
+    if (found) FUZZ_CHECK(kTarget, equalAt(after, 0, "MPLS0300"), "true without the 0300 marker");
+    if (anyRemark) FUZZ_CHECK(kTarget, found, "a stream re-marked but the result is false");
+    if (!found) {
+        FUZZ_CHECK(kTarget, ByteString(after.begin(), after.begin() + kMarkerSize) ==
+                                ByteString(before.begin(), before.begin() + kMarkerSize) ||
+                                before.size() < kMarkerSize,
+                   "the marker was written but the result is false");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string path = scratchPath("00000.mpls");
+    writeWhole(path, data, size);
+    const ByteString before(data, data + size);
+
+    Harness first;
+    first.state.uhdExtensionData = hdrExtensionBlock();
+    const bool found = UHD_Adjust_MPLS(first.context, path);
+    const ByteString after = readWhole(path);
+    checkChange(before, after, found);
+
+    // A second run over its own result changes nothing and says the same.
+    Harness second;
+    second.state.uhdExtensionData = hdrExtensionBlock();
+    const bool foundAgain = UHD_Adjust_MPLS(second.context, path);
+    FUZZ_CHECK(kTarget, readWhole(path) == after, "a second run changed the file");
+    FUZZ_CHECK(kTarget, foundAgain == found, "a second run gave another result");
+    return 0;
+}

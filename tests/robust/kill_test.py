@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""Kill-anywhere recovery: converts a disc folder with quorvel-cli, kills the process with SIGKILL
+part way, reruns the job and requires every file to equal that of an uninterrupted conversion.
+
+Two kinds of cut:
+  * random moments: a stream of a few hundred MB with many multi-packet program map sections and
+    PES starts; SIGKILL after a random delay within the length of a whole conversion;
+  * every write: on a small disc, a preloaded shim kills the process just before its N-th
+    file-changing call, for every N the conversion makes (navigation steps, backup refresh and
+    stream writes alike).
+
+Exit status 0 when every rerun produced the reference files."""
+
+import argparse
+import hashlib
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import synthetic_disc  # noqa: E402
+
+
+def tree_digest(root):
+    """{relative path: sha256} for every file below root."""
+    digests = {}
+    for folder, _, files in os.walk(root):
+        for name in files:
+            path = os.path.join(folder, name)
+            h = hashlib.sha256()
+            with open(path, "rb") as f:
+                for chunk in iter(lambda: f.read(1 << 22), b""):
+                    h.update(chunk)
+            digests[os.path.relpath(path, root)] = h.hexdigest()
+    return digests
+
+
+def copy_tree(source, target):
+    if os.path.exists(target):
+        shutil.rmtree(target)
+    shutil.copytree(source, target)
+
+
+def scratch_base(needed_bytes):
+    for base in ("/dev/shm", tempfile.gettempdir()):
+        try:
+            st = os.statvfs(base)
+        except OSError:
+            continue
+        if st.f_bavail * st.f_frsize > needed_bytes * 1.2:
+            return base
+    return tempfile.gettempdir()
+
+
+class Runner:
+    def __init__(self, cli, shim, analyser_folder):
+        self.cli = cli
+        self.shim = shim
+        self.env = dict(os.environ)
+        self.env["PATH"] = analyser_folder + os.pathsep + self.env.get("PATH", "")
+        for name in ("QUORVEL_CUT_AT", "QUORVEL_CUT_COUNT_FILE", "LD_PRELOAD"):
+            self.env.pop(name, None)
+
+    def command(self, disc):
+        return [self.cli, disc]
+
+    def run(self, disc, extra_env=None):
+        env = dict(self.env)
+        if extra_env:
+            env.update(extra_env)
+        return subprocess.run(self.command(disc), env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=600)
+
+    def run_killed_after(self, disc, delay):
+        process = subprocess.Popen(self.command(disc), env=self.env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        time.sleep(delay)
+        process.send_signal(signal.SIGKILL)
+        out, _ = process.communicate()
+        return process.returncode, out.decode("utf-8", "replace")
+
+    def count_mutations(self, disc, folder):
+        count_file = os.path.join(folder, "mutations")
+        result = self.run(disc, {"LD_PRELOAD": self.shim, "QUORVEL_CUT_COUNT_FILE": count_file})
+        if result.returncode != 0:
+            raise SystemExit("counting run failed: " + result.stdout.decode() + result.stderr.decode())
+        with open(count_file) as f:
+            return int(f.read())
+
+    def run_cut_at(self, disc, n):
+        return self.run(disc, {"LD_PRELOAD": self.shim, "QUORVEL_CUT_AT": str(n)})
+
+
+def stage_of(output):
+    """Which step the log had reached when the process died."""
+    stages = [("Scanning source", "scan"), ("Checking/Adjusting MPLS", "playlist"),
+              ("Checking/Adjusting CLPI", "clip"), ("Checking/Adjusting BDMV", "index"),
+              ("Checking/Adjusting M2TS", "stream"), ("QUORVEL - SUCCESS", "finished")]
+    reached = "start"
+    for marker, name in stages:
+        if marker in output:
+            reached = name
+    return reached
+
+
+def check_rerun(runner, disc, reference, label):
+    result = runner.run(disc)
+    if result.returncode != 0:
+        return "%s: rerun exited %d\n%s%s" % (label, result.returncode, result.stdout.decode(),
+                                              result.stderr.decode())
+    got = tree_digest(disc)
+    if got != reference:
+        differing = sorted(k for k in set(got) | set(reference) if got.get(k) != reference.get(k))
+        return "%s: files differ from the uninterrupted conversion: %s" % (label, differing)
+    return None
+
+
+def random_kills(runner, work, count, size_mb, seed):
+    original = os.path.join(work, "random-original")
+    os.makedirs(original)
+    synthetic_disc.write_disc(original, stream_bytes=size_mb * 1024 * 1024)
+    reference_disc = os.path.join(work, "random-reference")
+    copy_tree(original, reference_disc)
+    started = time.monotonic()
+    result = runner.run(reference_disc)
+    whole = time.monotonic() - started
+    if result.returncode != 0:
+        raise SystemExit("uninterrupted conversion failed:\n" + result.stdout.decode() +
+                         result.stderr.decode())
+    reference = tree_digest(reference_disc)
+    shutil.rmtree(reference_disc)
+    print("random kills: %d MB stream, uninterrupted conversion %.2f s" % (size_mb, whole))
+
+    rng = random.Random(seed)
+    disc = os.path.join(work, "random-work")
+    failures = []
+    stages = {}
+    for trial in range(1, count + 1):
+        copy_tree(original, disc)
+        delay = rng.uniform(0.0, whole * 1.05)
+        code, output = runner.run_killed_after(disc, delay)
+        stage = stage_of(output) if code == -signal.SIGKILL else "finished"
+        stages[stage] = stages.get(stage, 0) + 1
+        failure = check_rerun(runner, disc, reference,
+                              "random kill %d after %.3f s (%s)" % (trial, delay, stage))
+        if failure:
+            failures.append(failure)
+            print("FAIL " + failure)
+    print("random kills: %d of %d reruns equal the reference; killed during: %s" %
+          (count - len(failures), count, ", ".join("%s %d" % kv for kv in sorted(stages.items()))))
+    return failures
+
+
+def every_write_cuts(runner, work):
+    original = os.path.join(work, "cut-original")
+    os.makedirs(original)
+    # A stream long enough for several multi-packet sections and PES starts, with a partial
+    # packet at its end.
+    synthetic_disc.write_disc(original, stream_bytes=192 * 450)
+    with open(os.path.join(original, "BDMV", "STREAM", "00000.m2ts"), "ab") as f:
+        f.write(b"\x47" * 100)
+    reference_disc = os.path.join(work, "cut-reference")
+    copy_tree(original, reference_disc)
+    total = runner.count_mutations(reference_disc, work)
+    reference = tree_digest(reference_disc)
+    shutil.rmtree(reference_disc)
+
+    disc = os.path.join(work, "cut-work")
+    failures = []
+    stages = {}
+    for n in range(1, total + 1):
+        copy_tree(original, disc)
+        result = runner.run_cut_at(disc, n)
+        if result.returncode != -signal.SIGKILL:
+            failures.append("cut %d: the process was not cut (exit %d)" % (n, result.returncode))
+            continue
+        stage = stage_of(result.stdout.decode("utf-8", "replace"))
+        stages[stage] = stages.get(stage, 0) + 1
+        failure = check_rerun(runner, disc, reference, "cut before write %d (%s)" % (n, stage))
+        if failure:
+            failures.append(failure)
+            print("FAIL " + failure)
+    print("write cuts: %d of %d reruns equal the reference; cut during: %s" %
+          (total - len(failures), total, ", ".join("%s %d" % kv for kv in sorted(stages.items()))))
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--shim", help="the cut shim library; enables the every-write cuts")
+    parser.add_argument("--random", type=int, default=20, help="number of random-moment kills")
+    parser.add_argument("--size-mb", type=int, default=300, help="stream size for random kills")
+    parser.add_argument("--seed", type=int, default=None)
+    args = parser.parse_args()
+
+    seed = args.seed if args.seed is not None else random.randrange(1 << 30)
+    print("seed %d" % seed)
+    work = tempfile.mkdtemp(prefix="quorvel-kill-", dir=scratch_base(args.size_mb * 3 << 20))
+    try:
+        analyser = os.path.join(work, "analyser")
+        synthetic_disc.write_fake_analyser(analyser)
+        runner = Runner(os.path.abspath(args.cli), args.shim and os.path.abspath(args.shim),
+                        analyser)
+        failures = []
+        if args.shim:
+            failures += every_write_cuts(runner, work)
+        if args.random > 0:
+            failures += random_kills(runner, work, args.random, args.size_mb, seed)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        print("%d failure(s)" % len(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
