@@ -1,6 +1,5 @@
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <stdexcept>
 
@@ -82,7 +81,9 @@ struct JobDriverTest : ::testing::Test {
         window.source = dir.path();
         auto owned = std::make_unique<FakeSteps>();
         steps = owned.get();
-        core = std::make_unique<Quorvel>(window, std::move(owned), [] { return LocalTime{9, 8, 7}; });
+        core = std::make_unique<Quorvel>(window, std::move(owned), [] {
+            return LocalTime{9, 8, 7};
+        });
     }
     Lines log() const { return window.lines(); }
 };
@@ -95,10 +96,11 @@ TEST_F(JobDriverTest, ASuccessfulJobRunsEveryStepInOrderOnTheFirstFiles) {
                      "clpi " + s + "BDMV/CLIPINF/00000.clpi",
                      "bdmv " + s + "BDMV/index.bdmv " + s + "BDMV/MovieObject.bdmv",
                      "m2ts " + s + "BDMV/STREAM/00000.m2ts"}));
-    EXPECT_EQ(log(), (Lines{"========Job Started========",
-                            "[09:08:07] Scanning source for UHD attributes...",
-                            "[09:08:07] Checking/Adjusting MPLS file...",
-                            "[09:08:07] QUORVEL - SUCCESS", "=========Job Ended========="}));
+    EXPECT_EQ(
+        log(),
+        (Lines{"========Job Started========", "[09:08:07] Scanning source for UHD attributes...",
+               "[09:08:07] Checking/Adjusting MPLS file...", "[09:08:07] QUORVEL - SUCCESS",
+               "=========Job Ended========="}));
     EXPECT_EQ(window.caption, "Convert It To UHD-BD");
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
     EXPECT_FALSE(core->jobActive());
@@ -107,8 +109,8 @@ TEST_F(JobDriverTest, ASuccessfulJobRunsEveryStepInOrderOnTheFirstFiles) {
 TEST_F(JobDriverTest, RefreshesEveryBackupCopyFromThePatchedFile) {
     core->Command1_Click();
     const std::string s = dir.path();
-    for (const char* name : {"PLAYLIST/00000.mpls", "CLIPINF/00000.clpi", "index.bdmv",
-                             "MovieObject.bdmv"}) {
+    for (const char* name :
+         {"PLAYLIST/00000.mpls", "CLIPINF/00000.clpi", "index.bdmv", "MovieObject.bdmv"}) {
         EXPECT_EQ(test::readFile(s + "BDMV/BACKUP/" + name), test::readFile(s + "BDMV/" + name))
             << name;
     }
@@ -152,9 +154,10 @@ TEST_P(MissingFileTest, LogsTheFailureLineThenTheEndLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachKindOfFile, MissingFileTest,
-    ::testing::Values(MissingFileCase{"BDMV/PLAYLIST/00000.mpls", " Failed. Couldn't find MPLS file.", 1},
-                      MissingFileCase{"BDMV/CLIPINF/00000.clpi", " Failed. Couldn't find CLPI file.", 2},
-                      MissingFileCase{"BDMV/STREAM/00000.m2ts", " Failed. Couldn't find M2TS file.", 4}));
+    ::testing::Values(
+        MissingFileCase{"BDMV/PLAYLIST/00000.mpls", " Failed. Couldn't find MPLS file.", 1},
+        MissingFileCase{"BDMV/CLIPINF/00000.clpi", " Failed. Couldn't find CLPI file.", 2},
+        MissingFileCase{"BDMV/STREAM/00000.m2ts", " Failed. Couldn't find M2TS file.", 4}));
 
 TEST_F(JobDriverTest, APlaylistFailureEndsTheJobWithoutALineOfItsOwn) {
     steps->mpls = false;
@@ -180,7 +183,8 @@ TEST_F(JobDriverTest, AnIndexFailureIsReported) {
     steps->bdmv = false;
     core->Command1_Click();
     const Lines lines = log();
-    EXPECT_EQ(lines[lines.size() - 2], "[09:08:07] Failed. Couldn't update index or MovieObject...");
+    EXPECT_EQ(lines[lines.size() - 2],
+              "[09:08:07] Failed. Couldn't update index or MovieObject...");
     EXPECT_EQ(steps->calls.size(), 4u);
     EXPECT_EQ(test::readFile(dir / "BDMV/BACKUP/index.bdmv"), asciiBytes("INDX0200"));
 }
