@@ -50,25 +50,6 @@ struct FakeSteps : JobSteps {
     }
 };
 
-void makeDisc(const std::string& root, bool withBackup = true) {
-    test::makeDirs(root + "BDMV/PLAYLIST");
-    test::makeDirs(root + "BDMV/CLIPINF");
-    test::makeDirs(root + "BDMV/STREAM");
-    test::writeText(root + "BDMV/index.bdmv", "INDX0200");
-    test::writeText(root + "BDMV/MovieObject.bdmv", "MOBJ0200");
-    test::writeText(root + "BDMV/PLAYLIST/00000.mpls", "MPLS0200");
-    test::writeText(root + "BDMV/CLIPINF/00000.clpi", "HDMV0200");
-    test::writeText(root + "BDMV/STREAM/00000.m2ts", "stream");
-    if (withBackup) {
-        test::makeDirs(root + "BDMV/BACKUP/PLAYLIST");
-        test::makeDirs(root + "BDMV/BACKUP/CLIPINF");
-        test::writeText(root + "BDMV/BACKUP/index.bdmv", "INDX0200");
-        test::writeText(root + "BDMV/BACKUP/MovieObject.bdmv", "MOBJ0200");
-        test::writeText(root + "BDMV/BACKUP/PLAYLIST/00000.mpls", "MPLS0200");
-        test::writeText(root + "BDMV/BACKUP/CLIPINF/00000.clpi", "HDMV0200");
-    }
-}
-
 struct JobDriverTest : ::testing::Test {
     TempDir dir;
     RecordingWindow window;
@@ -77,7 +58,7 @@ struct JobDriverTest : ::testing::Test {
     Lines captions;
 
     void SetUp() override {
-        makeDisc(dir.path());
+        test::makeSkeletonDisc(dir.path());
         window.source = dir.path();
         auto owned = std::make_unique<FakeSteps>();
         steps = owned.get();
@@ -284,7 +265,7 @@ TEST_F(JobDriverTest, ClosingAsksOnlyWhileAJobRunsAndOnlyYesAborts) {
 
 TEST_F(JobDriverTest, AMissingBackupFolderIsPassedOverSilently) {
     TempDir bare;
-    makeDisc(bare.path(), false);
+    test::makeSkeletonDisc(bare.path(), false);
     window.source = bare.path();
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
@@ -333,7 +314,7 @@ TEST_F(JobDriverTest, AnErrorNoStepTrapsEndsTheJobWhereItIs) {
 
 TEST_F(JobDriverTest, TheSourceIsReadOnceAtTheStart) {
     TempDir other;
-    makeDisc(other.path());
+    test::makeSkeletonDisc(other.path());
     steps->duringMpls = [&](JobContext&) { window.source = other.path(); };
     core->Command1_Click();
     EXPECT_EQ(steps->calls.back(), "m2ts " + dir.path() + "BDMV/STREAM/00000.m2ts");
