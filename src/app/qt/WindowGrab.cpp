@@ -86,7 +86,10 @@ int main(int argc, char** argv) {
     window.setFolderPicker([&](const std::string&, const std::string&) { return source; });
     window.Browse_Click();
     auto* command1 = window.findChild<QPushButton*>(QStringLiteral("Command1"));
-    if (!command1->isEnabled()) return kExitUsage;
+    if (!command1->isEnabled()) {
+        std::fprintf(stderr, "%s is not a disc folder\n", source.c_str());
+        return kExitUsage;
+    }
     window.findChild<QCheckBox*>(QStringLiteral("s1080"))->setChecked(skipM2ts);
 
     window.show();
@@ -94,10 +97,17 @@ int main(int argc, char** argv) {
     command1->click();
     settle();
 
+    if (window.core().lastOutcome() != quorvel::JobOutcome::Succeeded) {
+        // A picture of a failed job is no use in the documentation; show why instead.
+        QString log = QString::fromStdString(window.core().state().statusText);
+        log.remove(QLatin1Char('\r'));
+        std::fprintf(stderr, "The job did not succeed; no picture written. Its log:\n%s",
+                     qPrintable(log));
+        return kExitJobFailed;
+    }
     if (!windowPicture(window).save(out)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
         return kExitJobFailed;
     }
-    return window.core().lastOutcome() == quorvel::JobOutcome::Succeeded ? kExitSuccess
-                                                                         : kExitJobFailed;
+    return kExitSuccess;
 }
