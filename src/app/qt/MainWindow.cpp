@@ -119,12 +119,13 @@ QString fromPath(const std::string& path) {
 int boxPosition(const QString& source, long long index) {
     int position = 0;
     long long characters = 0;
-    for (qsizetype i = 0; i < source.size() && characters < index; ++i) {
+    for (qsizetype i = 0; i < source.size(); ++i) {
         const QChar c = source.at(i);
         if (c.isLowSurrogate()) {
             ++position;
             continue;
         }
+        if (characters == index) break;
         ++characters;
         const bool crBeforeLf = c == QLatin1Char('\r') && i + 1 < source.size() &&
                                 source.at(i + 1) == QLatin1Char('\n');
@@ -357,7 +358,12 @@ void MainWindow::setPercentText(const std::string& text) {
 }
 
 void MainWindow::setTickInterval(int milliseconds) {
-    m_timer.setInterval(milliseconds);
+    // An interval of 0 stops the ticks rather than firing on every turn of the event loop.
+    if (milliseconds <= 0) {
+        m_timer.stop();
+        return;
+    }
+    m_timer.start(milliseconds);
 }
 
 void MainWindow::processPendingEvents() {
