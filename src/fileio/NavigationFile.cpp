@@ -101,7 +101,8 @@ std::int32_t NavigationFile::getBE32(std::int64_t offset) const {
 }
 
 ByteString NavigationFile::getBytes(std::int64_t offset, std::int64_t count) const {
-    if (count < 0) failOutside("read", offset, count);
+    // Checked before the buffer is sized, so a wild count cannot allocate gigabytes.
+    if (!contains(offset, count)) failOutside("read", offset, count);
     ByteString bytes(static_cast<std::size_t>(count));
     if (count > 0) readExactly(offset, bytes.data(), count);
     return bytes;

@@ -65,6 +65,7 @@ TEST_F(NavigationFileTest, AccessOutsideTheFileThrowsAndChangesNothing) {
         EXPECT_THROW(file.getBE32(9), QuorvelError);
         EXPECT_THROW(file.getByte(-1), QuorvelError);
         EXPECT_THROW(file.getBytes(10, 3), QuorvelError);
+        EXPECT_THROW(file.getBytes(0, std::int64_t{1} << 40), QuorvelError);
         EXPECT_THROW(file.putByte(13, 1), QuorvelError);           // would leave a hole
         EXPECT_THROW(file.putBytes(10, {1, 2, 3}), QuorvelError);  // straddles the end
         EXPECT_THROW(file.putBE32(10, 1), QuorvelError);

@@ -82,14 +82,6 @@ TEST_F(ClipInfoAdjuster, NoStreamsChangeNothing) {
     EXPECT_EQ(heading({}), h.lines());
 }
 
-TEST_F(ClipInfoAdjuster, OnlyAudioChangesNothing) {
-    const Clip clip = buildClip({kAudio});
-
-    EXPECT_FALSE(UHD_Adjust_CLPI(h.ctx, write(clip.bytes)));
-    EXPECT_SAME_BYTES(clip.bytes, readFile(path));
-    EXPECT_EQ(heading({}), h.lines());
-}
-
 TEST_F(ClipInfoAdjuster, StreamMarkedUhdIsReportedAndKept) {
     const Clip clip = buildClip({ClipStream{.codingType = 0x24, .format = 0x81}});
     ByteString wanted = clip.bytes;
@@ -114,11 +106,6 @@ TEST_F(ClipInfoAdjuster, MissingChosenTrackRefusesOnlyWhenTheRangeByteIsNeeded) 
     // An already converted clip does not need the scan's track at all.
     const Clip converted = buildClip({ClipStream{.codingType = 0x24, .format = 0x81}});
     EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, write(converted.bytes)));
-}
-
-TEST_F(ClipInfoAdjuster, MissingFileIsNotCreated) {
-    EXPECT_ANY_THROW(UHD_Adjust_CLPI(h.ctx, path));
-    EXPECT_FALSE(exists(path));
 }
 
 struct Malformed {

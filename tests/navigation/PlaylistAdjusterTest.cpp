@@ -140,11 +140,6 @@ TEST_F(PlaylistAdjuster, RerunAfterACutBetweenBlockAndAddressAdoptsTheBlock) {
     EXPECT_SAME_BYTES(complete, readFile(path));
 }
 
-TEST_F(PlaylistAdjuster, MissingFileIsNotCreated) {
-    EXPECT_ANY_THROW(UHD_Adjust_MPLS(h.ctx, path));
-    EXPECT_FALSE(exists(path));
-}
-
 // A malformed playlist: the file is refused, untouched, with a line saying why.
 struct Malformed {
     const char* name;
