@@ -115,21 +115,25 @@ bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi) {
         const std::uint8_t codingType = file.getByte(entry + kCodingTypeOffset);
         if (codingType == kCodingTypeHevcSource) {
             ctx.log.Status(" - Found HEVC stream...");
+            // The dynamic range byte goes first and type and format go in one write: a rerun
+            // after a process cut anywhere in here still finds 0x06 (and redoes the stream) or
+            // finds it complete. A 0x24 stream is only reported, so it must never be left with
+            // the 1080p code or without its dynamic range byte.
+            file.putByte(entry + kDynamicRangeOffset,
+                         isHdr ? kDynamicRangeHdr10Bt2020 : kDynamicRangeSdrBt709);
             // Only a 1080p-coded stream is re-marked; the version and dynamic range byte are
             // written for every source-marked HEVC stream.
             if ((file.getByte(entry + kFormatOffset) & kFormatCodeMask) == kFormat1080p) {
-                file.putByte(entry + kCodingTypeOffset, kCodingTypeHevcUhd);
-                ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
                 const std::uint8_t format = file.getByte(entry + kFormatOffset);
-                file.putByte(entry + kFormatOffset, to2160p(format));
+                file.putBytes(entry + kCodingTypeOffset,
+                              ByteString{kCodingTypeHevcUhd, to2160p(format)});
+                ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
                 ctx.log.Status("   -- Format marker adjusted to 2160p...");
             } else {
                 ctx.log.Status("   -- Stream doesn't appear to be a UHD source...");
             }
             file.putBytes(kClpiMarkerOffset, asciiBytes(kClpiMarker));
             ctx.log.Status("   -- Version marker adjusted to be 0300...");
-            file.putByte(entry + kDynamicRangeOffset,
-                         isHdr ? kDynamicRangeHdr10Bt2020 : kDynamicRangeSdrBt709);
             found = true;
         } else if (codingType == kCodingTypeHevcUhd) {
             // Already re-marked: reported only, so a second run changes nothing.

@@ -148,10 +148,12 @@ bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) {
             ctx.log.Status(" - Found HEVC stream...");
             // Only a 1080p-coded stream is re-marked; any other format code is left alone.
             if ((file.getByte(table + kVideoFormatOffset) & kFormatCodeMask) == kFormat1080p) {
-                file.putByte(table + kVideoCodingTypeOffset, kCodingTypeHevcUhd);
-                ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
+                // Type and format go in one write: a process cut between two separate writes
+                // would leave 0x24 with the 1080p code, which a rerun only reports.
                 const std::uint8_t format = file.getByte(table + kVideoFormatOffset);
-                file.putByte(table + kVideoFormatOffset, to2160p(format));
+                file.putBytes(table + kVideoCodingTypeOffset,
+                              ByteString{kCodingTypeHevcUhd, to2160p(format)});
+                ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
                 ctx.log.Status("   -- Format marker adjusted to 2160p...");
                 file.putBytes(kMplsMarkerOffset, asciiBytes(kMplsMarker));
                 ctx.log.Status("   -- Version marker adjusted to be 0300...");
