@@ -1,4 +1,5 @@
 // Playlist adjuster fed arbitrary file bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -38,10 +39,8 @@ void checkChange(const ByteString& before, const ByteString& after, bool found) 
     }
     if (found) FUZZ_CHECK(kTarget, equalAt(after, 0, "MPLS0300"), "true without the 0300 marker");
     if (anyRemark) FUZZ_CHECK(kTarget, found, "a stream re-marked but the result is false");
-    if (!found) {
-        FUZZ_CHECK(kTarget, ByteString(after.begin(), after.begin() + kMarkerSize) ==
-                                ByteString(before.begin(), before.begin() + kMarkerSize) ||
-                                before.size() < kMarkerSize,
+    if (!found && before.size() >= kMarkerSize) {
+        FUZZ_CHECK(kTarget, std::equal(before.begin(), before.begin() + kMarkerSize, after.begin()),
                    "the marker was written but the result is false");
     }
 }
@@ -58,6 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool found = UHD_Adjust_MPLS(first.context, path);
     const ByteString after = readWhole(path);
     checkChange(before, after, found);
+
+    // The adjuster is a function of the file's bytes: when nothing changed, a second run is
+    // the first one again.
+    if (after == before) return 0;
 
     // A second run over its own result changes nothing and says the same.
     Harness second;

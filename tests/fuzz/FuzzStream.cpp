@@ -114,6 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ByteString after = readWhole(path);
     checkChange(before, after);
 
+    // The adjuster is a function of the file's bytes: when nothing changed, a second run is
+    // the first one again.
+    if (after == before) return 0;
+
     Harness second;
     FUZZ_CHECK(kTarget, UHD_Adjust_M2TS(second.context, path), "a rerun did not reach the end");
     FUZZ_CHECK(kTarget, readWhole(path) == after, "a rerun changed the file");

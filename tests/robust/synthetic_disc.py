@@ -293,3 +293,20 @@ def write_disc(root, stream_bytes=192 * 1000, with_backup=True):
             with open(os.path.join(bdmv, "BACKUP", name), "wb") as out:
                 out.write(data)
     write_stream(os.path.join(bdmv, "STREAM", "00000.m2ts"), stream_bytes)
+
+
+def main(argv):
+    """synthetic_disc.py disc ROOT [STREAM_BYTES] | analyser FOLDER"""
+    if len(argv) >= 2 and argv[0] == "disc":
+        write_disc(argv[1], stream_bytes=int(argv[2]) if len(argv) > 2 else 192 * 1000)
+        return 0
+    if len(argv) == 2 and argv[0] == "analyser":
+        write_fake_analyser(argv[1])
+        return 0
+    print(main.__doc__)
+    return 2
+
+
+if __name__ == "__main__":
+    import sys
+    sys.exit(main(sys.argv[1:]))

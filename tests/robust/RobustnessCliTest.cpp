@@ -1,0 +1,214 @@
+// quorvel-cli against hostile surroundings: an analyser that never ends or floods its pipe, a
+// source folder that vanishes while the job runs, odd paths, symbolic links and files nobody may
+// write. Each run must end with a clear line and an exit status, and leave no file harmed.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <thread>
+
+#include "support/ImmutableFile.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace quorvel::test {
+namespace {
+
+const std::string kCli = QUORVEL_CLI_PATH;
+
+// Every file below root with its bytes.
+std::map<std::string, ByteString> snapshot(const std::string& root) {
+    std::map<std::string, ByteString> files;
+    for (const std::string& name : listFilesRecursively(root)) files[name] = readFile(root + name);
+    return files;
+}
+
+class CliRobustness : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        makeDirs(analyserFolder);
+        const CommandResult made =
+            runCommand({"python3", QUORVEL_SYNTHETIC_DISC, "disc", disc, "192000"});
+        ASSERT_EQ(0, made.exitCode) << made.err;
+        const CommandResult fake = runCommand({"python3", QUORVEL_SYNTHETIC_DISC, "analyser",
+                                               dir / "report-source"});
+        ASSERT_EQ(0, fake.exitCode) << fake.err;
+    }
+
+    // An analyser script: `body` runs first, then the synthetic report is printed.
+    void writeAnalyser(const std::string& body, bool thenReport = true) {
+        const ByteString report = readFile(dir / "report-source/mediainfo");
+        std::string script = "#!/bin/sh\n" + body + "\n";
+        if (thenReport) script += "exec " + dir / "report-source/mediainfo" + "\n";
+        writeText(analyserFolder + "mediainfo", script);
+        ::chmod((analyserFolder + "mediainfo").c_str(), 0755);
+        (void)report;
+    }
+
+    CommandResult runCli(const std::string& source) {
+        return runCommand({kCli, source}, {"PATH=" + analyserFolder + ":" + getenv("PATH")});
+    }
+
+    TempDir dir;
+    std::string disc = dir / "disc/";
+    std::string analyserFolder = dir / "analyser/";
+};
+
+TEST_F(CliRobustness, AnalyserThatNeverEndsIsStoppedBySigintWithStatusThree) {
+    const std::string pidFile = dir / "analyser.pid";
+    writeAnalyser("echo $$ > '" + pidFile + "'\nexec sleep 600", false);
+    const auto before = snapshot(disc);
+
+    const std::string env = "PATH=" + analyserFolder + ":" + getenv("PATH");
+    std::vector<std::string> envStrings{env};
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("PATH=", 0) != 0) envStrings.push_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    const std::string outPath = dir / "out.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<char*> args{const_cast<char*>(kCli.c_str()), disc.data(), nullptr};
+    pid_t cli = 0;
+    ASSERT_EQ(0, posix_spawn(&cli, kCli.c_str(), &actions, nullptr, args.data(), envp.data()));
+    posix_spawn_file_actions_destroy(&actions);
+
+    for (int waited = 0; waited < 1000 && !exists(pidFile); ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(cli, SIGINT);
+    int status = 0;
+    bool ended = false;
+    for (int waited = 0; waited < 1000 && !ended; ++waited) {
+        ended = ::waitpid(cli, &status, WNOHANG) == cli;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+        ::kill(cli, SIGKILL);
+        ::waitpid(cli, &status, 0);
+    }
+    ASSERT_TRUE(ended) << "quorvel-cli did not end within 10 s of SIGINT";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(3, WEXITSTATUS(status));
+
+    const std::vector<std::string> lines = maskTimes(splitLines(
+        std::string(reinterpret_cast<const char*>(readFile(outPath).data()),
+                    readFile(outPath).size())));
+    const std::vector<std::string> expected{"========Job Started========",
+                                            "[ts] Scanning source for UHD attributes...",
+                                            " - UHD attributes collected.", " - Scan completed."};
+    EXPECT_EQ(expected, lines);
+    // The analyser was ended with the job, not left behind.
+    const ByteString pidText = readFile(pidFile);
+    const pid_t analyser = std::stoi(std::string(pidText.begin(), pidText.end()));
+    bool gone = false;
+    for (int waited = 0; waited < 200 && !gone; ++waited) {
+        gone = ::kill(analyser, 0) != 0;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone) << "analyser " << analyser << " still runs";
+    if (!gone) ::kill(analyser, SIGKILL);
+    EXPECT_EQ(before, snapshot(disc));
+}
+
+TEST_F(CliRobustness, AnalyserFlooding100MegabytesStillGivesItsReport) {
+    writeAnalyser("head -c 100000000 /dev/zero\nprintf '\\n'");
+    const CommandResult run = runCli(disc);
+    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_NE(std::string::npos, run.out.find(" - UHD and HDR attributes collected.")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(" QUORVEL - SUCCESS")) << run.out;
+}
+
+TEST_F(CliRobustness, SourceDeletedDuringTheScanEndsWithTheMissingPlaylistLine) {
+    writeAnalyser("rm -rf '" + disc + "BDMV'");
+    const CommandResult run = runCli(disc);
+    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
+    const auto lines = maskTimes(splitLines(run.out));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("[ts] Failed. Couldn't find MPLS file.", lines[lines.size() - 2]);
+    EXPECT_EQ("=========Job Ended=========", lines.back());
+    EXPECT_FALSE(exists(disc + "BDMV"));
+}
+
+TEST_F(CliRobustness, PathWithSpacesQuotesAndNonAsciiIsConvertedAndPassedWhole) {
+    const std::string odd = dir / "a disc 'with' \"quotes\" – ünïcødé ✓/";
+    ASSERT_EQ(0, ::rename(disc.c_str(), odd.c_str()));
+    // The analyser insists on getting the stream file as one argument.
+    writeAnalyser("[ -f \"$1\" ] && [ $# -eq 1 ] || exit 2");
+    const CommandResult run = runCli(odd);
+    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    const ByteString playlist = readFile(odd + "BDMV/PLAYLIST/00000.mpls");
+    EXPECT_EQ("MPLS0300", std::string(playlist.begin(), playlist.begin() + 8));
+}
+
+TEST_F(CliRobustness, SymlinkedStreamIsConvertedThroughTheLink) {
+    const std::string target = dir / "elsewhere.m2ts";
+    const std::string link = disc + "BDMV/STREAM/00000.m2ts";
+    ASSERT_EQ(0, ::rename(link.c_str(), target.c_str()));
+    ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+    writeAnalyser("");
+    const CommandResult run = runCli(disc);
+    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    struct stat info {};
+    ASSERT_EQ(0, ::lstat(link.c_str(), &info));
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link itself was replaced";
+}
+
+TEST_F(CliRobustness, DanglingIndexLinkFailsTheIndexStepAndCreatesNothing) {
+    const std::string index = disc + "BDMV/index.bdmv";
+    ASSERT_EQ(0, ::unlink(index.c_str()));
+    ASSERT_EQ(0, ::symlink((dir / "nowhere.bdmv").c_str(), index.c_str()));
+    writeAnalyser("");
+    const CommandResult run = runCli(disc);
+    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
+    const auto lines = maskTimes(splitLines(run.out));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(0u, lines[lines.size() - 3].rfind(" - Cannot adjust index file", 0))
+        << lines[lines.size() - 3];
+    EXPECT_EQ("[ts] Failed. Couldn't update index or MovieObject...", lines[lines.size() - 2]);
+    EXPECT_FALSE(exists(dir / "nowhere.bdmv"));
+}
+
+TEST_F(CliRobustness, ImmutablePlaylistEndsTheProgramWithTheReasonOnStderr) {
+    writeAnalyser("");
+    const std::string playlist = disc + "BDMV/PLAYLIST/00000.mpls";
+    const ImmutableFile locked(playlist);
+    if (!locked.active()) GTEST_SKIP() << "the file system here cannot make a file immutable";
+    const auto before = snapshot(disc);
+    const CommandResult run = runCli(disc);
+    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
+    EXPECT_EQ(0u, run.err.rfind("quorvel-cli: ", 0)) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(playlist)) << run.err;
+    EXPECT_EQ(before, snapshot(disc));
+}
+
+TEST_F(CliRobustness, ImmutableStreamFailsTheStreamStep) {
+    writeAnalyser("");
+    const std::string stream = disc + "BDMV/STREAM/00000.m2ts";
+    const ByteString original = readFile(stream);
+    const ImmutableFile locked(stream);
+    if (!locked.active()) GTEST_SKIP() << "the file system here cannot make a file immutable";
+    const CommandResult run = runCli(disc);
+    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
+    const auto lines = maskTimes(splitLines(run.out));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("[ts] Failed. Couldn't update M2TS...", lines[lines.size() - 2]);
+    EXPECT_EQ(original, readFile(stream));
+}
+
+}  // namespace
+}  // namespace quorvel::test
