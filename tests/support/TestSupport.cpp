@@ -149,7 +149,23 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines) {
     return masked;
 }
 
-CommandResult runCommand(const std::vector<std::string>& argv) {
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment) {
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry(*e);
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const auto& wanted : environment) {
+            if (wanted.substr(0, wanted.find('=')) == name) replaced = true;
+        }
+        if (!replaced) envStrings.push_back(entry);
+    }
+    for (const auto& wanted : environment) envStrings.push_back(wanted);
+    std::vector<char*> envp;
+    for (auto& entry : envStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
     TempDir scratch;
     const std::string outPath = scratch / "out";
     const std::string errPath = scratch / "err";
@@ -163,7 +179,7 @@ CommandResult runCommand(const std::vector<std::string>& argv) {
     args.push_back(nullptr);
     pid_t pid = 0;
     CommandResult result;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
         posix_spawn_file_actions_destroy(&actions);
         return result;
     }

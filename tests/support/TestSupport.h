@@ -110,7 +110,9 @@ struct CommandResult {
     std::string out;
     std::string err;
 };
-// Runs a program with arguments (no shell) and collects its output.
-CommandResult runCommand(const std::vector<std::string>& argv);
+// Runs a program with arguments (no shell) and collects its output. `environment` entries of the
+// form "NAME=value" replace or add variables of the child's environment.
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment = {});
 
 }  // namespace quorvel::test

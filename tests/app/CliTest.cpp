@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using test::runCommand;
+using test::TempDir;
+
+const std::string kCli = QUORVEL_CLI_PATH;
+
+TEST(Cli, HelpAndVersion) {
+    const auto help = runCommand({kCli, "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: quorvel-cli [--skip-m2ts] SOURCE"), std::string::npos);
+    const auto version = runCommand({kCli, "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "quorvel-cli 1.12\n");
+}
+
+TEST(Cli, UsageErrorsExitWithTwo) {
+    EXPECT_EQ(runCommand({kCli}).exitCode, 2);
+    EXPECT_EQ(runCommand({kCli, "--frobnicate", "/tmp"}).exitCode, 2);
+    EXPECT_EQ(runCommand({kCli, "/tmp", "/var"}).exitCode, 2);
+}
+
+TEST(Cli, AFolderWithoutNavigationFilesIsRefused) {
+    TempDir dir;
+    test::makeDirs(dir / "BDMV/PLAYLIST");
+    test::makeDirs(dir / "BDMV/CLIPINF");
+    test::makeDirs(dir / "BDMV/STREAM");
+    test::writeText(dir / "BDMV/PLAYLIST/00000.mpls", "");
+    test::writeText(dir / "BDMV/CLIPINF/00000.clpi", "");
+    test::writeText(dir / "BDMV/STREAM/00000.m2ts", "");
+    const auto result = runCommand({kCli, dir.path()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "Selected source is not BD format.\n");
+    EXPECT_EQ(result.out, "");
+}
+
+TEST(Cli, AMissingAnalyserEndsTheProgramWithTheStartUpMessage) {
+    TempDir dir;
+    const auto result = runCommand({kCli, dir.path()}, {"PATH=" + dir.path()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err,
+              "Cannot Run QUORVEL: Error:  MEDIAINFO.EXE was not found in the path.\n");
+}
+
+}  // namespace
+}  // namespace quorvel
