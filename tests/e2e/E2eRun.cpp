@@ -1,0 +1,18 @@
+#include "e2e/E2eRun.h"
+
+namespace quorvel::test::e2e {
+
+JobRun runJob(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{QUORVEL_CLI_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    JobRun run;
+    run.result = runCommand(argv);
+    run.log = maskTimes(splitLines(run.result.out));
+    return run;
+}
+
+bool stepsMissing(const JobRun& run) {
+    return run.result.err.find("is not built yet") != std::string::npos;
+}
+
+}  // namespace quorvel::test::e2e
