@@ -75,7 +75,9 @@ BlurayView readWithLibbluray(const std::string& folder) {
 
 #else
 
-BlurayView readWithLibbluray(const std::string&) { return {}; }
+BlurayView readWithLibbluray(const std::string&) {
+    return {};
+}
 
 #endif
 

@@ -12,7 +12,7 @@ struct BlurayView {
     int titles = 0;               // playlists libbluray lists
     int playlistCodingType = -1;  // first clip's first video stream, from the playlist
     int playlistFormat = -1;
-    int clipCodingType = -1;      // first video stream of the clip information file
+    int clipCodingType = -1;  // first video stream of the clip information file
     int clipFormat = -1;
     int clipDynamicRange = -1;
     int clipColorSpace = -1;

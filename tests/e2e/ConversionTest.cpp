@@ -22,7 +22,7 @@ const std::string kStream = "BDMV/STREAM/00000.m2ts";
 const std::string kBackupPrefix = "BDMV/BACKUP/";
 
 class Conversion : public ::testing::TestWithParam<DiscCase> {
-protected:
+  protected:
     void SetUp() override {
         if (GetParam().folder.empty()) GTEST_SKIP() << GetParam().name << " is not present";
         copyTree(GetParam().folder + "/BDMV", m_dir / "BDMV");
@@ -36,9 +36,8 @@ protected:
     Tree expectedTree(bool withStream) const {
         const DiscCase& disc = GetParam();
         Tree tree = m_original;
-        const ByteString extension = uhdPlaylistExtension(disc.hdr, disc.maxLuminance,
-                                                          disc.minLuminance, disc.maxCll,
-                                                          disc.maxFall);
+        const ByteString extension = uhdPlaylistExtension(
+            disc.hdr, disc.maxLuminance, disc.minLuminance, disc.maxCll, disc.maxFall);
         tree[kIndex] = expectedIndex(m_original.at(kIndex));
         tree[kMovieObject] = expectedMovieObject(m_original.at(kMovieObject));
         tree[kPlaylist] = expectedPlaylist(m_original.at(kPlaylist), extension);
@@ -119,9 +118,9 @@ TEST_P(Conversion, SkipM2tsConvertsTheNavigationFilesAndLeavesTheStreamBytes) {
 
 TEST_P(Conversion, ToolsWeDidNotWriteReadTheConvertedDisc) {
     const std::string stream = folder() + kStream;
-    const CommandResult probeBefore = runCommand(
-        {"ffprobe", "-v", "error", "-show_entries", "stream=index,id,codec_type,codec_name",
-         "-of", "csv=p=0", stream});
+    const CommandResult probeBefore =
+        runCommand({"ffprobe", "-v", "error", "-show_entries",
+                    "stream=index,id,codec_type,codec_name", "-of", "csv=p=0", stream});
     if (probeBefore.exitCode < 0) GTEST_SKIP() << "ffprobe is not installed";
     const BlurayView blurayBefore = readWithLibbluray(folder());
 
@@ -136,9 +135,9 @@ TEST_P(Conversion, ToolsWeDidNotWriteReadTheConvertedDisc) {
         << media.out;
 
     // Every stream is still found: the re-checksummed program map sections hold.
-    const CommandResult probeAfter = runCommand(
-        {"ffprobe", "-v", "error", "-show_entries", "stream=index,id,codec_type,codec_name",
-         "-of", "csv=p=0", stream});
+    const CommandResult probeAfter =
+        runCommand({"ffprobe", "-v", "error", "-show_entries",
+                    "stream=index,id,codec_type,codec_name", "-of", "csv=p=0", stream});
     ASSERT_EQ(probeAfter.exitCode, 0) << probeAfter.err;
     EXPECT_FALSE(probeBefore.out.empty());
     EXPECT_EQ(probeAfter.out, probeBefore.out);
@@ -170,7 +169,9 @@ TEST_P(Conversion, ToolsWeDidNotWriteReadTheConvertedDisc) {
     }
 }
 
-std::string caseName(const ::testing::TestParamInfo<DiscCase>& info) { return info.param.name; }
+std::string caseName(const ::testing::TestParamInfo<DiscCase>& info) {
+    return info.param.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Discs, Conversion, ::testing::ValuesIn(allDiscCases()), caseName);
 

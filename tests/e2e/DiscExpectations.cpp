@@ -24,8 +24,7 @@ constexpr uint8_t kDynamicRangeSdrBt709 = 0x01;
 
 uint32_t be32At(const ByteString& b, std::size_t at) {
     if (at + 4 > b.size()) throw std::out_of_range("be32 beyond the file");
-    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 |
-           b[at + 3];
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
 
 uint16_t be16At(const ByteString& b, std::size_t at) {
@@ -63,7 +62,9 @@ std::string fileText(const std::string& path) {
 
 }  // namespace
 
-std::string samplesDir() { return QUORVEL_SAMPLES_DIR; }
+std::string samplesDir() {
+    return QUORVEL_SAMPLES_DIR;
+}
 
 void readHdrValues(const std::string& report, DiscCase& disc) {
     // Only the first video section counts, as the converter reads it.
@@ -83,8 +84,8 @@ void readHdrValues(const std::string& report, DiscCase& disc) {
                           std::regex(R"(\nMaximum Content Light Level\s*: ([0-9]+) cd/m2)"))) {
         disc.maxCll = uint16_t(std::stoi(m[1]));
     }
-    if (std::regex_search(section, m,
-                          std::regex(R"(\nMaximum Frame-Average Light Level\s*: ([0-9]+) cd/m2)"))) {
+    if (std::regex_search(
+            section, m, std::regex(R"(\nMaximum Frame-Average Light Level\s*: ([0-9]+) cd/m2)"))) {
         disc.maxFall = uint16_t(std::stoi(m[1]));
     }
 }
@@ -106,9 +107,9 @@ std::vector<DiscCase> allDiscCases() {
             disc.folder = fixtures + "/" + name;
             const std::string report = disc.folder + "/mediainfo.txt";
             if (exists(report)) readHdrValues(fileText(report), disc);
-            std::replace_if(disc.name.begin(), disc.name.end(),
-                            [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
-                            '_');
+            std::replace_if(
+                disc.name.begin(), disc.name.end(),
+                [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
             cases.push_back(disc);
         }
     }
@@ -290,7 +291,9 @@ uint32_t crc32Mpeg2Reference(const uint8_t* data, std::size_t size) {
 
 namespace {
 
-uint16_t pidOf(const uint8_t* p) { return uint16_t(((p[5] & 0x1F) << 8) | p[6]); }
+uint16_t pidOf(const uint8_t* p) {
+    return uint16_t(((p[5] & 0x1F) << 8) | p[6]);
+}
 
 std::size_t payloadStart(const uint8_t* p) {
     switch ((p[7] >> 4) & 3) {
@@ -309,7 +312,7 @@ uint16_t programMapPid(const ByteString& stream) {
         const uint8_t* p = stream.data() + off;
         if (pidOf(p) != 0 || !(p[5] & 0x40)) continue;
         const std::size_t length = be16At(stream, off + 10) & 0x0FFF;
-        for (std::size_t e = 17; e + 4 <= std::min<std::size_t>(length + 7, 188); e += 4) {
+        for (std::size_t e = 17; e < length + 7 && e + 4 <= kPacketSize; e += 4) {
             if (p[e] != 0 || p[e + 1] != 0) return uint16_t(((p[e + 2] & 0x1F) << 8) | p[e + 3]);
         }
     }
@@ -372,7 +375,8 @@ StreamCensus censusOf(const ByteString& stream) {
         const uint16_t pid = pidOf(p);
         if (pid == kVideoPid) {
             const std::size_t start = payloadStart(p);
-            if (start + 4 <= kPacketSize && p[start] == 0 && p[start + 1] == 0 && p[start + 2] == 1) {
+            if (start + 4 <= kPacketSize && p[start] == 0 && p[start + 1] == 0 &&
+                p[start + 2] == 1) {
                 census.pesStartsE0 += p[start + 3] == 0xE0;
                 census.pesStartsE1 += p[start + 3] == 0xE1;
             }

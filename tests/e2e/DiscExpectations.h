@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,15 +15,20 @@ namespace quorvel::test::e2e {
 
 // One folder the end-to-end runs convert: a real fixture or a sample written by make-sample.
 struct DiscCase {
-    std::string name;    // test-name suffix
-    std::string folder;  // holds BDMV/; empty when absent (the test skips)
-    bool hdr = false;    // the analyser reports mastering-display metadata for its video
+    std::string name;           // test-name suffix
+    std::string folder;         // holds BDMV/; empty when absent (the test skips)
+    bool hdr = false;           // the analyser reports mastering-display metadata for its video
     uint16_t maxLuminance = 0;  // cd/m2
     uint16_t minLuminance = 0;  // 0.0001 cd/m2
     uint16_t maxCll = 0;
     uint16_t maxFall = 0;
     bool sectionsInOnePacket = true;  // every program map section fits in one packet
 };
+
+// Test output names a case by its name.
+inline void PrintTo(const DiscCase& disc, std::ostream* os) {
+    *os << disc.name;
+}
 
 // The fixture folders (their HDR values read from the mediainfo.txt beside them) and the samples.
 std::vector<DiscCase> allDiscCases();

@@ -22,6 +22,6 @@ bool stepsMissing(const JobRun& run);
 }  // namespace quorvel::test::e2e
 
 // The end-to-end runs need every step of the job; until all are in the build they skip.
-#define SKIP_IF_STEPS_MISSING(run)                                                         \
-    if (::quorvel::test::e2e::stepsMissing(run))                                          \
+#define SKIP_IF_STEPS_MISSING(run)               \
+    if (::quorvel::test::e2e::stepsMissing(run)) \
     GTEST_SKIP() << "a job step is not built yet: " << (run).result.err
