@@ -8,15 +8,33 @@ std::string BluRayLayout::resolve(const char* relative) const {
     return fs::resolveCaseInsensitive(m_source, relative);
 }
 
-std::string BluRayLayout::bdmvFolder() const { return resolve("BDMV/"); }
-std::string BluRayLayout::playlistFolder() const { return resolve("BDMV/PLAYLIST/"); }
-std::string BluRayLayout::clipInfoFolder() const { return resolve("BDMV/CLIPINF/"); }
-std::string BluRayLayout::streamFolder() const { return resolve("BDMV/STREAM/"); }
-std::string BluRayLayout::backupPlaylistFolder() const { return resolve("BDMV/BACKUP/PLAYLIST/"); }
-std::string BluRayLayout::backupClipInfoFolder() const { return resolve("BDMV/BACKUP/CLIPINF/"); }
-std::string BluRayLayout::indexFile() const { return resolve("BDMV/index.bdmv"); }
-std::string BluRayLayout::movieObjectFile() const { return resolve("BDMV/MovieObject.bdmv"); }
-std::string BluRayLayout::backupIndexFile() const { return resolve("BDMV/BACKUP/index.bdmv"); }
+std::string BluRayLayout::bdmvFolder() const {
+    return resolve("BDMV/");
+}
+std::string BluRayLayout::playlistFolder() const {
+    return resolve("BDMV/PLAYLIST/");
+}
+std::string BluRayLayout::clipInfoFolder() const {
+    return resolve("BDMV/CLIPINF/");
+}
+std::string BluRayLayout::streamFolder() const {
+    return resolve("BDMV/STREAM/");
+}
+std::string BluRayLayout::backupPlaylistFolder() const {
+    return resolve("BDMV/BACKUP/PLAYLIST/");
+}
+std::string BluRayLayout::backupClipInfoFolder() const {
+    return resolve("BDMV/BACKUP/CLIPINF/");
+}
+std::string BluRayLayout::indexFile() const {
+    return resolve("BDMV/index.bdmv");
+}
+std::string BluRayLayout::movieObjectFile() const {
+    return resolve("BDMV/MovieObject.bdmv");
+}
+std::string BluRayLayout::backupIndexFile() const {
+    return resolve("BDMV/BACKUP/index.bdmv");
+}
 std::string BluRayLayout::backupMovieObjectFile() const {
     return resolve("BDMV/BACKUP/MovieObject.bdmv");
 }

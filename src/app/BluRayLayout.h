@@ -8,7 +8,7 @@ namespace quorvel {
 // separator). Folder names and the two top-level file names resolve without regard to letter
 // case when the exact spelling is absent, as discs written on other systems vary.
 class BluRayLayout {
-public:
+  public:
     static constexpr const char* kPlaylistExtension = ".MPLS";
     static constexpr const char* kClipInfoExtension = ".CLPI";
     static constexpr const char* kStreamExtension = ".M2TS";
@@ -18,21 +18,21 @@ public:
 
     const std::string& source() const { return m_source; }
 
-    std::string bdmvFolder() const;            // S + "BDMV/"
-    std::string playlistFolder() const;        // S + "BDMV/PLAYLIST/"
-    std::string clipInfoFolder() const;        // S + "BDMV/CLIPINF/"
-    std::string streamFolder() const;          // S + "BDMV/STREAM/"
-    std::string backupPlaylistFolder() const;  // S + "BDMV/BACKUP/PLAYLIST/"
-    std::string backupClipInfoFolder() const;  // S + "BDMV/BACKUP/CLIPINF/"
-    std::string indexFile() const;             // S + "BDMV/index.bdmv"
-    std::string movieObjectFile() const;       // S + "BDMV/MovieObject.bdmv"
-    std::string backupIndexFile() const;       // S + "BDMV/BACKUP/index.bdmv"
-    std::string backupMovieObjectFile() const; // S + "BDMV/BACKUP/MovieObject.bdmv"
+    std::string bdmvFolder() const;             // S + "BDMV/"
+    std::string playlistFolder() const;         // S + "BDMV/PLAYLIST/"
+    std::string clipInfoFolder() const;         // S + "BDMV/CLIPINF/"
+    std::string streamFolder() const;           // S + "BDMV/STREAM/"
+    std::string backupPlaylistFolder() const;   // S + "BDMV/BACKUP/PLAYLIST/"
+    std::string backupClipInfoFolder() const;   // S + "BDMV/BACKUP/CLIPINF/"
+    std::string indexFile() const;              // S + "BDMV/index.bdmv"
+    std::string movieObjectFile() const;        // S + "BDMV/MovieObject.bdmv"
+    std::string backupIndexFile() const;        // S + "BDMV/BACKUP/index.bdmv"
+    std::string backupMovieObjectFile() const;  // S + "BDMV/BACKUP/MovieObject.bdmv"
 
     // The stream folder without its trailing separator, as the scan takes it.
     std::string streamFolderPath() const;
 
-private:
+  private:
     std::string resolve(const char* relative) const;
     std::string m_source;
 };

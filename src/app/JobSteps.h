@@ -9,7 +9,7 @@ namespace quorvel {
 // The scan and the four adjusters as the job driver calls them. Each returns true to let the
 // job go on. Tests drive the job with fakes; the program uses RealJobSteps.
 class JobSteps {
-public:
+  public:
     virtual ~JobSteps() = default;
     virtual bool GetMediaInfo(JobContext& ctx, const std::string& path) = 0;
     virtual bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) = 0;
@@ -20,7 +20,7 @@ public:
 };
 
 class RealJobSteps final : public JobSteps {
-public:
+  public:
     bool GetMediaInfo(JobContext& ctx, const std::string& path) override;
     bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) override;
     bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi) override;

@@ -11,13 +11,13 @@ namespace {
 
 // Clears the running flag however the job ends, an error that ends the program included.
 class ActiveJob {
-public:
+  public:
     explicit ActiveJob(bool& flag) : m_flag(flag) { m_flag = true; }
     ~ActiveJob() { m_flag = false; }
     ActiveJob(const ActiveJob&) = delete;
     ActiveJob& operator=(const ActiveJob&) = delete;
 
-private:
+  private:
     bool& m_flag;
 };
 
@@ -83,7 +83,8 @@ JobOutcome Quorvel::runJob(const std::string& source) {
     const BluRayLayout layout(source);
 
     const std::string playlistFolder = layout.playlistFolder();
-    const std::string playlist = fs::firstFileMatching(playlistFolder, BluRayLayout::kPlaylistExtension);
+    const std::string playlist =
+        fs::firstFileMatching(playlistFolder, BluRayLayout::kPlaylistExtension);
     if (playlist.empty()) {
         logWithTime(" Failed. Couldn't find MPLS file.");
         return JobOutcome::Failed;
@@ -157,10 +158,14 @@ void Quorvel::Timer1_Timer() {
 bool Quorvel::srcVerified(const std::string& path) {
     try {
         const BluRayLayout layout(path);
-        return !fs::firstFileMatching(layout.clipInfoFolder(), BluRayLayout::kClipInfoExtension).empty() &&
-               !fs::firstFileMatching(layout.playlistFolder(), BluRayLayout::kPlaylistExtension).empty() &&
-               !fs::firstFileMatching(layout.streamFolder(), BluRayLayout::kStreamExtension).empty() &&
-               !fs::firstFileMatching(layout.bdmvFolder(), BluRayLayout::kNavigationExtension).empty();
+        return !fs::firstFileMatching(layout.clipInfoFolder(), BluRayLayout::kClipInfoExtension)
+                    .empty() &&
+               !fs::firstFileMatching(layout.playlistFolder(), BluRayLayout::kPlaylistExtension)
+                    .empty() &&
+               !fs::firstFileMatching(layout.streamFolder(), BluRayLayout::kStreamExtension)
+                    .empty() &&
+               !fs::firstFileMatching(layout.bdmvFolder(), BluRayLayout::kNavigationExtension)
+                    .empty();
     } catch (...) {
         return false;
     }

@@ -23,7 +23,7 @@ enum class JobOutcome { None, Succeeded, Aborted, Failed };
 // timer. It reaches the front end only through WindowOperations, so the Qt window and the
 // command line drive the very same code.
 class Quorvel {
-public:
+  public:
     explicit Quorvel(WindowOperations& window, std::unique_ptr<JobSteps> steps = nullptr,
                      LocalClock clock = systemLocalTime);
 
@@ -58,7 +58,7 @@ public:
     bool jobActive() const { return m_jobActive; }
     JobOutcome lastOutcome() const { return m_lastOutcome; }
 
-private:
+  private:
     JobOutcome runJob(const std::string& source);
     void logWithTime(const std::string& text);
 

@@ -48,7 +48,8 @@ void StatusLog::Status(const std::string& stext) {
 
     std::size_t length = characterCount(m_statusText);
     if (length > kTrimAbove) {
-        std::string kept = m_statusText.substr(offsetOfLastCharacters(m_statusText, kKeepAfterTrim));
+        std::string kept =
+            m_statusText.substr(offsetOfLastCharacters(m_statusText, kKeepAfterTrim));
         m_statusText = std::string(kTruncatedMarker) + "\r\n" + kContinuationMarker + kept;
         length = characterCount(m_statusText);
     }

@@ -20,7 +20,7 @@ LocalTime systemLocalTime();
 
 // The status log: appends lines to the shared log text and shows it in the front end's log box.
 class StatusLog {
-public:
+  public:
     // The log grows up to this many characters before it is cut back.
     static constexpr std::size_t kTrimAbove = 65000;
     // Characters of the newest text kept by a cut.
@@ -28,7 +28,8 @@ public:
     static constexpr const char* kTruncatedMarker = "[Earlier Status Text Truncated]";
     static constexpr const char* kContinuationMarker = "...";
 
-    StatusLog(std::string& statusText, WindowOperations& window, LocalClock clock = systemLocalTime);
+    StatusLog(std::string& statusText, WindowOperations& window,
+              LocalClock clock = systemLocalTime);
 
     // Appends `stext` as one line (CR LF ended) and shows the whole log, newest line in view.
     void Status(const std::string& stext);
@@ -38,7 +39,7 @@ public:
     // Number of characters (not bytes) of UTF-8 text.
     static std::size_t characterCount(const std::string& text);
 
-private:
+  private:
     std::string& m_statusText;
     WindowOperations& m_window;
     LocalClock m_clock;

@@ -16,7 +16,7 @@ enum class MessageBoxResult { Ok, Yes, No };
 // way, so the same logic runs under the Qt window and under the headless command line.
 // Every call happens on the one thread that runs the job.
 class WindowOperations {
-public:
+  public:
     virtual ~WindowOperations() = default;
 
     // Caption of the source label: empty, or a folder path ending with a separator.

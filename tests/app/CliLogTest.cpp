@@ -9,7 +9,7 @@ namespace {
 
 // Feeds every shown log through the command line's window and returns what it printed.
 class CapturedCli {
-public:
+  public:
     CapturedCli() : m_file(std::tmpfile()), m_window(m_file, m_file, false) {}
     ~CapturedCli() { std::fclose(m_file); }
     CliWindow& window() { return m_window; }
@@ -23,7 +23,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::FILE* m_file;
     CliWindow m_window;
 };
@@ -58,8 +58,8 @@ TEST(CliLog, AppendedTextOfALogThatGrew) {
 
 TEST(CliLog, AppendedTextAfterACutIsTheNewLineEvenWhenItRepeatsTheOldEnd) {
     const std::string previous = std::string(100, 'a') + "\r\nsame\r\n";
-    const std::string current = std::string("[Earlier Status Text Truncated]\r\n...") +
-                                "a\r\nsame\r\nsame\r\n";
+    const std::string current =
+        std::string("[Earlier Status Text Truncated]\r\n...") + "a\r\nsame\r\nsame\r\n";
     EXPECT_EQ(appendedLogText(previous, current), "same\r\n");
 }
 

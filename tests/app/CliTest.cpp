@@ -43,8 +43,7 @@ TEST(Cli, AMissingAnalyserEndsTheProgramWithTheStartUpMessage) {
     TempDir dir;
     const auto result = runCommand({kCli, dir.path()}, {"PATH=" + dir.path()});
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.err,
-              "Cannot Run QUORVEL: Error:  MEDIAINFO.EXE was not found in the path.\n");
+    EXPECT_EQ(result.err, "Cannot Run QUORVEL: Error:  MEDIAINFO.EXE was not found in the path.\n");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <stdexcept>
 
@@ -51,25 +50,6 @@ struct FakeSteps : JobSteps {
     }
 };
 
-void makeDisc(const std::string& root, bool withBackup = true) {
-    test::makeDirs(root + "BDMV/PLAYLIST");
-    test::makeDirs(root + "BDMV/CLIPINF");
-    test::makeDirs(root + "BDMV/STREAM");
-    test::writeText(root + "BDMV/index.bdmv", "INDX0200");
-    test::writeText(root + "BDMV/MovieObject.bdmv", "MOBJ0200");
-    test::writeText(root + "BDMV/PLAYLIST/00000.mpls", "MPLS0200");
-    test::writeText(root + "BDMV/CLIPINF/00000.clpi", "HDMV0200");
-    test::writeText(root + "BDMV/STREAM/00000.m2ts", "stream");
-    if (withBackup) {
-        test::makeDirs(root + "BDMV/BACKUP/PLAYLIST");
-        test::makeDirs(root + "BDMV/BACKUP/CLIPINF");
-        test::writeText(root + "BDMV/BACKUP/index.bdmv", "INDX0200");
-        test::writeText(root + "BDMV/BACKUP/MovieObject.bdmv", "MOBJ0200");
-        test::writeText(root + "BDMV/BACKUP/PLAYLIST/00000.mpls", "MPLS0200");
-        test::writeText(root + "BDMV/BACKUP/CLIPINF/00000.clpi", "HDMV0200");
-    }
-}
-
 struct JobDriverTest : ::testing::Test {
     TempDir dir;
     RecordingWindow window;
@@ -78,11 +58,13 @@ struct JobDriverTest : ::testing::Test {
     Lines captions;
 
     void SetUp() override {
-        makeDisc(dir.path());
+        test::makeSkeletonDisc(dir.path());
         window.source = dir.path();
         auto owned = std::make_unique<FakeSteps>();
         steps = owned.get();
-        core = std::make_unique<Quorvel>(window, std::move(owned), [] { return LocalTime{9, 8, 7}; });
+        core = std::make_unique<Quorvel>(window, std::move(owned), [] {
+            return LocalTime{9, 8, 7};
+        });
     }
     Lines log() const { return window.lines(); }
 };
@@ -95,10 +77,11 @@ TEST_F(JobDriverTest, ASuccessfulJobRunsEveryStepInOrderOnTheFirstFiles) {
                      "clpi " + s + "BDMV/CLIPINF/00000.clpi",
                      "bdmv " + s + "BDMV/index.bdmv " + s + "BDMV/MovieObject.bdmv",
                      "m2ts " + s + "BDMV/STREAM/00000.m2ts"}));
-    EXPECT_EQ(log(), (Lines{"========Job Started========",
-                            "[09:08:07] Scanning source for UHD attributes...",
-                            "[09:08:07] Checking/Adjusting MPLS file...",
-                            "[09:08:07] QUORVEL - SUCCESS", "=========Job Ended========="}));
+    EXPECT_EQ(
+        log(),
+        (Lines{"========Job Started========", "[09:08:07] Scanning source for UHD attributes...",
+               "[09:08:07] Checking/Adjusting MPLS file...", "[09:08:07] QUORVEL - SUCCESS",
+               "=========Job Ended========="}));
     EXPECT_EQ(window.caption, "Convert It To UHD-BD");
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
     EXPECT_FALSE(core->jobActive());
@@ -107,8 +90,8 @@ TEST_F(JobDriverTest, ASuccessfulJobRunsEveryStepInOrderOnTheFirstFiles) {
 TEST_F(JobDriverTest, RefreshesEveryBackupCopyFromThePatchedFile) {
     core->Command1_Click();
     const std::string s = dir.path();
-    for (const char* name : {"PLAYLIST/00000.mpls", "CLIPINF/00000.clpi", "index.bdmv",
-                             "MovieObject.bdmv"}) {
+    for (const char* name :
+         {"PLAYLIST/00000.mpls", "CLIPINF/00000.clpi", "index.bdmv", "MovieObject.bdmv"}) {
         EXPECT_EQ(test::readFile(s + "BDMV/BACKUP/" + name), test::readFile(s + "BDMV/" + name))
             << name;
     }
@@ -152,9 +135,10 @@ TEST_P(MissingFileTest, LogsTheFailureLineThenTheEndLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachKindOfFile, MissingFileTest,
-    ::testing::Values(MissingFileCase{"BDMV/PLAYLIST/00000.mpls", " Failed. Couldn't find MPLS file.", 1},
-                      MissingFileCase{"BDMV/CLIPINF/00000.clpi", " Failed. Couldn't find CLPI file.", 2},
-                      MissingFileCase{"BDMV/STREAM/00000.m2ts", " Failed. Couldn't find M2TS file.", 4}));
+    ::testing::Values(
+        MissingFileCase{"BDMV/PLAYLIST/00000.mpls", " Failed. Couldn't find MPLS file.", 1},
+        MissingFileCase{"BDMV/CLIPINF/00000.clpi", " Failed. Couldn't find CLPI file.", 2},
+        MissingFileCase{"BDMV/STREAM/00000.m2ts", " Failed. Couldn't find M2TS file.", 4}));
 
 TEST_F(JobDriverTest, APlaylistFailureEndsTheJobWithoutALineOfItsOwn) {
     steps->mpls = false;
@@ -180,7 +164,8 @@ TEST_F(JobDriverTest, AnIndexFailureIsReported) {
     steps->bdmv = false;
     core->Command1_Click();
     const Lines lines = log();
-    EXPECT_EQ(lines[lines.size() - 2], "[09:08:07] Failed. Couldn't update index or MovieObject...");
+    EXPECT_EQ(lines[lines.size() - 2],
+              "[09:08:07] Failed. Couldn't update index or MovieObject...");
     EXPECT_EQ(steps->calls.size(), 4u);
     EXPECT_EQ(test::readFile(dir / "BDMV/BACKUP/index.bdmv"), asciiBytes("INDX0200"));
 }
@@ -280,7 +265,7 @@ TEST_F(JobDriverTest, ClosingAsksOnlyWhileAJobRunsAndOnlyYesAborts) {
 
 TEST_F(JobDriverTest, AMissingBackupFolderIsPassedOverSilently) {
     TempDir bare;
-    makeDisc(bare.path(), false);
+    test::makeSkeletonDisc(bare.path(), false);
     window.source = bare.path();
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
@@ -329,7 +314,7 @@ TEST_F(JobDriverTest, AnErrorNoStepTrapsEndsTheJobWhereItIs) {
 
 TEST_F(JobDriverTest, TheSourceIsReadOnceAtTheStart) {
     TempDir other;
-    makeDisc(other.path());
+    test::makeSkeletonDisc(other.path());
     steps->duringMpls = [&](JobContext&) { window.source = other.path(); };
     core->Command1_Click();
     EXPECT_EQ(steps->calls.back(), "m2ts " + dir.path() + "BDMV/STREAM/00000.m2ts");

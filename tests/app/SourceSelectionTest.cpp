@@ -8,16 +8,6 @@ namespace {
 
 using test::TempDir;
 
-void makeFourKinds(const std::string& root) {
-    test::makeDirs(root + "BDMV/PLAYLIST");
-    test::makeDirs(root + "BDMV/CLIPINF");
-    test::makeDirs(root + "BDMV/STREAM");
-    test::writeText(root + "BDMV/index.bdmv", "");
-    test::writeText(root + "BDMV/PLAYLIST/00000.mpls", "");
-    test::writeText(root + "BDMV/CLIPINF/00000.clpi", "");
-    test::writeText(root + "BDMV/STREAM/00000.m2ts", "");
-}
-
 TEST(SourceSelection, APickedBdmvOrStreamFolderBecomesTheDiscFolder) {
     EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie"), "/discs/Movie/");
     EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV"), "/discs/Movie/");
@@ -30,15 +20,17 @@ TEST(SourceSelection, APickedBdmvOrStreamFolderBecomesTheDiscFolder) {
 
 TEST(SourceSelection, TheFourKindsOfFilesMustAllBePresent) {
     TempDir dir;
-    makeFourKinds(dir.path());
+    test::makeSkeletonDisc(dir.path());
     EXPECT_TRUE(Quorvel::srcVerified(dir.path()));
     EXPECT_FALSE(Quorvel::srcVerified(dir / "BDMV/"));
     EXPECT_FALSE(Quorvel::srcVerified(dir / "missing/"));
 
+    // Without MovieObject.bdmv the index is the folder's only .bdmv file.
     for (const char* file : {"BDMV/index.bdmv", "BDMV/PLAYLIST/00000.mpls",
                              "BDMV/CLIPINF/00000.clpi", "BDMV/STREAM/00000.m2ts"}) {
         TempDir partial;
-        makeFourKinds(partial.path());
+        test::makeSkeletonDisc(partial.path(), false);
+        std::remove((partial / "BDMV/MovieObject.bdmv").c_str());
         std::remove((partial / file).c_str());
         EXPECT_FALSE(Quorvel::srcVerified(partial.path())) << "without " << file;
     }
@@ -46,8 +38,9 @@ TEST(SourceSelection, TheFourKindsOfFilesMustAllBePresent) {
 
 TEST(SourceSelection, AFolderNamedLikeAFileDoesNotCount) {
     TempDir dir;
-    makeFourKinds(dir.path());
+    test::makeSkeletonDisc(dir.path(), false);
     std::remove((dir / "BDMV/index.bdmv").c_str());
+    std::remove((dir / "BDMV/MovieObject.bdmv").c_str());
     test::makeDirs(dir / "BDMV/fake.bdmv");
     test::writeText(dir / "BDMV/.hidden.bdmv", "");
     EXPECT_FALSE(Quorvel::srcVerified(dir.path()));

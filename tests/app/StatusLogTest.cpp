@@ -1,7 +1,6 @@
-#include "app/StatusLog.h"
-
 #include <gtest/gtest.h>
 
+#include "app/StatusLog.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {

@@ -1,9 +1,7 @@
-#include "fileio/FileSystem.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
+#include "fileio/FileSystem.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {

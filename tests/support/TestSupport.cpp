@@ -83,6 +83,24 @@ std::vector<std::string> listFilesRecursively(const std::string& root) {
     return files;
 }
 
+void makeSkeletonDisc(const std::string& root, bool withBackup) {
+    const std::vector<std::pair<const char*, const char*>> files = {
+        {"BDMV/index.bdmv", "INDX0200"},         {"BDMV/MovieObject.bdmv", "MOBJ0200"},
+        {"BDMV/PLAYLIST/00000.mpls", "MPLS0200"}, {"BDMV/CLIPINF/00000.clpi", "HDMV0200"},
+        {"BDMV/STREAM/00000.m2ts", "stream"}};
+    for (const auto& [name, text] : files) {
+        const std::string path = root + name;
+        makeDirs(path.substr(0, path.rfind('/')));
+        writeText(path, text);
+        const std::string relative = std::string(name).substr(5);
+        if (withBackup && relative.find("STREAM") == std::string::npos) {
+            const std::string backup = root + "BDMV/BACKUP/" + relative;
+            makeDirs(backup.substr(0, backup.rfind('/')));
+            writeText(backup, text);
+        }
+    }
+}
+
 std::string fixturesDir() {
     const char* override = std::getenv("QUORVEL_FIXTURES");
     const std::string dir = override != nullptr ? override : QUORVEL_FIXTURES_DIR;

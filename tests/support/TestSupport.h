@@ -36,6 +36,10 @@ void copyTree(const std::string& from, const std::string& to);
 // Every file below `root`, as paths relative to it, sorted.
 std::vector<std::string> listFilesRecursively(const std::string& root);
 
+// A disc folder whose files hold placeholder text: the layout without the formats, for tests of
+// the job's flow. `withBackup` adds the BACKUP duplicates.
+void makeSkeletonDisc(const std::string& root, bool withBackup = true);
+
 // The real disc folders written by a third-party muxer; empty when they are not present.
 std::string fixturesDir();
 // Path of one fixture folder, or empty when absent (tests then skip).

@@ -14,7 +14,7 @@ class Quorvel;
 // message boxes to stderr, a live progress line to stderr when it is a terminal, and SIGINT or
 // SIGTERM stand for a press of the Abort button.
 class CliWindow final : public WindowOperations {
-public:
+  public:
     CliWindow(std::FILE* out, std::FILE* err, bool progressOnTerminal);
 
     // The logic whose handlers (Abort press, timer tick) run inside processPendingEvents.
@@ -45,7 +45,7 @@ public:
                                     MessageBoxKind kind) override;
     void endProgram() override { m_endRequested = true; }
 
-private:
+  private:
     void printNewText(const std::string& added);
 
     std::FILE* m_out;
