@@ -1,11 +1,93 @@
 #include "analysis/AttributeScan.h"
 
-#include "app/QuorvelError.h"
+#include <array>
+#include <cstdint>
+
+#include "analysis/MediaInfoRunner.h"
+#include "app/BluRayLayout.h"
+#include "fileio/BigEndian.h"
+#include "fileio/FileSystem.h"
 
 namespace quorvel {
 
-bool GetMediaInfo(JobContext&, const std::string&) {
-    throw QuorvelError("GetMediaInfo is not built yet");
+namespace {
+
+// The block is a complete extension data block: its own length field, a directory of one entry
+// (ID1 3, ID2 5) and that entry's data. Addresses count from the block's first byte.
+constexpr std::array<std::uint8_t, 36> kUhdExtensionHeader = {
+    0x00, 0x00, 0x00, 0x38,                          // length after this field: 56
+    0x00, 0x00, 0x00, 0x18,                          // data blocks start at 24
+    0x00, 0x00, 0x00,                                // reserved
+    0x01,                                            // one entry
+    0x00, 0x03,                                      // ID1 = 3
+    0x00, 0x05,                                      // ID2 = 5
+    0x00, 0x00, 0x00, 0x18,                          // entry data starts at 24
+    0x00, 0x00, 0x00, 0x24,                          // entry data length: 36
+    0x00, 0x00, 0x00, 0x20,                          // entry data length after this field: 32
+    0x01, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00,  // fixed, the same in both forms
+};
+
+// Mastering display primaries written for every HDR source: DCI-P3 with the D65 white point,
+// big-endian units of 0.00002, green, blue, red, white point, x before y. They are fixed, not
+// taken from the report.
+constexpr std::array<std::uint16_t, 8> kHdrPrimaries = {
+    13250, 34500,  // green x 0.265, y 0.690
+    7500,  3000,   // blue x 0.150, y 0.060
+    34000, 16000,  // red x 0.680, y 0.320
+    15635, 16450,  // white x 0.3127, y 0.3290
+};
+
+constexpr std::size_t kHdrFieldsSize = kUhdExtensionDataSize - kUhdExtensionHeader.size();
+
+void appendBe16(ByteString& block, std::int16_t value) {
+    const ByteString bytes = be16ToBytes(value);
+    block.insert(block.end(), bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+ByteString buildUhdExtensionData(const MediaTrack& video) {
+    ByteString block(kUhdExtensionHeader.begin(), kUhdExtensionHeader.end());
+    if (!video.isHdr) {
+        block.resize(block.size() + kHdrFieldsSize, 0x00);
+        return block;
+    }
+    for (std::uint16_t coordinate : kHdrPrimaries) {
+        appendBe16(block, static_cast<std::int16_t>(coordinate));
+    }
+    appendBe16(block, video.maxLuminance);  // whole cd/m2
+    appendBe16(block, video.minLuminance);  // units of 0.0001 cd/m2
+    appendBe16(block, video.maxCll);
+    appendBe16(block, video.maxFall);
+    return block;
+}
+
+bool GetMediaInfo(JobContext& ctx, const std::string& path) {
+    const std::string stream = fs::firstFileMatching(path, BluRayLayout::kStreamExtension);
+    if (stream.empty()) {
+        ctx.window.showMessageBox("Cannot find M2TS file. Aborting...", "Error",
+                                  MessageBoxKind::Plain);
+        return false;
+    }
+
+    SharedState& state = ctx.state;
+    state.mediaTracks.assign(1, MediaTrack{});
+    state.mediaTrackCount = 0;
+    state.videoTrackIndex = 0;
+
+    ctx.log.Status(ctx.log.TimeStamp() + " Scanning source for UHD attributes...");
+    const bool finished = RunMediaInfo(ctx, path + fs::kSeparator + stream);
+
+    // The parser keeps the index inside the records; the guard only protects against a
+    // corrupted state.
+    const std::size_t videoIndex = static_cast<std::size_t>(state.videoTrackIndex);
+    const MediaTrack video =
+        videoIndex < state.mediaTracks.size() ? state.mediaTracks[videoIndex] : MediaTrack{};
+    state.uhdExtensionData = buildUhdExtensionData(video);
+    ctx.log.Status(video.isHdr ? " - UHD and HDR attributes collected."
+                               : " - UHD attributes collected.");
+    ctx.log.Status(" - Scan completed.");
+    return finished;
 }
 
 }  // namespace quorvel

@@ -1,0 +1,431 @@
+#include "analysis/MediaInfoParser.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace quorvel {
+
+namespace {
+
+// Layout of a field line: the name, space-padded, in columns 1..41, a colon in column 42, the
+// value from column 43 on. Positions below are 0-based.
+constexpr std::size_t kKeyWidth = 41;
+constexpr std::size_t kValueStart = 42;
+// "Mastering display luminance : min: 0.0050 cd/m2, max: 1000 cd/m2": the minimum's number
+// starts after "min:", which fills columns 44..47.
+constexpr std::size_t kLuminanceNumberStart = 47;
+
+// Unit words the analyser writes after a number, dropped before it is read.
+constexpr std::size_t kPixelsUnitLength = 7;    // " pixels"
+constexpr std::size_t kFpsUnitLength = 3;       // "FPS"
+constexpr std::size_t kBitRateUnitLength = 4;   // "kb/s"
+constexpr std::size_t kChannelsUnitLength = 8;  // "channels" after its number and a space
+
+constexpr double kMinLuminanceUnitsPerCdm2 = 10000.0;  // stored in units of 0.0001 cd/m2
+constexpr std::int32_t kUhdWidth = 3840;
+constexpr std::int32_t kUhdHeight = 2160;
+constexpr double kSecondsPerHour = 3600.0;
+constexpr double kSecondsPerMinute = 60.0;
+
+// The analyser's round frame rates stand for the NTSC-family rates on disc.
+constexpr std::string_view kRate30 = "30";
+constexpr std::string_view kRate30Disc = "29.97";
+constexpr std::string_view kRate24 = "24";
+constexpr std::string_view kRate24Disc = "23.976";
+
+constexpr std::string_view kUndeterminedLanguage = "und";
+constexpr std::string_view kDelayPrefix = ", timeshift=";
+
+// A transport stream has at most 8192 PIDs, so no sound report names more tracks than that. An
+// analyser that prints "ID" lines without end must not make the records grow without bound:
+// further "ID" lines are ignored once this many records exist.
+constexpr std::size_t kMaxTrackRecords = 8192 + 1;
+
+// Largest exponent digits worth keeping: beyond this every double has over- or underflowed.
+constexpr long kExponentLimit = 100000;
+
+struct CodecRow {
+    std::string_view codecId;
+    const char* formatLabel;   // nullptr: the label is left as it is
+    const char* normalisedId;  // nullptr: the upper-cased ID is kept
+    bool video;
+};
+
+// Matroska codec IDs and MPEG transport-stream stream types the program knows.
+constexpr std::array kCodecTable = {
+    CodecRow{"V_MPEG4/ISO/AVC", "H.264", nullptr, true},
+    CodecRow{"27", "H.264", nullptr, true},
+    CodecRow{"V_MPEGH/ISO/HEVC", "H.265", nullptr, true},
+    CodecRow{"36", "H.265", nullptr, true},
+    CodecRow{"6", "H.265", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / WVC1", "VC-1", "V_MS/VFW/WVC1", true},
+    CodecRow{"V_MS/VFW/WVC1", "VC-1", "V_MS/VFW/WVC1", true},
+    CodecRow{"V_MPEG2", "MPEG-2", "V_MPEG-2", true},
+    CodecRow{"2", "MPEG-2", "V_MPEG-2", true},
+    CodecRow{"V_MS/VFW/FOURCC / XVID", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / DX50", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / DIV3", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / DIV4", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / DIV5", "H.264", nullptr, true},
+    CodecRow{"V_MPEG1", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / DIVX", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / LAGS", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / HFYU", "H.264", nullptr, true},
+    CodecRow{"V_MS/VFW/FOURCC / ULY2", "H.264", nullptr, true},
+    CodecRow{"A_DTS", "DTS", nullptr, false},
+    CodecRow{"130", "DTS", nullptr, false},
+    CodecRow{"A_AC3", "AC3", nullptr, false},
+    CodecRow{"129", "AC3", nullptr, false},
+    CodecRow{"A_EAC3", "AC3", nullptr, false},
+    CodecRow{"132", "AC3", nullptr, false},
+    CodecRow{"A_TRUEHD", nullptr, nullptr, false},
+    CodecRow{"131", nullptr, nullptr, false},
+    CodecRow{"A_AAC", "AAC", nullptr, false},
+    CodecRow{"A_AAC-2", "AAC", nullptr, false},
+    CodecRow{"S_TEXT/UTF8", "SRT", nullptr, false},
+    CodecRow{"S_TEXT/ASS", "ASS", nullptr, false},
+    CodecRow{"S_TEXT/SSA", "ASS", nullptr, false},
+    CodecRow{"A_PCM", "WAV", "A_LPCM", false},
+    CodecRow{"A_LPCM", "WAV", "A_LPCM", false},
+    CodecRow{"A_PCM/INT/LIT", "WAV", "A_LPCM", false},
+    CodecRow{"128", "WAV", "A_LPCM", false},
+    CodecRow{"A_MPEG/L3", "MP3", nullptr, false},
+    CodecRow{"A_MPEG/L2", "MP2", nullptr, false},
+    CodecRow{"A_MPEG/L1", "MP1", nullptr, false},
+    CodecRow{"S_HDMV/PGS", "PGS", nullptr, false},
+    CodecRow{"144", "PGS", nullptr, false},
+};
+constexpr const char* kUnknownFormatLabel = "UNK";
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int digitValue(char c, int base) {
+    int value = -1;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    return value < base ? value : -1;
+}
+
+std::string_view trimSpaces(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    const std::size_t last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+std::string_view dropLast(std::string_view text, std::size_t count) {
+    return text.substr(0, text.size() - std::min(count, text.size()));
+}
+
+std::string_view fromPosition(std::string_view text, std::size_t position) {
+    return position < text.size() ? text.substr(position) : std::string_view{};
+}
+
+std::string upperAscii(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return upper;
+}
+
+template <typename Int>
+Int toField(double value) {
+    return static_cast<Int>(roundHalfEvenClamped(value, std::numeric_limits<Int>::min(),
+                                                 std::numeric_limits<Int>::max()));
+}
+
+// Reads the blank-free characters of a number one at a time.
+class NumberCursor {
+  public:
+    explicit NumberCursor(std::string_view text) : m_text(text) {}
+
+    // The next character that is not blank, or '\0' at the end.
+    char peek() {
+        while (m_position < m_text.size() && isBlank(m_text[m_position])) ++m_position;
+        return m_position < m_text.size() ? m_text[m_position] : '\0';
+    }
+    void advance() { ++m_position; }
+
+  private:
+    std::string_view m_text;
+    std::size_t m_position = 0;
+};
+
+double saturate(double value) {
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    if (std::isnan(value)) return 0.0;
+    return std::clamp(value, -kLargest, kLargest);
+}
+
+double readPrefixedInteger(NumberCursor& cursor, int base) {
+    double value = 0.0;
+    for (int digit = digitValue(cursor.peek(), base); digit >= 0;
+         digit = digitValue(cursor.peek(), base)) {
+        value = value * base + digit;
+        cursor.advance();
+    }
+    return saturate(value);
+}
+
+// Decimal exponent of the leading significant digit of `mantissa` ("123.4" gives 3, "0.05"
+// gives -1); used only to tell an overflow from an underflow.
+long magnitudeOf(const std::string& mantissa) {
+    const std::size_t point = mantissa.find('.');
+    const std::size_t integerEnd = point == std::string::npos ? mantissa.size() : point;
+    const std::size_t firstNonZero = mantissa.find_first_not_of("0.");
+    if (firstNonZero == std::string::npos) return std::numeric_limits<long>::min() / 2;
+    if (firstNonZero < integerEnd) return static_cast<long>(integerEnd - firstNonZero);
+    return -static_cast<long>(firstNonZero - integerEnd - 1);
+}
+
+void setTrackFrameRate(MediaTrack& rec, std::string_view value, bool mapRate24) {
+    std::string text(dropLast(value, kFpsUnitLength));
+    // Some locales make the analyser write a decimal comma.
+    if (const std::size_t comma = text.find(','); comma != std::string::npos) text[comma] = '.';
+    std::string rate = writeReportNumber(readReportNumber(text));
+    if (rate == kRate30) {
+        rate = kRate30Disc;
+    } else if (mapRate24 && rate == kRate24) {
+        rate = kRate24Disc;
+    }
+    rec.frameRate = std::move(rate);
+}
+
+// "1 h 52 mn", "52 mn 3 s", "1 s 514 ms": hours, then minutes, then seconds. The "s" of "ms"
+// counts as seconds, so "120 ms" gives 120; this is how the value has always been read.
+std::int32_t readDuration(std::string_view text) {
+    constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+    double seconds = 0.0;
+    if (const std::size_t h = text.find('h'); h != std::string_view::npos) {
+        seconds = static_cast<double>(roundHalfEvenClamped(
+            readReportNumber(text.substr(0, h + 1)) * kSecondsPerHour + seconds, kMin, kMax));
+        text = text.substr(h + 1);
+    }
+    if (const std::size_t mn = text.find("mn"); mn != std::string_view::npos) {
+        seconds = static_cast<double>(roundHalfEvenClamped(
+            readReportNumber(text.substr(0, mn + 1)) * kSecondsPerMinute + seconds, kMin, kMax));
+        text = fromPosition(text, mn + 2);
+    }
+    if (const std::size_t s = text.find('s'); s != std::string_view::npos) {
+        seconds = static_cast<double>(
+            roundHalfEvenClamped(seconds + readReportNumber(text.substr(0, s + 1)), kMin, kMax));
+    }
+    return static_cast<std::int32_t>(seconds);
+}
+
+void applyCodecId(SharedState& state, MediaTrack& rec, std::int32_t r, std::string_view value) {
+    rec.codecId = upperAscii(value);
+    const auto row =
+        std::find_if(kCodecTable.begin(), kCodecTable.end(),
+                     [&](const CodecRow& entry) { return entry.codecId == rec.codecId; });
+    if (row == kCodecTable.end()) {
+        rec.formatLabel = kUnknownFormatLabel;
+        return;
+    }
+    if (row->formatLabel != nullptr) rec.formatLabel = row->formatLabel;
+    if (row->normalisedId != nullptr) rec.codecId = row->normalisedId;
+    // 0 doubles as "no video track yet": the first video track met is the one the job uses.
+    if (row->video && state.videoTrackIndex == 0) state.videoTrackIndex = r;
+}
+
+void applyLuminance(MediaTrack& rec, std::string_view line) {
+    const std::string_view text = trimSpaces(fromPosition(line, kLuminanceNumberStart));
+    rec.minLuminance = toField<std::int16_t>(readReportNumber(text) * kMinLuminanceUnitsPerCdm2);
+    // Without a colon (no "max:" part) the whole text is read again.
+    const std::size_t colon = text.find(':');
+    const std::string_view maxText =
+        colon == std::string_view::npos ? text : text.substr(colon + 1);
+    rec.maxLuminance = toField<std::int16_t>(readReportNumber(maxText));
+}
+
+// Makes sure record r exists even when the caller did not reset the records beforehand.
+MediaTrack& recordAt(SharedState& state, std::int32_t r) {
+    if (state.mediaTracks.size() <= static_cast<std::size_t>(r)) {
+        state.mediaTracks.resize(static_cast<std::size_t>(r) + 1);
+    }
+    return state.mediaTracks[static_cast<std::size_t>(r)];
+}
+
+}  // namespace
+
+double readReportNumber(std::string_view text) {
+    NumberCursor cursor(text);
+    if (cursor.peek() == '&') {
+        cursor.advance();
+        const char radix = cursor.peek();
+        if (radix == 'H' || radix == 'h') {
+            cursor.advance();
+            return readPrefixedInteger(cursor, 16);
+        }
+        if (radix == 'O' || radix == 'o') {
+            cursor.advance();
+            return readPrefixedInteger(cursor, 8);
+        }
+        return 0.0;
+    }
+
+    bool negative = false;
+    if (const char sign = cursor.peek(); sign == '+' || sign == '-') {
+        negative = sign == '-';
+        cursor.advance();
+    }
+    std::string mantissa = "0";  // a leading zero keeps ".5" and "5." in a form from_chars takes
+    bool havePoint = false;
+    bool haveDigit = false;
+    for (char c = cursor.peek();; c = cursor.peek()) {
+        if (isDigit(c)) {
+            haveDigit = true;
+        } else if (c == '.' && !havePoint) {
+            havePoint = true;
+        } else {
+            break;
+        }
+        mantissa.push_back(c);
+        cursor.advance();
+    }
+    if (!haveDigit) return 0.0;
+    if (havePoint) mantissa.push_back('0');
+
+    long exponent = 0;
+    if (const char e = cursor.peek(); e == 'E' || e == 'e' || e == 'D' || e == 'd') {
+        cursor.advance();
+        bool negativeExponent = false;
+        if (const char sign = cursor.peek(); sign == '+' || sign == '-') {
+            negativeExponent = sign == '-';
+            cursor.advance();
+        }
+        for (char c = cursor.peek(); isDigit(c); c = cursor.peek()) {
+            if (exponent < kExponentLimit) exponent = exponent * 10 + (c - '0');
+            cursor.advance();
+        }
+        if (negativeExponent) exponent = -exponent;
+    }
+
+    const std::string normal = mantissa + "e" + std::to_string(exponent);
+    double value = 0.0;
+    const auto result = std::from_chars(normal.data(), normal.data() + normal.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        value = magnitudeOf(mantissa) + exponent > 0 ? std::numeric_limits<double>::max() : 0.0;
+    } else if (result.ec != std::errc{}) {
+        value = 0.0;
+    }
+    return saturate(negative ? -value : value);
+}
+
+std::string writeReportNumber(double value) {
+    constexpr int kSignificantDigits = 15;
+    if (!std::isfinite(value) || value == 0.0) return "0";
+    std::array<char, 64> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                      std::chars_format::general, kSignificantDigits);
+    std::string text(buffer.data(), result.ptr);
+    for (char& c : text) {
+        if (c == 'e') c = 'E';
+    }
+    if (text.rfind("0.", 0) == 0) {
+        text.erase(0, 1);
+    } else if (text.rfind("-0.", 0) == 0) {
+        text.erase(1, 1);
+    }
+    return text;
+}
+
+std::int64_t roundHalfEvenClamped(double value, std::int64_t low, std::int64_t high) {
+    if (std::isnan(value)) return std::clamp<std::int64_t>(0, low, high);
+    if (value <= static_cast<double>(low)) return low;
+    if (value >= static_cast<double>(high)) return high;
+    const double floor = std::floor(value);
+    const double fraction = value - floor;
+    double rounded = floor;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1.0;
+    return std::clamp(static_cast<std::int64_t>(rounded), low, high);
+}
+
+void ParseMediaInfoLine(SharedState& state, std::string_view line) {
+    // The analyser ends lines with LF (CR LF on some platforms); only that end is dropped.
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    }
+
+    std::int32_t r = std::max<std::int32_t>(state.mediaTrackCount, 0);
+    const std::string_view key = trimSpaces(line.substr(0, std::min(kKeyWidth, line.size())));
+    const std::string_view rawValue = fromPosition(line, kValueStart);
+    const std::string_view value = trimSpaces(rawValue);
+
+    if (key == "ID") {
+        if (static_cast<std::size_t>(r) + 1 < kMaxTrackRecords) {
+            ++r;
+            state.mediaTracks.resize(static_cast<std::size_t>(r));
+            MediaTrack& rec = state.mediaTracks.emplace_back();
+            rec.trackId = toField<std::int16_t>(readReportNumber(value));
+            rec.language = kUndeterminedLanguage;
+        }
+        state.mediaTrackCount = r;
+        return;
+    }
+
+    MediaTrack& rec = recordAt(state, r);
+    if (key == "Codec ID") {
+        applyCodecId(state, rec, r, value);
+    } else if (key == "Width") {
+        rec.width = toField<std::int32_t>(readReportNumber(dropLast(value, kPixelsUnitLength)));
+        if (rec.width == kUhdWidth) rec.is2160 = true;
+    } else if (key == "Height") {
+        rec.height = toField<std::int32_t>(readReportNumber(dropLast(value, kPixelsUnitLength)));
+        if (rec.height == kUhdHeight) rec.is2160 = true;
+    } else if (key == "Display aspect ratio") {
+        rec.displayAspectRatio = value;
+    } else if (key == "Scan type") {
+        rec.scanType = value;
+    } else if (key == "Frame rate") {
+        setTrackFrameRate(rec, value, true);
+    } else if (key == "Frame rate mode") {
+        // Known, but nothing of it is kept.
+    } else if (key == "Sampling rate") {
+        rec.samplingRate = writeReportNumber(readReportNumber(value));
+    } else if (key == "Original frame rate") {
+        setTrackFrameRate(rec, value, false);
+    } else if (key == "Language") {
+        rec.language = value;
+    } else if (key == "Duration") {
+        rec.durationSeconds = readDuration(value);
+    } else if (key == "Bit rate") {
+        rec.bitRate =
+            writeReportNumber(readReportNumber(trimSpaces(dropLast(value, kBitRateUnitLength))));
+    } else if (key == "Delay relative to video") {
+        rec.delay = std::string(kDelayPrefix) + std::string(rawValue);
+    } else if (key == "Channel(s)") {
+        rec.channels =
+            toField<std::int16_t>(readReportNumber(dropLast(value, kChannelsUnitLength)));
+    } else if (key == "Forced") {
+        if (!value.empty() && value.front() == 'Y') rec.isForced = true;
+    } else if (key == "Mastering display color primaries") {
+        rec.isHdr = true;
+    } else if (key == "Mastering display luminance") {
+        applyLuminance(rec, line);
+    } else if (key == "Maximum Content Light Level") {
+        rec.maxCll = toField<std::int16_t>(readReportNumber(value));
+    } else if (key == "Maximum Frame-Average Light Level") {
+        rec.maxFall = toField<std::int16_t>(readReportNumber(value));
+    }
+    state.mediaTrackCount = r;
+}
+
+}  // namespace quorvel

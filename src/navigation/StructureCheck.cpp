@@ -1,0 +1,42 @@
+#include "navigation/StructureCheck.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace quorvel::navigation {
+
+void requireInside(std::int64_t offset, std::int64_t size, std::int64_t begin, std::int64_t end,
+                   const std::string& what) {
+    if (offset < begin || size < 0 || offset > end || size > end - offset) {
+        throw AdjustRefused(what);
+    }
+}
+
+std::string hexAddress(std::int64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+void requireAddressable(std::int64_t fileLength, std::int64_t blockSize) {
+    if (fileLength > std::numeric_limits<std::int32_t>::max() - blockSize) {
+        throw AdjustRefused("the file is too large (" + std::to_string(fileLength) +
+                            " bytes) for a 32-bit extension address");
+    }
+}
+
+bool endsWithBlock(const NavigationFile& file, const ByteString& block,
+                   std::int64_t earliestStart) {
+    const auto size = static_cast<std::int64_t>(block.size());
+    const std::int64_t start = file.length() - size;
+    if (size == 0 || start < earliestStart || start < 0) return false;
+    return file.getBytes(start, size) == block;
+}
+
+std::string refusalLine(const std::string& kind, const std::string& path,
+                        const std::string& reason) {
+    return " - Cannot adjust " + kind + " " + path + ": " + reason +
+           ". The file was left unchanged.";
+}
+
+}  // namespace quorvel::navigation

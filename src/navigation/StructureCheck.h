@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "fileio/NavigationFile.h"
+#include "shared/ByteString.h"
+
+// Helpers shared by the navigation adjusters' validating walks. Each adjuster first walks the
+// structure it is about to patch and proves that every field it will read or write lies inside
+// the file (and inside the enclosing structure); only then does it write. A walk that finds a
+// field out of place throws AdjustRefused, the adjuster logs one line and the file stays as it
+// was.
+namespace quorvel::navigation {
+
+// Why an adjuster refuses to touch a file. The text completes "Cannot adjust <file>: ".
+class AdjustRefused : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws AdjustRefused(what) unless the `size` bytes at `offset` lie inside [begin, end).
+void requireInside(std::int64_t offset, std::int64_t size, std::int64_t begin, std::int64_t end,
+                   const std::string& what);
+
+// A 32-bit address read from a header, as the unsigned offset it denotes.
+inline std::int64_t addressValue(std::int32_t stored) {
+    return static_cast<std::int64_t>(static_cast<std::uint32_t>(stored));
+}
+
+// "0x0000003A".
+std::string hexAddress(std::int64_t value);
+
+// Extension data are stored at a 32-bit signed file address. Refuses when a block of
+// `blockSize` bytes appended at `fileLength` could not be addressed that way.
+void requireAddressable(std::int64_t fileLength, std::int64_t blockSize);
+
+// True when the file ends with `block`, starting no earlier than `earliestStart`. A process cut
+// between appending an extension block and storing its address leaves exactly that: the block
+// at the end and the header address still 0. The rerun then adopts the block instead of
+// appending a second copy.
+bool endsWithBlock(const NavigationFile& file, const ByteString& block, std::int64_t earliestStart);
+
+// The one detail line an adjuster logs when it refuses a file: what, which file and why.
+std::string refusalLine(const std::string& kind, const std::string& path,
+                        const std::string& reason);
+
+}  // namespace quorvel::navigation

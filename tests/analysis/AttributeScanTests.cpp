@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/AttributeScan.h"
+#include "analysis/ReportBuilder.h"
+#include "app/JobContext.h"
+#include "fileio/FileSystem.h"
+#include "support/TestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using test::field;
+
+const ByteString kFixedHeader = {
+    0x00, 0x00, 0x00, 0x38, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x01,
+    0x00, 0x03, 0x00, 0x05, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x24,
+    0x00, 0x00, 0x00, 0x20, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00,
+};
+const ByteString kP3D65Primaries = {0x33, 0xC2, 0x86, 0xC4, 0x1D, 0x4C, 0x0B, 0xB8,
+                                    0x84, 0xD0, 0x3E, 0x80, 0x3D, 0x13, 0x40, 0x42};
+
+ByteString concat(std::initializer_list<ByteString> parts) {
+    ByteString all;
+    for (const ByteString& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+ByteString slice(const ByteString& bytes, std::size_t from, std::size_t count) {
+    return ByteString(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+TEST(UhdExtensionData, NonHdrFormIsTheHeaderAndZeros) {
+    MediaTrack track;
+    track.maxLuminance = 1000;  // ignored without the HDR flag
+    const ByteString expected = concat({kFixedHeader, ByteString(24, 0x00)});
+    const ByteString block = buildUhdExtensionData(track);
+    EXPECT_EQ(block, expected) << test::describeFirstDifference(expected, block);
+}
+
+TEST(UhdExtensionData, HdrFormCarriesFixedPrimariesAndTheTrackLevels) {
+    MediaTrack track;
+    track.isHdr = true;
+    track.maxLuminance = 1000;
+    track.minLuminance = 50;
+    track.maxCll = 32767;
+    track.maxFall = -2;  // a signed value keeps its bit pattern
+    const ByteString expected =
+        concat({kFixedHeader, kP3D65Primaries, {0x03, 0xE8, 0x00, 0x32, 0x7F, 0xFF, 0xFF, 0xFE}});
+    const ByteString block = buildUhdExtensionData(track);
+    ASSERT_EQ(block.size(), kUhdExtensionDataSize);
+    EXPECT_EQ(block, expected) << test::describeFirstDifference(expected, block);
+}
+
+// A job context over a copy of a fixture (or an empty disc folder).
+struct ScanHarness {
+    SharedState state;
+    test::RecordingWindow window;
+    StatusLog log{state.statusText, window};
+    JobContext ctx{state, log, window};
+    test::TempDir dir;
+
+    std::string streamFolder() const { return dir / "disc/BDMV/STREAM"; }
+    std::vector<std::string> maskedLog() const { return test::maskTimes(window.lines()); }
+    void fakeAnalyser(const std::string& report, int exitCode = 0) {
+        test::writeText(dir / "report", report);
+        test::writeText(dir / "mediainfo", "#!/bin/sh\ncat '" + dir / "report" + "'\nexit " +
+                                               std::to_string(exitCode) + "\n");
+        ::chmod((dir / "mediainfo").c_str(), 0755);
+        state.mediaInfoPath = dir / "mediainfo";
+    }
+    void emptyStream() {
+        test::makeDirs(streamFolder());
+        test::writeText(streamFolder() + "/00000.m2ts", "");
+    }
+};
+
+const std::vector<std::string> kHdrLog = {"[ts] Scanning source for UHD attributes...",
+                                          " - UHD and HDR attributes collected.",
+                                          " - Scan completed."};
+const std::vector<std::string> kSdrLog = {"[ts] Scanning source for UHD attributes...",
+                                          " - UHD attributes collected.", " - Scan completed."};
+
+TEST(GetMediaInfo, RealAnalyserOnHdrFixture) {
+    const std::string fixture = test::fixturePath("a-2160p-hdr10-ac3");
+    const std::string analyser = fs::findOnPath("mediainfo");
+    if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture a or mediainfo absent";
+    ScanHarness h;
+    test::copyTree(fixture, h.dir / "disc");
+    h.state.mediaInfoPath = analyser;
+
+    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    ASSERT_EQ(h.state.uhdExtensionData.size(), kUhdExtensionDataSize);
+    EXPECT_EQ(slice(h.state.uhdExtensionData, 0, 36), kFixedHeader);
+    EXPECT_EQ(slice(h.state.uhdExtensionData, 36, 16), kP3D65Primaries);
+    EXPECT_EQ(slice(h.state.uhdExtensionData, 52, 8),
+              (ByteString{0x03, 0xE8, 0x00, 0x32, 0x03, 0xE8, 0x01, 0x90}));
+    EXPECT_EQ(h.state.videoTrackIndex, 2);
+    EXPECT_EQ(h.maskedLog(), kHdrLog);
+    EXPECT_TRUE(h.window.boxes.empty());
+}
+
+TEST(GetMediaInfo, RealAnalyserOnSdrFixtureGivesTheNonHdrForm) {
+    const std::string fixture = test::fixturePath("c-1080p-sdr");
+    const std::string analyser = fs::findOnPath("mediainfo");
+    if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture c or mediainfo absent";
+    ScanHarness h;
+    test::copyTree(fixture, h.dir / "disc");
+    h.state.mediaInfoPath = analyser;
+
+    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.state.uhdExtensionData, concat({kFixedHeader, ByteString(24, 0x00)}));
+    EXPECT_EQ(h.maskedLog(), kSdrLog);
+}
+
+TEST(GetMediaInfo, EmptyStreamFolderShowsOnlyTheBox) {
+    ScanHarness h;
+    test::makeDirs(h.streamFolder());
+    h.state.mediaTracks.resize(3);
+    h.state.mediaTrackCount = 2;
+    h.state.videoTrackIndex = 1;
+    h.state.uhdExtensionData = {0xAA};
+
+    EXPECT_FALSE(GetMediaInfo(h.ctx, h.streamFolder()));
+    ASSERT_EQ(h.window.boxes.size(), 1u);
+    EXPECT_EQ(h.window.boxes[0].text, "Cannot find M2TS file. Aborting...");
+    EXPECT_EQ(h.window.boxes[0].title, "Error");
+    EXPECT_EQ(h.window.boxes[0].kind, MessageBoxKind::Plain);
+    EXPECT_TRUE(h.state.statusText.empty());
+    EXPECT_EQ(h.state.mediaTracks.size(), 3u);
+    EXPECT_EQ(h.state.mediaTrackCount, 2);
+    EXPECT_EQ(h.state.uhdExtensionData, ByteString{0xAA});
+}
+
+TEST(GetMediaInfo, FailedAnalyserStillBuildsTheBlockAndLogsTheScan) {
+    ScanHarness h;
+    h.emptyStream();
+    h.fakeAnalyser(field("ID", "1") + field("Codec ID", "36") +
+                       field("Mastering display color primaries", "BT.2020"),
+                   2);
+    EXPECT_FALSE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(slice(h.state.uhdExtensionData, 36, 16), kP3D65Primaries);
+    EXPECT_EQ(slice(h.state.uhdExtensionData, 52, 8), ByteString(8, 0x00));
+    EXPECT_EQ(h.maskedLog(), kHdrLog);
+
+    ScanHarness missing;
+    missing.emptyStream();
+    missing.state.mediaInfoPath = missing.dir / "absent";
+    EXPECT_FALSE(GetMediaInfo(missing.ctx, missing.streamFolder()));
+    EXPECT_EQ(missing.maskedLog(), kSdrLog);
+}
+
+TEST(GetMediaInfo, FirstVideoTrackDecidesEvenWhenOnlyTheSecondIsHdr) {
+    ScanHarness h;
+    h.emptyStream();
+    h.fakeAnalyser(field("ID", "1") + field("Codec ID", "27") + field("ID", "2") +
+                   field("Codec ID", "36") + field("Mastering display color primaries", "BT.2020"));
+    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.state.videoTrackIndex, 1);
+    EXPECT_EQ(h.maskedLog(), kSdrLog);
+}
+
+TEST(GetMediaInfo, EachScanStartsFromOneEmptyRecord) {
+    ScanHarness h;
+    h.emptyStream();
+    h.fakeAnalyser(field("ID", "1") + field("Codec ID", "36") + field("ID", "2"));
+    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.state.mediaTracks.size(), 3u);
+
+    h.fakeAnalyser("General\n");
+    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.state.mediaTracks, std::vector<MediaTrack>{MediaTrack{}});
+    EXPECT_EQ(h.state.mediaTrackCount, 0);
+    EXPECT_EQ(h.state.videoTrackIndex, 0);
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/MediaInfoParser.h"
+#include "shared/SharedState.h"
+
+namespace quorvel::test {
+
+// One field line in the analyser's layout: the name padded to 41 columns, a colon in column
+// 42, then a space and the value, LF ended.
+inline std::string field(std::string_view name, std::string_view value) {
+    std::string line(name);
+    line.resize(41, ' ');
+    line += ": ";
+    line += value;
+    line += '\n';
+    return line;
+}
+
+// Feeds a whole report to the parser line by line, as the runner does, starting from the
+// state a scan leaves before the analyser runs.
+inline SharedState parseReport(std::string_view report) {
+    SharedState state;
+    std::size_t start = 0;
+    while (start < report.size()) {
+        const std::size_t end = report.find('\n', start);
+        if (end == std::string_view::npos) break;  // an unfinished last line is never passed on
+        ParseMediaInfoLine(state, report.substr(start, end + 1 - start));
+        start = end + 1;
+    }
+    return state;
+}
+
+inline std::string withCrLf(std::string_view report) {
+    std::string converted;
+    for (char c : report) {
+        if (c == '\n') converted += '\r';
+        converted += c;
+    }
+    return converted;
+}
+
+}  // namespace quorvel::test
