@@ -12,8 +12,13 @@ namespace quorvel {
 // How the stream scan paces itself. The defaults suit real streams of tens of gigabytes; tests
 // use small reads and a yield after every packet.
 struct M2tsScanOptions {
-    // Bytes per read: a multiple of both the 4 KiB page and the 192-byte packet (12,288 × 85,
-    // just under 1 MiB), so every read starts page-aligned in the file and in memory.
+    // Read through read-only mapped windows of mapBytes (rounded to 12 KiB: page and packet
+    // size) rather than copying into a buffer. Windows are unmapped as the scan moves on, so the
+    // resident memory stays near mapBytes.
+    bool mapFile = true;
+    std::size_t mapBytes = 12288 * 683;  // about 8 MiB
+    // Without mapping, bytes per read: a multiple of both the 4 KiB page and the 192-byte packet
+    // (12,288 × 85, just under 1 MiB), so every read starts page-aligned in the file and in memory.
     std::size_t readBytes = 12288 * 85;
     // Packets scanned between two looks at the clock.
     std::uint32_t packetsPerClockCheck = 256;

@@ -378,6 +378,19 @@ TEST_F(M2tsAdjusterTest, AbortStopsAfterThePacketAndARerunCompletes) {
         << describeFirstDifference(complete, test::readFile(path));
 }
 
+TEST_F(M2tsAdjusterTest, BufferedReadsGiveTheSameBytesAsTheMapping) {
+    const StreamBuilder stream = mixedStream();
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString mapped = test::readFile(path);
+    // Reads of five packets split the three-packet sections across reads.
+    M2tsScanOptions options = M2tsHarness::perPacket(5);
+    options.mapFile = false;
+    write(stream);
+    ASSERT_TRUE(h.run(path, options));
+    EXPECT_EQ(test::readFile(path), mapped);
+    EXPECT_NE(mapped, stream.bytes());
+}
+
 TEST_F(M2tsAdjusterTest, RewriteCutBetweenItsPacketsIsCompletedByARerun) {
     StreamBuilder stream;
     stream.addPat();
@@ -442,9 +455,30 @@ TEST_F(M2tsAdjusterTest, ShortReadEndsTheScanWithFalse) {
             ASSERT_EQ(::truncate(path.c_str(), 192 * 6), 0);
         }
     };
-    EXPECT_FALSE(h.run(path, M2tsHarness::perPacket(4)));
+    M2tsScanOptions options = M2tsHarness::perPacket(4);
+    options.mapFile = false;
+    EXPECT_FALSE(h.run(path, options));
     EXPECT_EQ(h.window.lines().back(), " - Couldn't read the stream at byte 768.");
     EXPECT_EQ(test::readFile(path).size(), 192u * 6);
+}
+
+TEST_F(M2tsAdjusterTest, FileCutShortUnderTheMappingEndsTheScanWithFalse) {
+    StreamBuilder stream;
+    stream.addNull(100);
+    write(stream);
+    h.window.onProcessEvents = [&] {
+        if (h.window.eventTurns == 2) {
+            ASSERT_EQ(::truncate(path.c_str(), 192 * 10), 0);
+        }
+    };
+    // The bus error comes with the first packet whose PID lies in the vanished second page.
+    EXPECT_FALSE(h.run(path));
+    EXPECT_EQ(h.window.lines().back(), " - Couldn't read the stream at byte 4224.");
+    EXPECT_EQ(test::readFile(path).size(), 192u * 10);
+    // The handler is gone again: a later scan of a sound file works as before.
+    write(stream);
+    h.window.onProcessEvents = nullptr;
+    EXPECT_TRUE(h.run(path));
 }
 
 TEST_F(M2tsAdjusterTest, SparseFileBeyondFourGigabytesIsPatchedAtTheRightOffsets) {

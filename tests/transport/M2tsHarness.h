@@ -30,6 +30,7 @@ struct M2tsHarness {
     static M2tsScanOptions perPacket(std::size_t packetsPerRead = 7) {
         M2tsScanOptions options;
         options.readBytes = 192 * packetsPerRead;
+        options.mapBytes = 12288;
         options.packetsPerClockCheck = 1;
         options.yieldInterval = std::chrono::nanoseconds(0);
         return options;
