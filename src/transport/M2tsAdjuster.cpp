@@ -402,19 +402,23 @@ bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOpt
 
     LargeFileTable& files = ctx.state.largeFiles;
     if (!largeOpen(files, m2ts, kStreamSlot, kLargeModeReadWrite)) return false;
+    // The slot is closed however the scan ends, an error from a window handler included.
+    struct SlotCloser {
+        LargeFileTable& files;
+        ~SlotCloser() { largeClose(files, kStreamSlot); }
+    } closer{files};
     const std::int64_t fileSize = largeFileSize(files, kStreamSlot);
     const int fd = largeHandle(files, kStreamSlot);
 
     StreamScan scan(ctx, options, fileSize, fd);
     const StreamScan::Outcome outcome = fileSize < 0 ? StreamScan::Outcome::Failed : scan.run();
-    bool result = outcome == StreamScan::Outcome::Done;
+    if (outcome != StreamScan::Outcome::Done) return false;
     // Written packets must be on the disk before the job reports success.
-    if (result && ::fdatasync(fd) != 0) {
+    if (::fdatasync(fd) != 0) {
         ctx.log.Status(" - Couldn't flush the stream file to disk.");
-        result = false;
+        return false;
     }
-    largeClose(files, kStreamSlot);
-    return result;
+    return true;
 }
 
 }  // namespace quorvel

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <thread>
 
 #include "M2tsHarness.h"
@@ -414,6 +415,16 @@ TEST_F(M2tsAdjusterTest, RewriteCutBetweenItsPacketsIsCompletedByARerun) {
         EXPECT_EQ(after, complete) << written << " packets written before the cut\n"
                                    << describeFirstDifference(complete, after);
     }
+}
+
+TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {
+    StreamBuilder stream;
+    stream.addNull(4);
+    h.window.onProcessEvents = [] { throw std::runtime_error("handler failed"); };
+    EXPECT_THROW(h.run(write(stream)), std::runtime_error);
+    EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
+    h.window.onProcessEvents = nullptr;
+    EXPECT_TRUE(h.run(path));
 }
 
 TEST_F(M2tsAdjusterTest, ProgressOnTicksAndFullAtTheEnd) {
