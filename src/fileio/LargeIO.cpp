@@ -177,6 +177,7 @@ std::int64_t largeReadCached(LargeFileTable& files, int slot, ByteString& buffer
 std::int64_t largeWriteAt(LargeFileTable& files, int slot, const std::uint8_t* data,
                           std::size_t size, std::int64_t offset) {
     if (size == 0 || !usable(files, slot) || offset < 0) return 0;
+    if (files.writeFault && files.writeFault(offset, size)) return 0;
     LargeFileSlot& entry = files[slot];
     entry.position = offset;
     std::size_t done = 0;

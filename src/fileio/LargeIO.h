@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "shared/ByteString.h"
@@ -56,6 +57,10 @@ class LargeFileTable {
         return m_slots[static_cast<std::size_t>(slot)];
     }
     static constexpr int size() { return kLargeSlotCount; }
+
+    // For tests: when set and it returns true for a write (offset, size), that write fails as
+    // on a full disk, so that error paths and cut-short runs can be exercised.
+    std::function<bool(std::int64_t offset, std::size_t size)> writeFault;
 
   private:
     std::array<LargeFileSlot, kLargeSlotCount> m_slots;

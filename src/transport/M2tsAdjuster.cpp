@@ -182,7 +182,8 @@ class StreamScan {
     void programAssociation(const SourcePacket& packet);
     bool programMap(const SourcePacket& packet, std::int64_t offset);
     bool video(const SourcePacket& packet, std::int64_t offset);
-    bool writePacket(const std::uint8_t* bytes, std::int64_t offset);
+    bool writeSection();
+    bool writeBytes(const std::uint8_t* bytes, std::size_t size, std::int64_t offset);
     void showProgress(std::int64_t offset);
     void fail(const char* what, std::int64_t offset);
 
@@ -336,18 +337,50 @@ void StreamScan::programAssociation(const SourcePacket& packet) {
 
 bool StreamScan::programMap(const SourcePacket& packet, std::int64_t offset) {
     if (m_section.add(packet, offset) != ProgramMapSection::Step::Complete) return true;
-    bool written = true;
-    if (m_section.remarkVideoEntry(m_ctx.state.crcTable)) {
-        // Last packet first: if the run dies halfway, the first packet still holds the old
-        // entry, so a rerun finds the section unmarked and completes it.
-        std::array<std::uint8_t, kSourcePacketSize> out{};
-        for (std::size_t j = m_section.packetCount(); j-- > 0 && written;) {
-            m_section.buildPacket(j, out.data());
-            written = writePacket(out.data(), m_section.packetOffset(j));
-        }
-    }
+    const bool written = !m_section.remarkVideoEntry(m_ctx.state.crcTable) || writeSection();
     m_section.clear();
     return written;
+}
+
+// Writes the rebuilt section so that a run killed at any moment leaves a section that a rerun
+// still recognises and completes: every write stays inside one page (a write inside a page is
+// never cut short by a kill), the pieces go from the end of the section to its start, and the
+// piece with the stream type goes last. Until that piece lands the entry still reads 0x06, and
+// the CRC holds either for the old section or for the re-marked one.
+bool StreamScan::writeSection() {
+    std::array<std::uint8_t, kSourcePacketSize> out{};
+    const std::size_t typePacket = m_section.typePacket();
+    std::int64_t typePieceOffset = -1;
+    std::size_t typePieceStart = 0;
+    std::size_t typePieceEnd = 0;
+    std::array<std::uint8_t, kSourcePacketSize> typePacketBytes{};
+
+    for (std::size_t j = m_section.packetCount(); j-- > 0;) {
+        m_section.buildPacket(j, out.data());
+        const std::int64_t at = m_section.packetOffset(j);
+        const std::int64_t page = static_cast<std::int64_t>(kPageSize);
+        const auto split = static_cast<std::size_t>(
+            std::min<std::int64_t>((at / page + 1) * page - at, kSourcePacketSize));
+        const std::array<std::pair<std::size_t, std::size_t>, 2> pieces{
+            {{split, kSourcePacketSize}, {0, split}}};
+        for (const auto& [from, to] : pieces) {
+            if (from >= to) continue;
+            if (j == typePacket && m_section.typeOffsetInPacket() >= from &&
+                m_section.typeOffsetInPacket() < to) {
+                typePieceOffset = at;
+                typePieceStart = from;
+                typePieceEnd = to;
+                typePacketBytes = out;
+                continue;
+            }
+            if (!writeBytes(out.data() + from, to - from, at + static_cast<std::int64_t>(from))) {
+                return false;
+            }
+        }
+    }
+    return typePieceOffset < 0 ||
+           writeBytes(typePacketBytes.data() + typePieceStart, typePieceEnd - typePieceStart,
+                      typePieceOffset + static_cast<std::int64_t>(typePieceStart));
 }
 
 bool StreamScan::video(const SourcePacket& packet, std::int64_t offset) {
@@ -362,14 +395,13 @@ bool StreamScan::video(const SourcePacket& packet, std::int64_t offset) {
     std::array<std::uint8_t, kSourcePacketSize> out{};
     std::memcpy(out.data(), packet.bytes(), kSourcePacketSize);
     out[start + kPesStreamIdOffset] = kStreamIdUhdVideo;
-    return writePacket(out.data(), offset);
+    return writeBytes(out.data(), kSourcePacketSize, offset);
 }
 
-bool StreamScan::writePacket(const std::uint8_t* bytes, std::int64_t offset) {
-    const std::int64_t put =
-        largeWriteAt(m_ctx.state.largeFiles, kStreamSlot, bytes, kSourcePacketSize, offset);
+bool StreamScan::writeBytes(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) {
+    const std::int64_t put = largeWriteAt(m_ctx.state.largeFiles, kStreamSlot, bytes, size, offset);
     m_writtenSinceFlush = true;
-    if (put == static_cast<std::int64_t>(kSourcePacketSize)) return true;
+    if (put == static_cast<std::int64_t>(size)) return true;
     fail("Couldn't write the stream at byte", offset);
     return false;
 }

@@ -97,7 +97,18 @@ bool ProgramMapSection::remarkVideoEntry(const CrcTable& table) {
     const ByteString crcBytes = be32ToBytes(static_cast<std::int32_t>(remarked));
     std::copy(crcBytes.begin(), crcBytes.end(), section + crcField);
     std::fill(section + crcField + kCrcSize, section + m_length, kStuffingByte);
+    m_typeOffset = found;
     return true;
+}
+
+std::size_t ProgramMapSection::typePacket() const {
+    if (m_typeOffset < kSourcePacketSize) return 0;
+    return 1 + (m_typeOffset - kSourcePacketSize) / kContinuationPayloadSize;
+}
+
+std::size_t ProgramMapSection::typeOffsetInPacket() const {
+    if (m_typeOffset < kSourcePacketSize) return m_typeOffset;
+    return kSourcePacketHeaderSize + (m_typeOffset - kSourcePacketSize) % kContinuationPayloadSize;
 }
 
 void ProgramMapSection::buildPacket(std::size_t j, std::uint8_t* out) const {

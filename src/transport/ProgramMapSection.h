@@ -77,6 +77,10 @@ class ProgramMapSection {
     // Section bytes behind the CRC are 0xFF.
     void buildPacket(std::size_t j, std::uint8_t* out) const;
 
+    // Where the re-marked stream type lies: the packet (0-based) and the offset in it.
+    std::size_t typePacket() const;
+    std::size_t typeOffsetInPacket() const;
+
     std::size_t packetCount() const { return m_packets; }
     std::int64_t packetOffset(std::size_t j) const { return m_offsets[j]; }
     bool collecting() const { return m_packets != 0; }
@@ -96,6 +100,7 @@ class ProgramMapSection {
     std::array<std::uint8_t, kCapacity> m_buffer{};
     std::size_t m_length = 0;
     std::size_t m_packets = 0;
+    std::size_t m_typeOffset = 0;
     std::array<std::int64_t, kMaxPackets> m_offsets{};
     std::array<std::uint8_t, kMaxPackets> m_counters{};
 };

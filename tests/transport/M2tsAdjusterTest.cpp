@@ -392,29 +392,58 @@ TEST_F(M2tsAdjusterTest, BufferedReadsGiveTheSameBytesAsTheMapping) {
     EXPECT_NE(mapped, stream.bytes());
 }
 
-TEST_F(M2tsAdjusterTest, RewriteCutBetweenItsPacketsIsCompletedByARerun) {
+// Multi-packet sections whose video entry lies in their first, second or third packet, placed
+// so that some of their packets straddle a 4 KiB page boundary.
+StreamBuilder cutStream() {
     StreamBuilder stream;
     stream.addPat();
-    const std::vector<std::int64_t> at = stream.addSection(threePacketSection());
-    stream.addVideo(pesStart());
-    test::writeFile(dir / "reference.m2ts", stream.bytes());
-    ASSERT_TRUE(h.run(dir / "reference.m2ts"));
-    const ByteString complete = test::readFile(dir / "reference.m2ts");
+    for (std::size_t pad = 0; pad < 24; pad += 5) {
+        stream.addNull(pad);
+        stream.addSection(threePacketSection());
+        stream.addVideo(pesStart());
+        stream.addSection(
+            pmtSection({{0x06, kTestVideoPid, registrationDescriptor()}}, ByteString(200, 0x0A)));
+        stream.addSection(
+            pmtSection({{0x06, kTestVideoPid, registrationDescriptor()}}, ByteString(380, 0x0A)));
+    }
+    return stream;
+}
 
-    // The packets are written last first; a cut leaves the last k written and the others old.
-    for (std::size_t written = 1; written < at.size(); ++written) {
-        ByteString cut = stream.bytes();
-        for (std::size_t j = at.size() - written; j < at.size(); ++j) {
-            const auto offset = static_cast<std::size_t>(at[j]);
-            std::copy_n(complete.begin() + static_cast<long>(offset), 192,
-                        cut.begin() + static_cast<long>(offset));
-        }
-        test::writeFile(path, cut);
+TEST_F(M2tsAdjusterTest, RunCutAfterAnyWriteIsCompletedByARerun) {
+    const StreamBuilder stream = cutStream();
+    const std::string reference = dir / "reference.m2ts";
+    test::writeFile(reference, stream.bytes());
+    std::size_t writes = 0;
+    h.state.largeFiles.writeFault = [&](std::int64_t, std::size_t) {
+        ++writes;
+        return false;
+    };
+    ASSERT_TRUE(h.run(reference));
+    const ByteString complete = test::readFile(reference);
+    ASSERT_GT(writes, 40u);
+
+    for (std::size_t cut = 0; cut < writes; ++cut) {
+        write(stream);
+        std::size_t done = 0;
+        h.state.largeFiles.writeFault = [&](std::int64_t, std::size_t) { return done++ >= cut; };
+        ASSERT_FALSE(h.run(path));
+        h.state.largeFiles.writeFault = nullptr;
         ASSERT_TRUE(h.run(path));
         const ByteString after = test::readFile(path);
-        EXPECT_EQ(after, complete) << written << " packets written before the cut\n"
+        ASSERT_EQ(after, complete) << "cut after " << cut << " writes\n"
                                    << describeFirstDifference(complete, after);
     }
+}
+
+TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
+    StreamBuilder stream;
+    stream.addNull(2);
+    const std::int64_t video = stream.addVideo(pesStart());
+    h.state.largeFiles.writeFault = [](std::int64_t, std::size_t) { return true; };
+    EXPECT_FALSE(h.run(write(stream)));
+    EXPECT_EQ(h.window.lines().back(),
+              " - Couldn't write the stream at byte " + std::to_string(video) + ".");
+    EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
 }
 
 TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {
