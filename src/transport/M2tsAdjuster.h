@@ -18,7 +18,7 @@ struct M2tsScanOptions {
     bool mapFile = true;
     std::size_t mapBytes = 12288 * 683;  // about 8 MiB
     // Without mapping, bytes per read: a multiple of both the 4 KiB page and the 192-byte packet
-    // (12,288 × 85, just under 1 MiB), so every read starts page-aligned in the file and in memory.
+    // (12,288 × 85, just under 1 MiB), so every read starts page-aligned in file and memory.
     std::size_t readBytes = 12288 * 85;
     // Packets scanned between two looks at the clock.
     std::uint32_t packetsPerClockCheck = 256;
