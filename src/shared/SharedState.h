@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fileio/LargeIO.h"
 #include "shared/ByteString.h"
 #include "shared/MediaTrack.h"
 #include "transport/Crc32Mpeg2.h"
@@ -32,6 +33,8 @@ struct SharedState {
     std::int32_t videoTrackIndex = 0;
     // The 60-byte UHD extension block the playlist receives.
     ByteString uhdExtensionData;
+    // The large-file slots; the stream adjuster works on slot 1.
+    LargeFileTable largeFiles;
 };
 
 }  // namespace quorvel

@@ -1,11 +1,39 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "app/JobContext.h"
 
 namespace quorvel {
 
+// How the stream scan paces itself. The defaults suit real streams of tens of gigabytes; tests
+// use small reads and a yield after every packet.
+struct M2tsScanOptions {
+    // Read through read-only mapped windows of mapBytes (rounded to 12 KiB: page and packet
+    // size) rather than copying into a buffer. Windows are unmapped as the scan moves on, so the
+    // resident memory stays near mapBytes.
+    bool mapFile = true;
+    std::size_t mapBytes = 12288 * 683;  // about 8 MiB
+    // Without mapping, bytes per read: a multiple of both the 4 KiB page and the 192-byte packet
+    // (12,288 × 85, just under 1 MiB), so every read starts page-aligned in file and memory.
+    std::size_t readBytes = 12288 * 85;
+    // Packets scanned between two looks at the clock.
+    std::uint32_t packetsPerClockCheck = 256;
+    // Time between two turns of the window's event processing.
+    std::chrono::nanoseconds yieldInterval = std::chrono::milliseconds(12);
+};
+
+// Re-marks the HEVC video stream of a stream file for UHD: the program map entry of PID 0x1011
+// (stream type 0x24, "HDMV", new CRC) and the stream id of every video PES start (0xE1).
+// True when the whole file was scanned; false on abort, when the file cannot be opened, read
+// or written.
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts);
+bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options);
+
+// The percentage caption for a done fraction r: r × 100 with two decimals, then "%".
+std::string progressPercentText(double r);
 
 }  // namespace quorvel

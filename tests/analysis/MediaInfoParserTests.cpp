@@ -26,7 +26,7 @@ std::string fixtureReport(const std::string& fixture) {
 TEST(MediaInfoParserReal, HdrReportPutsVideoInRecordTwoWithItsMasteringValues) {
     const std::string report = fixtureReport("a-2160p-hdr10-ac3");
     if (report.empty()) GTEST_SKIP() << "fixture a absent";
-    const SharedState state = parseReport(report);
+    const test::ParsedReport state = parseReport(report);
 
     // General has its own "ID" line, so video and audio are records 2 and 3.
     ASSERT_EQ(state.mediaTrackCount, 3);
@@ -65,7 +65,7 @@ TEST(MediaInfoParserReal, HdrReportPutsVideoInRecordTwoWithItsMasteringValues) {
 TEST(MediaInfoParserReal, SdrReportHasNoHdrAndIsNot2160) {
     const std::string report = fixtureReport("c-1080p-sdr");
     if (report.empty()) GTEST_SKIP() << "fixture c absent";
-    const SharedState state = parseReport(report);
+    const test::ParsedReport state = parseReport(report);
 
     ASSERT_EQ(state.videoTrackIndex, 2);
     const MediaTrack& video = state.mediaTracks[2];
@@ -81,8 +81,8 @@ TEST(MediaInfoParserReal, LfAndCrLfEndingsGiveIdenticalRecords) {
     for (const char* fixture : {"a-2160p-hdr10-ac3", "c-1080p-sdr"}) {
         const std::string report = fixtureReport(fixture);
         if (report.empty()) GTEST_SKIP() << fixture << " absent";
-        const SharedState lf = parseReport(report);
-        const SharedState crlf = parseReport(test::withCrLf(report));
+        const test::ParsedReport lf = parseReport(report);
+        const test::ParsedReport crlf = parseReport(test::withCrLf(report));
         EXPECT_EQ(lf.mediaTracks, crlf.mediaTracks) << fixture;
         EXPECT_EQ(lf.mediaTrackCount, crlf.mediaTrackCount) << fixture;
         EXPECT_EQ(lf.videoTrackIndex, crlf.videoTrackIndex) << fixture;
@@ -99,7 +99,7 @@ TEST(MediaInfoParserReport, GeneralWithoutIdLeavesItsFieldsInRecordZero) {
         field("Mastering display luminance", "min: 0.0050 cd/m2, max: 1000 cd/m2") +
         field("Maximum Content Light Level", "1000 cd/m2") + "\nAudio\n" +
         field("ID", "4352 (0x1100)") + "\nAudio\n" + field("ID", "4353 (0x1101)") + "\n";
-    const SharedState state = parseReport(report);
+    const test::ParsedReport state = parseReport(report);
     ASSERT_EQ(state.mediaTrackCount, 3);
     EXPECT_EQ(state.videoTrackIndex, 1);
     EXPECT_EQ(state.mediaTracks[0].durationSeconds, 3123);
@@ -136,7 +136,7 @@ TEST(MediaInfoParserReport, CodecTable) {
         {"144", "PGS", "144", false},
     };
     for (const Case& c : cases) {
-        const SharedState state = parseReport(field("ID", "7") + field("Codec ID", c.codecId));
+        const test::ParsedReport state = parseReport(field("ID", "7") + field("Codec ID", c.codecId));
         const MediaTrack& track = state.mediaTracks[1];
         EXPECT_EQ(track.formatLabel, c.label) << c.codecId;
         EXPECT_EQ(track.codecId, c.storedId) << c.codecId;
@@ -145,7 +145,7 @@ TEST(MediaInfoParserReport, CodecTable) {
 }
 
 TEST(MediaInfoParserReport, TrueHdKeepsAnEarlierLabelAndKeysAreCaseSensitive) {
-    const SharedState state = parseReport(field("ID", "1") + field("Codec ID", "129") +
+    const test::ParsedReport state = parseReport(field("ID", "1") + field("Codec ID", "129") +
                                           field("Codec ID", "131") + field("codec ID", "27"));
     EXPECT_EQ(state.mediaTracks[1].formatLabel, "AC3");
     EXPECT_EQ(state.mediaTracks[1].codecId, "131");
@@ -153,7 +153,7 @@ TEST(MediaInfoParserReport, TrueHdKeepsAnEarlierLabelAndKeysAreCaseSensitive) {
 }
 
 TEST(MediaInfoParserReport, FirstOfTwoVideoTracksIsChosen) {
-    const SharedState state =
+    const test::ParsedReport state =
         parseReport(field("ID", "1") + field("Codec ID", "A_AC3") + field("ID", "2") +
                     field("Codec ID", "27") + field("ID", "3") + field("Codec ID", "36") +
                     field("Mastering display color primaries", "Display P3"));
@@ -180,7 +180,7 @@ TEST(MediaInfoParserReport, FrameRateRules) {
 }
 
 TEST(MediaInfoParserReport, AudioNumbersAndTexts) {
-    const SharedState state = parseReport(
+    const test::ParsedReport state = parseReport(
         field("ID", "1") + field("Channel(s)", "6 channels") + field("Sampling rate", "48.0 kHz") +
         field("Bit rate", "1 509 kb/s") + field("Language", "English") + field("Forced", "Yes") +
         field("Delay relative to video", "-42 ms") + field("Scan type", "Progressive"));
@@ -223,7 +223,7 @@ TEST(MediaInfoParserReport, Durations) {
 }
 
 TEST(MediaInfoParserReport, ValuesOutOfRangeClampToTheField) {
-    const SharedState state = parseReport(
+    const test::ParsedReport state = parseReport(
         field("ID", "70000 (0x11170)") +
         field("Mastering display luminance", "min: 5.0000 cd/m2, max: 40000 cd/m2") +
         field("Maximum Content Light Level", "-99999 cd/m2") +
@@ -272,7 +272,7 @@ TEST(MediaInfoParserReport, ShortAndOddLinesReadNothingOutsideTheLine) {
 
 TEST(MediaInfoParserReport, OnlyTheLineEndIsDropped) {
     // A CR inside the value stays; the CR LF at the end goes.
-    const SharedState state = parseReport(field("ID", "1") + field("Scan type", "MBAFF\r") +
+    const test::ParsedReport state = parseReport(field("ID", "1") + field("Scan type", "MBAFF\r") +
                                           field("Display aspect ratio", "16:9\r"));
     EXPECT_EQ(state.mediaTracks[1].scanType, "MBAFF");
     EXPECT_EQ(state.mediaTracks[1].displayAspectRatio, "16:9");

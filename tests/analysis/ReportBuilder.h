@@ -20,9 +20,16 @@ inline std::string field(std::string_view name, std::string_view value) {
     return line;
 }
 
+// What the parser leaves behind for the rest of the job.
+struct ParsedReport {
+    std::vector<MediaTrack> mediaTracks;
+    std::int32_t mediaTrackCount = 0;
+    std::int32_t videoTrackIndex = 0;
+};
+
 // Feeds a whole report to the parser line by line, as the runner does, starting from the
 // state a scan leaves before the analyser runs.
-inline SharedState parseReport(std::string_view report) {
+inline ParsedReport parseReport(std::string_view report) {
     SharedState state;
     std::size_t start = 0;
     while (start < report.size()) {
@@ -31,7 +38,7 @@ inline SharedState parseReport(std::string_view report) {
         ParseMediaInfoLine(state, report.substr(start, end + 1 - start));
         start = end + 1;
     }
-    return state;
+    return ParsedReport{state.mediaTracks, state.mediaTrackCount, state.videoTrackIndex};
 }
 
 inline std::string withCrLf(std::string_view report) {

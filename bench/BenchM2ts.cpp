@@ -1,0 +1,208 @@
+// quorvel-bench-m2ts: the stream pass over a large synthetic stream, without a window.
+//
+//   quorvel-bench-m2ts make    SOURCE.m2ts STREAM BYTES   build STREAM from SOURCE's packets
+//   quorvel-bench-m2ts restore SOURCE.m2ts STREAM BYTES   put back the packets a pass changes
+//   quorvel-bench-m2ts run     STREAM                     one pass; prints seconds and peak RSS
+//   quorvel-bench-m2ts evict   STREAM                     drop STREAM from the page cache
+//
+// BENCH_MAP_BYTES (0: read through a buffer instead of a mapping) and BENCH_READ_BYTES set the
+// reader's window and buffer sizes for a run.
+//
+// The stream has the density of a 50-60 Mb/s, 24 fps movie: a video PES start every 300 KB and
+// a program association and program map packet every 100 ms (about 690 KB). Everything else is
+// copies of the source's video payload packets; the continuity counters are not continuous.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/JobContext.h"
+#include "app/StatusLog.h"
+#include "shared/SharedState.h"
+#include "transport/M2tsAdjuster.h"
+#include "transport/ProgramMapSection.h"
+#include "transport/SourcePacket.h"
+
+namespace {
+
+using quorvel::ByteString;
+using quorvel::kSourcePacketSize;
+
+constexpr std::int64_t kPesStartEvery = 300 * 1000 / kSourcePacketSize;  // packets
+constexpr std::int64_t kProgramMapEvery = 690 * 1000 / kSourcePacketSize;
+constexpr std::size_t kWriteBatch = 4 << 20;
+
+// A front end that shows nothing; its timer ticks every 500 ms of wall-clock time.
+class HeadlessWindow final : public quorvel::WindowOperations {
+  public:
+    explicit HeadlessWindow(quorvel::SharedState& state) : m_state(state) {}
+    std::string sourcePath() const override { return {}; }
+    std::string buttonCaption() const override { return "Abort"; }
+    void setButtonCaption(const std::string&) override {}
+    bool skipM2tsTicked() const override { return false; }
+    void replaceLogText(const std::string&) override {}
+    void setLogCaret(long long, long long) override {}
+    void repaintLog() override {}
+    void setBarWidth(float) override {}
+    void setPercentText(const std::string& text) override { percent = text; }
+    void setTickInterval(int ms) override { m_interval = std::chrono::milliseconds(ms); }
+    void processPendingEvents() override {
+        ++turns;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastTick >= m_interval) {
+            m_lastTick = now;
+            m_state.timerTick = true;
+        }
+    }
+    quorvel::MessageBoxResult showMessageBox(const std::string&, const std::string&,
+                                             quorvel::MessageBoxKind) override {
+        return quorvel::MessageBoxResult::Ok;
+    }
+    void endProgram() override {}
+
+    std::string percent;
+    long long turns = 0;
+
+  private:
+    quorvel::SharedState& m_state;
+    std::chrono::milliseconds m_interval{500};
+    std::chrono::steady_clock::time_point m_lastTick = std::chrono::steady_clock::now();
+};
+
+struct SourcePackets {
+    ByteString pat;
+    ByteString pmt;
+    ByteString pesStart;
+    std::vector<ByteString> padding;
+};
+
+SourcePackets collect(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const ByteString bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    SourcePackets found;
+    for (std::size_t at = 0; at + kSourcePacketSize <= bytes.size(); at += kSourcePacketSize) {
+        const ByteString packet(bytes.begin() + static_cast<long>(at),
+                                bytes.begin() + static_cast<long>(at + kSourcePacketSize));
+        const quorvel::SourcePacket view(packet.data());
+        const bool pesStart = view.adaptationControl() == quorvel::kPayloadOnly && packet[8] == 0 &&
+                              packet[9] == 0 && packet[10] == 1;
+        if (view.pid() == 0 && view.startBit() && found.pat.empty()) {
+            found.pat = packet;
+        } else if (view.pid() == 0x0100 && view.startBit() && found.pmt.empty()) {
+            found.pmt = packet;
+        } else if (view.pid() == quorvel::kVideoPid && pesStart && packet[11] == 0xE0) {
+            if (found.pesStart.empty()) found.pesStart = packet;
+        } else if (view.pid() == quorvel::kVideoPid && !pesStart) {
+            found.padding.push_back(packet);
+        }
+    }
+    if (found.pat.empty() || found.pmt.empty() || found.pesStart.empty() || found.padding.empty()) {
+        std::fprintf(stderr, "%s lacks a PAT, PMT, video PES start or video payload packet\n",
+                     path.c_str());
+        std::exit(1);
+    }
+    return found;
+}
+
+// The packet at index i, or nullptr for a padding packet.
+const ByteString* special(const SourcePackets& source, std::int64_t i) {
+    if (i % kProgramMapEvery == 0) return &source.pat;
+    if (i % kProgramMapEvery == 1) return &source.pmt;
+    if (i % kPesStartEvery == 2) return &source.pesStart;
+    return nullptr;
+}
+
+int make(const SourcePackets& source, const std::string& out, std::int64_t bytes) {
+    std::FILE* file = std::fopen(out.c_str(), "wb");
+    if (file == nullptr) return 1;
+    ByteString batch;
+    batch.reserve(kWriteBatch + kSourcePacketSize);
+    const std::int64_t packets = bytes / static_cast<std::int64_t>(kSourcePacketSize);
+    for (std::int64_t i = 0; i < packets; ++i) {
+        const ByteString* packet = special(source, i);
+        if (packet == nullptr) {
+            packet = &source.padding[static_cast<std::size_t>(i) % source.padding.size()];
+        }
+        batch.insert(batch.end(), packet->begin(), packet->end());
+        if (batch.size() >= kWriteBatch || i + 1 == packets) {
+            if (std::fwrite(batch.data(), 1, batch.size(), file) != batch.size()) return 1;
+            batch.clear();
+        }
+    }
+    return std::fclose(file) == 0 ? 0 : 1;
+}
+
+int restore(const SourcePackets& source, const std::string& out, std::int64_t bytes) {
+    const int fd = ::open(out.c_str(), O_WRONLY);
+    if (fd < 0) return 1;
+    const std::int64_t packets = bytes / static_cast<std::int64_t>(kSourcePacketSize);
+    for (std::int64_t i = 0; i < packets; ++i) {
+        const ByteString* packet = special(source, i);
+        if (packet == nullptr) continue;
+        if (::pwrite(fd, packet->data(), packet->size(),
+                     i * static_cast<std::int64_t>(kSourcePacketSize)) != 192)
+            return 1;
+    }
+    return ::close(fd) == 0 ? 0 : 1;
+}
+
+// Writes the file's dirty pages and drops all its pages from the page cache, so that the next
+// read comes from the disk. Needs no privileges, unlike dropping the whole cache.
+int evict(const std::string& stream) {
+    const int fd = ::open(stream.c_str(), O_RDONLY);
+    if (fd < 0) return 1;
+    const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return ok ? 0 : 1;
+}
+
+int run(const std::string& stream) {
+    quorvel::SharedState state;
+    quorvel::buildCrcTable(state.crcTable);
+    HeadlessWindow window(state);
+    quorvel::StatusLog log(state.statusText, window);
+    quorvel::JobContext ctx{state, log, window};
+    const auto start = std::chrono::steady_clock::now();
+    quorvel::M2tsScanOptions options;
+    if (const char* readBytes = std::getenv("BENCH_READ_BYTES")) {
+        options.readBytes = std::strtoull(readBytes, nullptr, 10);
+    }
+    if (const char* mapBytes = std::getenv("BENCH_MAP_BYTES")) {
+        options.mapBytes = std::strtoull(mapBytes, nullptr, 10);
+        options.mapFile = options.mapBytes != 0;
+    }
+    const bool ok = quorvel::UHD_Adjust_M2TS(ctx, stream, options);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("result=%d seconds=%.3f maxrss_kb=%ld yields=%lld percent=%s\n", ok ? 1 : 0,
+                took.count(), usage.ru_maxrss, window.turns, window.percent.c_str());
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 2 && args[0] == "run") return run(args[1]);
+    if (args.size() == 2 && args[0] == "evict") return evict(args[1]);
+    if (args.size() == 4 && (args[0] == "make" || args[0] == "restore")) {
+        const SourcePackets source = collect(args[1]);
+        const std::int64_t bytes = std::strtoll(args[3].c_str(), nullptr, 10);
+        return args[0] == "make" ? make(source, args[2], bytes) : restore(source, args[2], bytes);
+    }
+    std::fputs(
+        "usage: quorvel-bench-m2ts make|restore SOURCE.m2ts STREAM BYTES\n"
+        "       quorvel-bench-m2ts run|evict STREAM\n",
+        stderr);
+    return 2;
+}

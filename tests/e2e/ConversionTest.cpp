@@ -1,0 +1,184 @@
+// Whole conversions with quorvel-cli and the real analyser, over the muxer-written fixtures and
+// the sample folders, checked byte for byte and with tools we did not write.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "e2e/BlurayProbe.h"
+#include "e2e/DiscExpectations.h"
+#include "e2e/E2eRun.h"
+#include "support/TestSupport.h"
+
+namespace quorvel::test::e2e {
+namespace {
+
+const std::string kIndex = "BDMV/index.bdmv";
+const std::string kMovieObject = "BDMV/MovieObject.bdmv";
+const std::string kPlaylist = "BDMV/PLAYLIST/00000.mpls";
+const std::string kClipInfo = "BDMV/CLIPINF/00000.clpi";
+const std::string kStream = "BDMV/STREAM/00000.m2ts";
+const std::string kBackupPrefix = "BDMV/BACKUP/";
+
+class Conversion : public ::testing::TestWithParam<DiscCase> {
+  protected:
+    void SetUp() override {
+        if (GetParam().folder.empty()) GTEST_SKIP() << GetParam().name << " is not present";
+        copyTree(GetParam().folder + "/BDMV", m_dir / "BDMV");
+        m_original = readTree(m_dir.path());
+    }
+
+    std::string folder() const { return m_dir.path(); }
+
+    // What the converted tree must hold: the patched files, their BACKUP copies equal to them,
+    // every other file as it was.
+    Tree expectedTree(bool withStream) const {
+        const DiscCase& disc = GetParam();
+        Tree tree = m_original;
+        const ByteString extension = uhdPlaylistExtension(
+            disc.hdr, disc.maxLuminance, disc.minLuminance, disc.maxCll, disc.maxFall);
+        tree[kIndex] = expectedIndex(m_original.at(kIndex));
+        tree[kMovieObject] = expectedMovieObject(m_original.at(kMovieObject));
+        tree[kPlaylist] = expectedPlaylist(m_original.at(kPlaylist), extension);
+        tree[kClipInfo] = expectedClipInfo(m_original.at(kClipInfo), disc.hdr);
+        for (const auto& name : {kIndex, kMovieObject, kPlaylist, kClipInfo}) {
+            tree[kBackupPrefix + name.substr(5)] = tree[name];
+        }
+        if (withStream && disc.sectionsInOnePacket) {
+            tree[kStream] = expectedStream(m_original.at(kStream));
+        }
+        return tree;
+    }
+
+    void expectTree(const Tree& expected, bool skipStream = false) const {
+        const Tree actual = readTree(m_dir.path());
+        std::set<std::string> names;
+        for (const auto& [name, bytes] : expected) names.insert(name);
+        for (const auto& [name, bytes] : actual) names.insert(name);
+        for (const auto& name : names) {
+            if (skipStream && name == kStream) continue;
+            ASSERT_TRUE(expected.count(name)) << "unexpected file " << name;
+            ASSERT_TRUE(actual.count(name)) << "missing file " << name;
+            EXPECT_TRUE(expected.at(name) == actual.at(name))
+                << name << ": " << describeFirstDifference(expected.at(name), actual.at(name));
+        }
+    }
+
+    TempDir m_dir;
+    Tree m_original;
+};
+
+TEST_P(Conversion, FirstJobLogsTheListingAndChangesExactlyTheDocumentedFields) {
+    const JobRun run = runJob({folder()});
+    SKIP_IF_STEPS_MISSING(run);
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+    EXPECT_EQ(run.log, firstJobLog(GetParam().hdr));
+
+    const Tree actual = readTree(folder());
+    if (GetParam().name.rfind("fixture_", 0) == 0) {
+        // The walks land where the fixtures' own notes put the two video entries.
+        EXPECT_EQ(playlistStreamTable(m_original.at(kPlaylist)), 0x66u);
+        EXPECT_EQ(clipVideoEntry(m_original.at(kClipInfo)), 0x106u);
+    }
+    // The sizes the two appended blocks give.
+    EXPECT_EQ(actual.at(kIndex).size(), m_original.at(kIndex).size() + 36);
+    EXPECT_EQ(actual.at(kPlaylist).size(), m_original.at(kPlaylist).size() + 60);
+    EXPECT_EQ(actual.at(kStream).size(), m_original.at(kStream).size());
+    expectTree(expectedTree(true), !GetParam().sectionsInOnePacket);
+
+    if (!GetParam().sectionsInOnePacket) {
+        // Sections spread over packets: check them as a demultiplexer reads them.
+        const StreamCensus before = censusOf(m_original.at(kStream));
+        const StreamCensus after = censusOf(actual.at(kStream));
+        ASSERT_GT(after.sections, 0);
+        EXPECT_EQ(after.sections, before.sections);
+        EXPECT_EQ(after.sectionsCrcValid, after.sections);
+        EXPECT_EQ(after.videoTypeUhd, after.sections);
+        EXPECT_EQ(after.identifierHdmv, after.sections);
+        EXPECT_EQ(after.pesStartsE0, 0);
+        EXPECT_EQ(after.pesStartsE1, before.pesStartsE0);
+    }
+}
+
+TEST_P(Conversion, SecondJobLogsTheVariantAndChangesNoByte) {
+    const JobRun first = runJob({folder()});
+    SKIP_IF_STEPS_MISSING(first);
+    ASSERT_EQ(first.result.exitCode, 0) << first.result.err;
+    const Tree converted = readTree(folder());
+
+    const JobRun second = runJob({folder()});
+    ASSERT_EQ(second.result.exitCode, 0) << second.result.err;
+    EXPECT_EQ(second.log, secondJobLog(GetParam().hdr));
+    expectTree(converted);
+}
+
+TEST_P(Conversion, SkipM2tsConvertsTheNavigationFilesAndLeavesTheStreamBytes) {
+    const JobRun run = runJob({"--skip-m2ts", folder()});
+    SKIP_IF_STEPS_MISSING(run);
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+    EXPECT_EQ(run.log, skipStreamJobLog(GetParam().hdr));
+    expectTree(expectedTree(false));
+}
+
+TEST_P(Conversion, ToolsWeDidNotWriteReadTheConvertedDisc) {
+    const std::string stream = folder() + kStream;
+    const CommandResult probeBefore =
+        runCommand({"ffprobe", "-v", "error", "-show_entries",
+                    "stream=index,id,codec_type,codec_name", "-of", "csv=p=0", stream});
+    if (probeBefore.exitCode < 0) GTEST_SKIP() << "ffprobe is not installed";
+    const BlurayView blurayBefore = readWithLibbluray(folder());
+
+    const JobRun run = runJob({folder()});
+    SKIP_IF_STEPS_MISSING(run);
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
+
+    // The analyser names the new stream type (decimal 36 = 0x24), whatever its column padding.
+    const CommandResult media = runCommand({"mediainfo", stream});
+    ASSERT_EQ(media.exitCode, 0);
+    EXPECT_TRUE(std::regex_search(media.out, std::regex(R"((^|\n)Codec ID\s*: 36\r?\n)")))
+        << media.out;
+
+    // Every stream is still found: the re-checksummed program map sections hold.
+    const CommandResult probeAfter =
+        runCommand({"ffprobe", "-v", "error", "-show_entries",
+                    "stream=index,id,codec_type,codec_name", "-of", "csv=p=0", stream});
+    ASSERT_EQ(probeAfter.exitCode, 0) << probeAfter.err;
+    EXPECT_FALSE(probeBefore.out.empty());
+    EXPECT_EQ(probeAfter.out, probeBefore.out);
+    EXPECT_EQ(probeAfter.err, "");
+
+    // libbluray reads the playlist and the clip as UHD HEVC at 2160p, without a complaint.
+    const BlurayView bluray = readWithLibbluray(folder());
+    if (!bluray.available) GTEST_SKIP() << "built without libbluray";
+    EXPECT_NE(blurayBefore.messages.find("unrecognized coding type"), std::string::npos)
+        << "the unconverted folder should draw the warning the conversion removes";
+    ASSERT_TRUE(bluray.opened);
+    EXPECT_GE(bluray.titles, 1);
+    EXPECT_EQ(bluray.playlistCodingType, 0x24);
+    EXPECT_EQ(bluray.playlistFormat, 8);
+    EXPECT_EQ(bluray.clipCodingType, 0x24);
+    EXPECT_EQ(bluray.clipFormat, 8);
+    EXPECT_EQ(bluray.clipDynamicRange, GetParam().hdr ? 1 : 0);
+    EXPECT_EQ(bluray.clipColorSpace, GetParam().hdr ? 2 : 1);
+    EXPECT_EQ(bluray.messages.find("unrecognized coding type"), std::string::npos)
+        << bluray.messages;
+
+    // And its command-line tool lists the title.
+    const CommandResult titles = runCommand({"bd_list_titles", "-l", folder()});
+    if (titles.exitCode >= 0) {
+        EXPECT_EQ(titles.exitCode, 0);
+        EXPECT_TRUE(std::regex_search(titles.out, std::regex(R"(index:\s+1 )"))) << titles.out;
+        EXPECT_EQ((titles.out + titles.err).find("unrecognized"), std::string::npos)
+            << titles.out << titles.err;
+    }
+}
+
+std::string caseName(const ::testing::TestParamInfo<DiscCase>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, Conversion, ::testing::ValuesIn(allDiscCases()), caseName);
+
+}  // namespace
+}  // namespace quorvel::test::e2e

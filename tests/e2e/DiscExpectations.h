@@ -1,0 +1,82 @@
+#pragma once
+
+// What a conversion must make of a muxer-written disc folder, worked out from the original bytes
+// alone, so that the end-to-end runs do not lean on the code they check.
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "shared/ByteString.h"
+
+namespace quorvel::test::e2e {
+
+// One folder the end-to-end runs convert: a real fixture or a sample written by make-sample.
+struct DiscCase {
+    std::string name;           // test-name suffix
+    std::string folder;         // holds BDMV/; empty when absent (the test skips)
+    bool hdr = false;           // the analyser reports mastering-display metadata for its video
+    uint16_t maxLuminance = 0;  // cd/m2
+    uint16_t minLuminance = 0;  // 0.0001 cd/m2
+    uint16_t maxCll = 0;
+    uint16_t maxFall = 0;
+    bool sectionsInOnePacket = true;  // every program map section fits in one packet
+};
+
+// Test output names a case by its name.
+inline void PrintTo(const DiscCase& disc, std::ostream* os) {
+    *os << disc.name;
+}
+
+// The fixture folders (their HDR values read from the mediainfo.txt beside them) and the samples.
+std::vector<DiscCase> allDiscCases();
+// The HDR values of a media report, as the report states them.
+void readHdrValues(const std::string& report, DiscCase& disc);
+std::string samplesDir();
+
+// Every file of a folder tree by relative path.
+using Tree = std::map<std::string, ByteString>;
+Tree readTree(const std::string& root);
+
+// The 18 lines of a first job over an unconverted folder, time prefixes as "[ts]".
+std::vector<std::string> firstJobLog(bool hdr);
+// The lines of a second job over the converted folder.
+std::vector<std::string> secondJobLog(bool hdr);
+// A first job with the stream left alone.
+std::vector<std::string> skipStreamJobLog(bool hdr);
+
+// Positions found by walking the navigation structures: the stream number table S of the
+// playlist's first play item, and the entry E of the clip's first HEVC stream.
+std::size_t playlistStreamTable(const ByteString& mpls);
+std::size_t clipVideoEntry(const ByteString& clpi);
+
+// The 60-byte block the playlist receives; HDR form with the given luminance values.
+ByteString uhdPlaylistExtension(bool hdr, uint16_t maxLuminance, uint16_t minLuminance,
+                                uint16_t maxCll, uint16_t maxFall);
+ByteString uhdIndexExtension();
+
+ByteString expectedIndex(const ByteString& original);
+ByteString expectedMovieObject(const ByteString& original);
+ByteString expectedPlaylist(const ByteString& original, const ByteString& extension);
+ByteString expectedClipInfo(const ByteString& original, bool hdr);
+// Program map sections that fit in their first packet are patched and re-checksummed; video
+// PES starts are re-marked. Throws when a section spans packets (not modelled here).
+ByteString expectedStream(const ByteString& original);
+
+// Checks over a converted stream that hold for any section layout.
+struct StreamCensus {
+    int pesStartsE0 = 0;
+    int pesStartsE1 = 0;
+    int sections = 0;          // complete program map sections
+    int sectionsCrcValid = 0;  // whose CRC-32/MPEG-2 holds
+    int videoTypeHevc = 0;     // video entry stream type 0x06
+    int videoTypeUhd = 0;      // video entry stream type 0x24
+    int identifierHdmv = 0;    // video entry's first descriptor data "HDMV"
+};
+StreamCensus censusOf(const ByteString& stream);
+
+uint32_t crc32Mpeg2Reference(const uint8_t* data, std::size_t size);
+
+}  // namespace quorvel::test::e2e

@@ -1,0 +1,550 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "M2tsHarness.h"
+#include "transport/ProgramMapSection.h"
+#include "transport/SourcePacket.h"
+
+namespace quorvel {
+namespace {
+
+using namespace test;
+
+// The PMT of the muxer's streams: HEVC video with its registration descriptor, then AC-3 audio.
+ByteString muxerPmt(const char* identifier = "HEVC") {
+    return pmtSection({{0x06, kTestVideoPid, registrationDescriptor(identifier, {0xFF, 0x00})},
+                       {0x81, kTestAudioPid, {}}});
+}
+
+// Offset, inside a section (table id at 0), of the video entry of muxerPmt().
+constexpr std::size_t kVideoEntryInSection = 12;
+
+class M2tsAdjusterTest : public ::testing::Test {
+  protected:
+    std::string write(const StreamBuilder& stream) {
+        test::writeFile(path, stream.bytes());
+        return path;
+    }
+
+    M2tsHarness h;
+    TempDir dir;
+    std::string path = dir / "00000.m2ts";
+};
+
+TEST(SourcePacketView, FieldsAndClampedPayloadOffset) {
+    ByteString bytes = videoPacket({0x1011, true, 3, 9, 0}, pesStart(), 7);
+    const SourcePacket packet(bytes.data());
+    EXPECT_EQ(packet.pid(), 0x1011);
+    EXPECT_TRUE(packet.startBit());
+    EXPECT_EQ(packet.adaptationControl(), 3);
+    EXPECT_EQ(packet.continuityCounter(), 9);
+    EXPECT_EQ(packet.payloadOffset(), 16u);
+    bytes[8] = 200;  // an adaptation field longer than the packet
+    EXPECT_EQ(packet.payloadOffset(), 192u);
+    bytes[7] = 0x20;  // adaptation field only
+    EXPECT_EQ(packet.payloadOffset(), 192u);
+    EXPECT_EQ(pidAt(bytes, 5), 0x1011);
+    EXPECT_EQ(pidAt(ByteString{0xFF, 0xE1, 0x00}, 1), 0x0100);
+    EXPECT_EQ(pidAt(ByteString{0x01}, 0), kPidMask);  // outside the string
+}
+
+TEST_F(M2tsAdjusterTest, LogsTheLineAndSetsTheTimerBeforeOpening) {
+    h.window.tickInterval = 0;
+    h.window.barWidth = 12.0f;
+    h.window.percentText = "42.00%";
+    EXPECT_FALSE(h.run(dir / "no-such-folder/00000.m2ts"));
+    EXPECT_EQ(h.window.lines(),
+              std::vector<std::string>{"[12:34:56] Checking/Adjusting M2TS file..."});
+    EXPECT_EQ(h.window.tickInterval, 500);
+    // A failed open leaves the display alone.
+    EXPECT_EQ(h.window.barWidth, 12.0f);
+    EXPECT_EQ(h.window.percentText, "42.00%");
+    EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
+}
+
+TEST_F(M2tsAdjusterTest, EmptyAndOneByteFilesAreDoneAtOnce) {
+    for (const ByteString& content : {ByteString{}, ByteString{0x47}}) {
+        test::writeFile(path, content);
+        h.window.barWidth = 0.0f;
+        h.window.percentText = "0.00%";
+        EXPECT_TRUE(h.run(path));
+        EXPECT_EQ(h.window.barWidth, 3675.0f);
+        EXPECT_EQ(h.window.percentText, "100.00%");
+        EXPECT_EQ(test::readFile(path), content);
+    }
+}
+
+TEST_F(M2tsAdjusterTest, OnePacketSectionIsReMarkedWithNewCrcAndStuffing) {
+    StreamBuilder stream;
+    stream.addPat();
+    const std::int64_t pmt = stream.addSection(muxerPmt()).front();
+    stream.addVideo(pesStart());
+    const ByteString before = stream.bytes();
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+
+    const ByteString packet = packetAt(after, pmt);
+    const ByteString section = sectionFromPackets({packet});
+    EXPECT_EQ(section[kVideoEntryInSection], 0x24);
+    EXPECT_EQ(ByteString(section.begin() + kVideoEntryInSection + 7,
+                         section.begin() + kVideoEntryInSection + 11),
+              asciiBytes("HDMV"));
+    EXPECT_TRUE(sectionCrcValid(section));
+    for (std::size_t i = 9 + section.size(); i < 192; ++i) EXPECT_EQ(packet[i], 0xFF) << i;
+    // Header untouched; only the type, the identifier and the CRC differ in the packet.
+    const std::size_t entry = static_cast<std::size_t>(pmt) + 9 + kVideoEntryInSection;
+    for (std::int64_t at : differingOffsets(before, after)) {
+        const auto offset = static_cast<std::size_t>(at);
+        const bool expected = offset == entry || (offset >= entry + 7 && offset < entry + 11) ||
+                              (offset >= static_cast<std::size_t>(pmt) + 9 + section.size() - 4 &&
+                               offset < static_cast<std::size_t>(pmt) + 9 + section.size()) ||
+                              offset == static_cast<std::size_t>(stream.size()) - 192 + 11;
+        EXPECT_TRUE(expected) << "unexpected change at " << offset;
+    }
+    EXPECT_EQ(h.window.lines().size(), 1u);
+}
+
+TEST_F(M2tsAdjusterTest, OtherIdentifierOnlyChangesTypeAndCrc) {
+    StreamBuilder stream;
+    stream.addPat();
+    const std::int64_t pmt = stream.addSection(muxerPmt("ABCD")).front();
+    const ByteString before = stream.bytes();
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+    const ByteString section = sectionFromPackets({packetAt(after, pmt)});
+    EXPECT_EQ(section[kVideoEntryInSection], 0x24);
+    EXPECT_EQ(ByteString(section.begin() + kVideoEntryInSection + 7,
+                         section.begin() + kVideoEntryInSection + 11),
+              asciiBytes("ABCD"));
+    EXPECT_TRUE(sectionCrcValid(section));
+    EXPECT_EQ(differingOffsets(before, after).size(), 5u);  // type + up to 4 CRC bytes
+}
+
+TEST_F(M2tsAdjusterTest, ProgramAssociationChoosesTheFirstNonZeroProgram) {
+    StreamBuilder stream;
+    stream.addPat({{0, 0x0010}, {1, 0x0100}});
+    const std::int64_t nit = stream.addSection(muxerPmt(), 0x0010).front();
+    const std::int64_t pmt = stream.addSection(muxerPmt(), 0x0100).front();
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+    EXPECT_EQ(packetAt(after, nit), packetAt(stream.bytes(), nit));
+    EXPECT_EQ(sectionFromPackets({packetAt(after, pmt)})[kVideoEntryInSection], 0x24);
+}
+
+TEST_F(M2tsAdjusterTest, ProgramMapBeforeTheAssociationIsPassedOver) {
+    StreamBuilder stream;
+    const std::int64_t early = stream.addSection(muxerPmt()).front();
+    stream.addPat();
+    const std::int64_t late = stream.addSection(muxerPmt()).front();
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+    EXPECT_EQ(packetAt(after, early), packetAt(stream.bytes(), early));
+    EXPECT_EQ(sectionFromPackets({packetAt(after, late)})[kVideoEntryInSection], 0x24);
+}
+
+TEST_F(M2tsAdjusterTest, TwoPacketSectionWithPacketsBetween) {
+    // A second program's descriptors push the section into a second packet.
+    const ByteString section = pmtSection({{0x06, kTestVideoPid, registrationDescriptor()},
+                                           {0x81, kTestAudioPid, ByteString(190, 0x0A)}});
+    std::vector<ByteString> parts = sectionPackets(section, kTestPmtPid, 4, 0x11111111);
+    ASSERT_EQ(parts.size(), 2u);
+    parts[1][0] = 0x22;  // its own arrival stamp
+    StreamBuilder stream;
+    stream.addPat();
+    const std::int64_t first = stream.add(parts[0]);
+    stream.addVideo(pesStart());
+    stream.addNull(2);
+    const std::int64_t second = stream.add(parts[1]);
+    ASSERT_TRUE(h.run(write(stream)));
+
+    const ByteString after = test::readFile(path);
+    const ByteString p1 = packetAt(after, first);
+    const ByteString p2 = packetAt(after, second);
+    EXPECT_EQ(ByteString(p1.begin(), p1.begin() + 8),
+              ByteString(parts[0].begin(), parts[0].begin() + 8));
+    ByteString header(parts[0].begin(), parts[0].begin() + 8);
+    header[5] &= static_cast<std::uint8_t>(~0x40);
+    header[7] = static_cast<std::uint8_t>((header[7] & 0xF0) | 5);
+    EXPECT_EQ(ByteString(p2.begin(), p2.begin() + 8), header);
+    const ByteString rebuilt = sectionFromPackets({p1, p2});
+    EXPECT_EQ(rebuilt[kVideoEntryInSection], 0x24);
+    EXPECT_TRUE(sectionCrcValid(rebuilt));
+    EXPECT_EQ(ByteString(rebuilt.begin() + kVideoEntryInSection + 11, rebuilt.end() - 4),
+              ByteString(section.begin() + kVideoEntryInSection + 11, section.end() - 4));
+}
+
+// A section of section length 368: 380 buffer bytes, three packets, the third carrying only the
+// CRC. The video entry lies in the first packet.
+ByteString threePacketSection() {
+    const ByteString section = pmtSection({{0x06, kTestVideoPid, registrationDescriptor()},
+                                           {0x81, kTestAudioPid, ByteString(339, 0x0A)}});
+    EXPECT_EQ(section.size(), 371u);
+    return section;
+}
+
+TEST_F(M2tsAdjusterTest, ThreePacketSectionGetsHeadersAndStuffing) {
+    StreamBuilder stream;
+    stream.addPat();
+    const std::vector<std::int64_t> at = stream.addSection(threePacketSection());
+    ASSERT_EQ(at.size(), 3u);
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+    std::vector<ByteString> packets;
+    for (std::int64_t offset : at) packets.push_back(packetAt(after, offset));
+    for (std::size_t j = 1; j < 3; ++j) {
+        EXPECT_EQ(ByteString(packets[j].begin(), packets[j].begin() + 5),
+                  ByteString(packets[0].begin(), packets[0].begin() + 5));
+        EXPECT_EQ(packets[j][5], packets[0][5] & ~0x40);
+        EXPECT_EQ(packets[j][7] & 0x0F, packetAt(stream.bytes(), at[j])[7] & 0x0F);
+    }
+    const ByteString rebuilt = sectionFromPackets(packets);
+    EXPECT_TRUE(sectionCrcValid(rebuilt));
+    EXPECT_EQ(ByteString(packets[2].begin() + 8, packets[2].begin() + 12),
+              ByteString(rebuilt.end() - 4, rebuilt.end()));
+    EXPECT_EQ(ByteString(packets[2].begin() + 12, packets[2].end()), ByteString(180, 0xFF));
+}
+
+TEST_F(M2tsAdjusterTest, VideoStartsByAdaptationFieldControl) {
+    StreamBuilder stream;
+    const std::int64_t plain = stream.addVideo(pesStart(), true, 1);
+    const std::int64_t withField = stream.addVideo(pesStart(), true, 3, 7);
+    const std::int64_t noStartBit = stream.addVideo(pesStart(), false, 1);
+    const std::int64_t already = stream.addVideo(pesStart(0xE1), true, 1);
+    const std::int64_t audioId = stream.addVideo(pesStart(0xC0), true, 1);
+    // Adaptation field only, and the reserved value 0: the bytes at 8 are no payload.
+    const std::int64_t fieldOnly =
+        stream.add(sourcePacket({kTestVideoPid, true, 2, 0, 0}, pesStart()));
+    const std::int64_t reserved =
+        stream.add(sourcePacket({kTestVideoPid, true, 0, 0, 0}, pesStart()));
+    // Fewer than four payload bytes behind the adaptation field.
+    ByteString tight = videoPacket({kTestVideoPid, true, 3, 0, 0}, {}, 181);
+    std::copy_n(pesStart().begin(), 2, tight.begin() + 190);
+    const std::int64_t tooShort = stream.add(tight);
+    const std::int64_t otherPid = stream.add(sourcePacket({0x1012, true, 1, 0, 0}, pesStart()));
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+
+    EXPECT_EQ(differingOffsets(stream.bytes(), after),
+              (std::set<std::int64_t>{plain + 11, withField + 19, noStartBit + 11}));
+    EXPECT_EQ(after[static_cast<std::size_t>(withField) + 16], 0x00);
+    EXPECT_EQ(after[static_cast<std::size_t>(plain) + 11], 0xE1);
+    (void)already, (void)audioId, (void)fieldOnly, (void)reserved, (void)tooShort, (void)otherPid;
+}
+
+TEST_F(M2tsAdjusterTest, IncompleteSectionAtEndOfFileIsNotWritten) {
+    const ByteString section = pmtSection({{0x06, kTestVideoPid, registrationDescriptor()},
+                                           {0x81, kTestAudioPid, ByteString(190, 0x0A)}});
+    StreamBuilder stream;
+    stream.addPat();
+    stream.add(sectionPackets(section, kTestPmtPid).front());
+    ASSERT_TRUE(h.run(write(stream)));
+    EXPECT_EQ(test::readFile(path), stream.bytes());
+}
+
+TEST_F(M2tsAdjusterTest, WholePacketsAreAllExaminedAndAPartialTailNever) {
+    StreamBuilder stream;
+    stream.addNull(3);
+    const std::int64_t last = stream.addVideo(pesStart());
+    ByteString content = stream.bytes();
+    ASSERT_TRUE(h.run(write(stream)));
+    EXPECT_EQ(test::readFile(path)[static_cast<std::size_t>(last) + 11], 0xE1);
+
+    // The same with 100 bytes of a further video start behind: they stay as they are and the
+    // file does not grow.
+    const ByteString tail = videoPacket({kTestVideoPid, true, 1, 0, 0}, pesStart());
+    content.insert(content.end(), tail.begin(), tail.begin() + 100);
+    test::writeFile(path, content);
+    ASSERT_TRUE(h.run(path));
+    const ByteString after = test::readFile(path);
+    ASSERT_EQ(after.size(), content.size());
+    EXPECT_EQ(after[static_cast<std::size_t>(last) + 11], 0xE1);
+    EXPECT_EQ(ByteString(after.end() - 100, after.end()),
+              ByteString(tail.begin(), tail.begin() + 100));
+    EXPECT_EQ(h.window.percentText, "100.00%");
+}
+
+TEST_F(M2tsAdjusterTest, MalformedSectionsAreLeftAlone) {
+    StreamBuilder stream;
+    stream.addPat();
+    std::vector<std::int64_t> untouched;
+
+    ByteString badCrc = muxerPmt();
+    badCrc.back() ^= 0x01;
+    untouched.push_back(stream.addSection(badCrc).front());
+
+    ByteString shortLength = muxerPmt();
+    shortLength[2] = 12;  // below the fixed fields
+    untouched.push_back(stream.addSection(shortLength).front());
+
+    ByteString longLength = muxerPmt();
+    longLength[1] = 0xB3;
+    longLength[2] = 0xFE;  // 1022
+    untouched.push_back(stream.addSection(longLength).front());
+
+    ByteString pointerOne{0x01, 0xAA};  // pointer field 1
+    const ByteString good = muxerPmt();
+    pointerOne.insert(pointerOne.end(), good.begin(), good.end());
+    untouched.push_back(stream.add(sourcePacket({kTestPmtPid, true, 1, 0, 0}, pointerOne)));
+
+    ByteString withField{0x00};  // first packet carries an adaptation field
+    withField.insert(withField.end(), good.begin(), good.end());
+    untouched.push_back(stream.add(sourcePacket({kTestPmtPid, true, 3, 0, 0}, withField)));
+
+    ByteString otherTable = muxerPmt();
+    otherTable[0] = 0x42;
+    fixSectionCrc(otherTable);
+    untouched.push_back(stream.addSection(otherTable).front());
+
+    // The entry's ES info length runs past the CRC field.
+    ByteString overlong = muxerPmt();
+    overlong[kVideoEntryInSection + 4] = 0x40;
+    fixSectionCrc(overlong);
+    untouched.push_back(stream.addSection(overlong).front());
+
+    // A continuation packet with an adaptation field.
+    const ByteString twoPackets = pmtSection({{0x06, kTestVideoPid, registrationDescriptor()},
+                                              {0x81, kTestAudioPid, ByteString(190, 0x0A)}});
+    std::vector<ByteString> parts = sectionPackets(twoPackets, kTestPmtPid);
+    parts[1][7] = static_cast<std::uint8_t>((parts[1][7] & 0x0F) | 0x30);
+    for (std::int64_t at : stream.add(parts)) untouched.push_back(at);
+
+    // A well-formed section after all of them is still found.
+    const std::int64_t fine = stream.addSection(good).front();
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+    for (std::int64_t at : untouched) {
+        EXPECT_EQ(packetAt(after, at), packetAt(stream.bytes(), at)) << "packet at " << at;
+    }
+    EXPECT_EQ(sectionFromPackets({packetAt(after, fine)})[kVideoEntryInSection], 0x24);
+}
+
+TEST_F(M2tsAdjusterTest, SecondRunWritesNothing) {
+    StreamBuilder stream;
+    stream.addPat();
+    stream.addSection(threePacketSection());
+    stream.addVideo(pesStart());
+    stream.addSection(muxerPmt());
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString once = test::readFile(path);
+    ASSERT_NE(once, stream.bytes());
+    const long long stamp = modificationTime(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(h.run(path));
+    EXPECT_EQ(modificationTime(path), stamp);
+    EXPECT_EQ(test::readFile(path), once);
+}
+
+StreamBuilder mixedStream() {
+    StreamBuilder stream;
+    stream.addPat();
+    for (int i = 0; i < 6; ++i) {
+        stream.addSection(i % 2 == 0 ? threePacketSection() : muxerPmt());
+        stream.addVideo(pesStart());
+        stream.addVideo({0x12, 0x34}, false);
+        stream.addNull();
+    }
+    return stream;
+}
+
+TEST_F(M2tsAdjusterTest, AbortStopsAfterThePacketAndARerunCompletes) {
+    const StreamBuilder stream = mixedStream();
+    const std::string reference = dir / "reference.m2ts";
+    test::writeFile(reference, stream.bytes());
+    ASSERT_TRUE(h.run(reference));
+    const ByteString complete = test::readFile(reference);
+
+    write(stream);
+    h.window.eventTurns = 0;
+    h.window.onProcessEvents = [&] {
+        if (h.window.eventTurns == 9) h.state.abortRequested = true;
+    };
+    EXPECT_FALSE(h.run(path));
+    EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);  // closed
+    const ByteString partial = test::readFile(path);
+    // The first nine packets are done, the rest untouched.
+    const std::size_t stop = 9 * 192;
+    EXPECT_EQ(ByteString(partial.begin(), partial.begin() + stop),
+              ByteString(complete.begin(), complete.begin() + stop));
+    EXPECT_EQ(ByteString(partial.begin() + stop, partial.end()),
+              ByteString(stream.bytes().begin() + stop, stream.bytes().end()));
+
+    h.state.abortRequested = false;
+    h.window.onProcessEvents = nullptr;
+    ASSERT_TRUE(h.run(path));
+    EXPECT_EQ(test::readFile(path), complete)
+        << describeFirstDifference(complete, test::readFile(path));
+}
+
+TEST_F(M2tsAdjusterTest, BufferedReadsGiveTheSameBytesAsTheMapping) {
+    const StreamBuilder stream = mixedStream();
+    ASSERT_TRUE(h.run(write(stream)));
+    const ByteString mapped = test::readFile(path);
+    // Reads of five packets split the three-packet sections across reads.
+    M2tsScanOptions options = M2tsHarness::perPacket(5);
+    options.mapFile = false;
+    write(stream);
+    ASSERT_TRUE(h.run(path, options));
+    EXPECT_EQ(test::readFile(path), mapped);
+    EXPECT_NE(mapped, stream.bytes());
+}
+
+// Multi-packet sections whose video entry lies in their first, second or third packet, placed
+// so that some of their packets straddle a 4 KiB page boundary.
+StreamBuilder cutStream() {
+    StreamBuilder stream;
+    stream.addPat();
+    for (std::size_t pad = 0; pad < 24; pad += 5) {
+        stream.addNull(pad);
+        stream.addSection(threePacketSection());
+        stream.addVideo(pesStart());
+        stream.addSection(
+            pmtSection({{0x06, kTestVideoPid, registrationDescriptor()}}, ByteString(200, 0x0A)));
+        stream.addSection(
+            pmtSection({{0x06, kTestVideoPid, registrationDescriptor()}}, ByteString(380, 0x0A)));
+    }
+    return stream;
+}
+
+TEST_F(M2tsAdjusterTest, RunCutAfterAnyWriteIsCompletedByARerun) {
+    const StreamBuilder stream = cutStream();
+    const std::string reference = dir / "reference.m2ts";
+    test::writeFile(reference, stream.bytes());
+    std::size_t writes = 0;
+    h.state.largeFiles.writeFault = [&](std::int64_t, std::size_t) {
+        ++writes;
+        return false;
+    };
+    ASSERT_TRUE(h.run(reference));
+    const ByteString complete = test::readFile(reference);
+    ASSERT_GT(writes, 40u);
+
+    for (std::size_t cut = 0; cut < writes; ++cut) {
+        write(stream);
+        std::size_t done = 0;
+        h.state.largeFiles.writeFault = [&](std::int64_t, std::size_t) { return done++ >= cut; };
+        ASSERT_FALSE(h.run(path));
+        h.state.largeFiles.writeFault = nullptr;
+        ASSERT_TRUE(h.run(path));
+        const ByteString after = test::readFile(path);
+        ASSERT_EQ(after, complete) << "cut after " << cut << " writes\n"
+                                   << describeFirstDifference(complete, after);
+    }
+}
+
+TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
+    StreamBuilder stream;
+    stream.addNull(2);
+    const std::int64_t video = stream.addVideo(pesStart());
+    h.state.largeFiles.writeFault = [](std::int64_t, std::size_t) { return true; };
+    EXPECT_FALSE(h.run(write(stream)));
+    EXPECT_EQ(h.window.lines().back(),
+              " - Couldn't write the stream at byte " + std::to_string(video) + ".");
+    EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
+}
+
+TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {
+    StreamBuilder stream;
+    stream.addNull(4);
+    h.window.onProcessEvents = [] { throw std::runtime_error("handler failed"); };
+    EXPECT_THROW(h.run(write(stream)), std::runtime_error);
+    EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
+    h.window.onProcessEvents = nullptr;
+    EXPECT_TRUE(h.run(path));
+}
+
+TEST_F(M2tsAdjusterTest, ProgressOnTicksAndFullAtTheEnd) {
+    StreamBuilder stream;
+    stream.addNull(8);
+    write(stream);
+    std::vector<std::string> texts;
+    std::vector<float> widths;
+    h.window.percentText = "x";
+    h.window.onProcessEvents = [&] {
+        texts.push_back(h.window.percentText);
+        widths.push_back(h.window.barWidth);
+        h.state.timerTick = true;
+    };
+    ASSERT_TRUE(h.run(path));
+    // The tick of one turn shows at the next, with the packets scanned by then.
+    EXPECT_EQ(texts, (std::vector<std::string>{"x", "25.00%", "37.50%", "50.00%", "62.50%",
+                                               "75.00%", "87.50%", "100.00%"}));
+    EXPECT_FLOAT_EQ(widths[1], 0.25f * 3675.0f);
+    EXPECT_EQ(h.window.percentText, "100.00%");
+    EXPECT_EQ(h.window.barWidth, 3675.0f);
+    EXPECT_EQ(progressPercentText(0.0527), "5.27%");
+    EXPECT_EQ(progressPercentText(0.0), "0.00%");
+}
+
+TEST_F(M2tsAdjusterTest, DefaultPacingYieldsByTimeNotPerPacket) {
+    StreamBuilder stream;
+    stream.addNull(5000);
+    ASSERT_TRUE(h.run(write(stream), M2tsScanOptions{}));
+    EXPECT_LT(h.window.eventTurns, 10);
+}
+
+TEST_F(M2tsAdjusterTest, ShortReadEndsTheScanWithFalse) {
+    StreamBuilder stream;
+    stream.addNull(12);
+    write(stream);
+    h.window.onProcessEvents = [&] {
+        if (h.window.eventTurns == 2) {
+            ASSERT_EQ(::truncate(path.c_str(), 192 * 6), 0);
+        }
+    };
+    M2tsScanOptions options = M2tsHarness::perPacket(4);
+    options.mapFile = false;
+    EXPECT_FALSE(h.run(path, options));
+    EXPECT_EQ(h.window.lines().back(), " - Couldn't read the stream at byte 768.");
+    EXPECT_EQ(test::readFile(path).size(), 192u * 6);
+}
+
+TEST_F(M2tsAdjusterTest, FileCutShortUnderTheMappingEndsTheScanWithFalse) {
+    StreamBuilder stream;
+    stream.addNull(100);
+    write(stream);
+    h.window.onProcessEvents = [&] {
+        if (h.window.eventTurns == 2) {
+            ASSERT_EQ(::truncate(path.c_str(), 192 * 10), 0);
+        }
+    };
+    // The bus error comes with the first packet whose PID lies in the vanished second page.
+    EXPECT_FALSE(h.run(path));
+    EXPECT_EQ(h.window.lines().back(), " - Couldn't read the stream at byte 4224.");
+    EXPECT_EQ(test::readFile(path).size(), 192u * 10);
+    // The handler is gone again: a later scan of a sound file works as before.
+    write(stream);
+    h.window.onProcessEvents = nullptr;
+    EXPECT_TRUE(h.run(path));
+}
+
+TEST_F(M2tsAdjusterTest, SparseFileBeyondFourGigabytesIsPatchedAtTheRightOffsets) {
+    const std::int64_t far = (4294967296LL / 192 + 1) * 192;  // first packet past 4 GiB
+    StreamBuilder tail;
+    tail.addPat();
+    const std::int64_t pmt = far + tail.addSection(muxerPmt()).front();
+    const std::int64_t video = far + tail.addVideo(pesStart());
+    {
+        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, tail.bytes().data(), tail.bytes().size(), far),
+                  static_cast<ssize_t>(tail.bytes().size()));
+        ::close(fd);
+    }
+    ASSERT_TRUE(h.run(path, M2tsScanOptions{}));
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ByteString after(tail.bytes().size());
+    ASSERT_EQ(::pread(fd, after.data(), after.size(), far), static_cast<ssize_t>(after.size()));
+    ::close(fd);
+    EXPECT_EQ(sectionFromPackets({packetAt(after, pmt - far)})[kVideoEntryInSection], 0x24);
+    EXPECT_EQ(after[static_cast<std::size_t>(video - far) + 11], 0xE1);
+    EXPECT_TRUE(sectionCrcValid(sectionFromPackets({packetAt(after, pmt - far)})));
+    EXPECT_LE(differingOffsets(tail.bytes(), after).size(), 10u);  // type, id, CRC, stream id
+}
+
+}  // namespace
+}  // namespace quorvel
