@@ -441,8 +441,9 @@ TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
     const std::int64_t video = stream.addVideo(pesStart());
     h.state.largeFiles.writeFault = [](std::int64_t, std::size_t) { return true; };
     EXPECT_FALSE(h.run(write(stream)));
-    EXPECT_EQ(h.window.lines().back(),
-              " - Couldn't write the stream at byte " + std::to_string(video) + ".");
+    const auto lines = h.window.lines();
+    EXPECT_EQ(lines.back(), " - Couldn't write the stream at byte " + std::to_string(video) + ".");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1) << "reported once";
     EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
 }
 
