@@ -42,7 +42,6 @@ TEST_P(SourceSpelling, ConvertsTheDiscFolder) {
     TempDir dir;
     copyTree(sample + "/BDMV", dir / "BDMV");
     const JobRun run = runJob({dir / GetParam()});
-    SKIP_IF_STEPS_MISSING(run);
     EXPECT_EQ(run.result.exitCode, 0) << run.result.err;
     EXPECT_EQ(run.log, firstJobLog(true));
     const ByteString index = readFile(dir / "BDMV/index.bdmv");

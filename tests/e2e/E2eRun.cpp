@@ -15,8 +15,4 @@ JobRun runJob(const std::vector<std::string>& arguments) {
     return run;
 }
 
-bool stepsMissing(const JobRun& run) {
-    return run.result.err.find("is not built yet") != std::string::npos;
-}
-
 }  // namespace quorvel::test::e2e

@@ -16,12 +16,5 @@ struct JobRun {
 
 JobRun runJob(const std::vector<std::string>& arguments);
 
-// True when the run stopped on a step that is still a placeholder in this build.
-bool stepsMissing(const JobRun& run);
-
 }  // namespace quorvel::test::e2e
 
-// The end-to-end runs need every step of the job; until all are in the build they skip.
-#define SKIP_IF_STEPS_MISSING(run)               \
-    if (::quorvel::test::e2e::stepsMissing(run)) \
-    GTEST_SKIP() << "a job step is not built yet: " << (run).result.err
