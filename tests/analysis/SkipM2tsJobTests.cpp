@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fileio/FileSystem.h"
+#include "support/JobListing.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -25,27 +26,11 @@ TEST(SkipM2tsJob, HdrFixtureGivesTheNavigationLogAndLeavesTheStreamAlone) {
     const test::CommandResult result =
         test::runCommand({QUORVEL_CLI_PATH, "--skip-m2ts", dir / "disc"});
 
-    const std::vector<std::string> patchedStream = {
-        " - Found HEVC stream...",
-        "   -- Type marker adjusted to UHD-BD HEVC...",
-        "   -- Format marker adjusted to 2160p...",
-        "   -- Version marker adjusted to be 0300...",
-    };
-    std::vector<std::string> expected = {
-        "========Job Started========",          "[ts] Scanning source for UHD attributes...",
-        " - UHD and HDR attributes collected.", " - Scan completed.",
-        "[ts] Checking/Adjusting MPLS file...",
-    };
-    expected.insert(expected.end(), patchedStream.begin(), patchedStream.end());
-    expected.push_back("[ts] Checking/Adjusting CLPI file...");
-    expected.insert(expected.end(), patchedStream.begin(), patchedStream.end());
-    for (const char* line :
-         {"[ts] Checking/Adjusting BDMV files...", " - Added UHD-BD extension...",
-          " - Checked/Updated version in Index file...",
-          " - Checked/Updated version in MovieObject file...", "[ts] QUORVEL - SUCCESS",
-          "=========Job Ended========="}) {
-        expected.push_back(line);
-    }
+    using test::operator+;
+    const std::vector<std::string> expected =
+        std::vector<std::string>{"========Job Started========"} + test::scanLines(true) +
+        test::firstJobNavigationLines() +
+        std::vector<std::string>{"[ts] QUORVEL - SUCCESS", "=========Job Ended========="};
 
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(test::maskTimes(test::splitLines(result.out)), expected) << result.out;

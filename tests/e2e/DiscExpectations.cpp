@@ -6,6 +6,7 @@
 #include <regex>
 #include <stdexcept>
 
+#include "support/JobListing.h"
 #include "support/TestSupport.h"
 
 namespace quorvel::test::e2e {
@@ -133,29 +134,10 @@ Tree readTree(const std::string& root) {
 }
 
 std::vector<std::string> firstJobLog(bool hdr) {
-    return {
-        "========Job Started========",
-        "[ts] Scanning source for UHD attributes...",
-        hdr ? " - UHD and HDR attributes collected." : " - UHD attributes collected.",
-        " - Scan completed.",
-        "[ts] Checking/Adjusting MPLS file...",
-        " - Found HEVC stream...",
-        "   -- Type marker adjusted to UHD-BD HEVC...",
-        "   -- Format marker adjusted to 2160p...",
-        "   -- Version marker adjusted to be 0300...",
-        "[ts] Checking/Adjusting CLPI file...",
-        " - Found HEVC stream...",
-        "   -- Type marker adjusted to UHD-BD HEVC...",
-        "   -- Format marker adjusted to 2160p...",
-        "   -- Version marker adjusted to be 0300...",
-        "[ts] Checking/Adjusting BDMV files...",
-        " - Added UHD-BD extension...",
-        " - Checked/Updated version in Index file...",
-        " - Checked/Updated version in MovieObject file...",
-        "[ts] Checking/Adjusting M2TS file...",
-        "[ts] QUORVEL - SUCCESS",
-        "=========Job Ended=========",
-    };
+    return std::vector<std::string>{"========Job Started========"} + scanLines(hdr) +
+           firstJobNavigationLines() +
+           std::vector<std::string>{"[ts] Checking/Adjusting M2TS file...",
+                                    "[ts] QUORVEL - SUCCESS", "=========Job Ended========="};
 }
 
 std::vector<std::string> secondJobLog(bool hdr) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/JobListing.h"
+
 #include "navigation/ClipInfoAdjuster.h"
 #include "navigation/IndexAdjuster.h"
 #include "navigation/NavigationTestSupport.h"
@@ -67,23 +69,7 @@ TEST_P(FixtureNavigation, FirstRunPatchesExactlyTheDocumentedBytes) {
     putAt(movieObjectWanted, 0, asciiBytes("MOBJ0300"));
     EXPECT_SAME_BYTES(movieObjectWanted, readFile(movieObject()));
 
-    const std::vector<std::string> expected = {
-        "[ts] Checking/Adjusting MPLS file...",
-        " - Found HEVC stream...",
-        "   -- Type marker adjusted to UHD-BD HEVC...",
-        "   -- Format marker adjusted to 2160p...",
-        "   -- Version marker adjusted to be 0300...",
-        "[ts] Checking/Adjusting CLPI file...",
-        " - Found HEVC stream...",
-        "   -- Type marker adjusted to UHD-BD HEVC...",
-        "   -- Format marker adjusted to 2160p...",
-        "   -- Version marker adjusted to be 0300...",
-        "[ts] Checking/Adjusting BDMV files...",
-        " - Added UHD-BD extension...",
-        " - Checked/Updated version in Index file...",
-        " - Checked/Updated version in MovieObject file...",
-    };
-    EXPECT_EQ(expected, h.lines());
+    EXPECT_EQ(test::firstJobNavigationLines(), h.lines());
 }
 
 TEST_P(FixtureNavigation, SecondRunChangesNoByteAndReportsTheMarking) {
