@@ -43,16 +43,19 @@ std::size_t StatusLog::characterCount(const std::string& text) {
 }
 
 void StatusLog::Status(const std::string& stext) {
+    if (m_countedBytes != m_statusText.size()) m_characters = characterCount(m_statusText);
     m_statusText += stext;
     m_statusText += "\r\n";
+    m_characters += characterCount(stext) + 2;
 
-    std::size_t length = characterCount(m_statusText);
-    if (length > kTrimAbove) {
+    if (m_characters > kTrimAbove) {
         std::string kept =
             m_statusText.substr(offsetOfLastCharacters(m_statusText, kKeepAfterTrim));
         m_statusText = std::string(kTruncatedMarker) + "\r\n" + kContinuationMarker + kept;
-        length = characterCount(m_statusText);
+        m_characters = characterCount(m_statusText);
     }
+    m_countedBytes = m_statusText.size();
+    const std::size_t length = m_characters;
 
     m_window.replaceLogText(m_statusText);
     // Just before the final CR LF: the end of the newest line, which scrolls it into view.

@@ -43,6 +43,10 @@ class StatusLog {
     std::string& m_statusText;
     WindowOperations& m_window;
     LocalClock m_clock;
+    // Characters of m_statusText as of its last append, so an append counts only its own text.
+    // Recounted whenever the text's size is not the one counted (someone replaced it).
+    std::size_t m_characters = 0;
+    std::size_t m_countedBytes = 0;
 };
 
 }  // namespace quorvel
