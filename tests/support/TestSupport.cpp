@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 extern char** environ;
 
@@ -157,8 +157,14 @@ std::vector<std::string> RecordingWindow::lines() const {
 }
 
 std::string maskTime(const std::string& line) {
-    static const std::regex prefix(R"(^\[\d\d:\d\d:\d\d\])");
-    return std::regex_replace(line, prefix, "[ts]");
+    // "[hh:mm:ss]" at the start of the line becomes "[ts]".
+    constexpr std::string_view kShape = "[00:00:00]";
+    if (line.size() < kShape.size()) return line;
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (kShape[i] == '0' ? !digit : line[i] != kShape[i]) return line;
+    }
+    return "[ts]" + line.substr(kShape.size());
 }
 
 std::vector<std::string> maskTimes(const std::vector<std::string>& lines) {
