@@ -6,7 +6,8 @@
 //   quorvel-bench-m2ts evict   STREAM                     drop STREAM from the page cache
 //
 // BENCH_MAP_BYTES (0: read through a buffer instead of a mapping) and BENCH_READ_BYTES set the
-// reader's window and buffer sizes for a run.
+// reader's window and buffer sizes for a run; BENCH_WRITE_BEHIND=0 makes every write in the
+// scan's own thread.
 //
 // The stream has the density of a 50-60 Mb/s, 24 fps movie: a video PES start every 300 KB and
 // a program association and program map packet every 100 ms (about 690 KB). Everything else is
@@ -179,6 +180,9 @@ int run(const std::string& stream) {
     if (const char* mapBytes = std::getenv("BENCH_MAP_BYTES")) {
         options.mapBytes = std::strtoull(mapBytes, nullptr, 10);
         options.mapFile = options.mapBytes != 0;
+    }
+    if (const char* writeBehind = std::getenv("BENCH_WRITE_BEHIND")) {
+        options.writeBehind = std::strcmp(writeBehind, "0") != 0;
     }
     const bool ok = quorvel::UHD_Adjust_M2TS(ctx, stream, options);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;

@@ -14,9 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "fileio/BigEndian.h"
 #include "fileio/LargeIO.h"
+#include "fileio/WriteBehind.h"
 #include "transport/ProgramMapSection.h"
 #include "transport/SourcePacket.h"
 
@@ -174,6 +176,9 @@ class StreamScan {
     Outcome run();
 
   private:
+    Outcome scanFile();
+    Outcome settleWrites(Outcome outcome);
+    bool writeFailed();
     Outcome scanGuarded(const std::uint8_t* bytes, std::size_t size, std::int64_t start);
     Outcome scanChunk(const std::uint8_t* bytes, std::size_t size, std::int64_t start);
     std::int64_t skipHole(std::int64_t from, std::int64_t packetsEnd) const;
@@ -199,9 +204,37 @@ class StreamScan {
     bool m_mayHaveHoles = true;
     bool m_writtenSinceFlush = false;
     std::int64_t m_flushedUpTo = 0;
+    bool m_failureLogged = false;
+    std::optional<WriteBehind> m_writer;
 };
 
 StreamScan::Outcome StreamScan::run() {
+    if (m_options.writeBehind) {
+        m_writer.emplace(m_ctx.state.largeFiles, kStreamSlot, m_fd);
+    }
+    return settleWrites(scanFile());
+}
+
+// However the scan ended, every write it queued is carried out before the result is known, so
+// an abort still leaves what was found on the file and a late write failure is not missed.
+StreamScan::Outcome StreamScan::settleWrites(Outcome outcome) {
+    if (!m_writer) return outcome;
+    m_writer->finish();
+    if (writeFailed()) return Outcome::Failed;
+    return outcome;
+}
+
+// True (with the failure logged once) when a queued write has failed.
+bool StreamScan::writeFailed() {
+    if (!m_writer) return false;
+    const std::int64_t failedAt = m_writer->failedAt();
+    if (failedAt == WriteBehind::kNoFailure) return false;
+    if (!m_failureLogged) fail("Couldn't write the stream at byte", failedAt);
+    m_failureLogged = true;
+    return true;
+}
+
+StreamScan::Outcome StreamScan::scanFile() {
     // A trailing partial packet is never examined: nothing may be written at or past the end.
     const std::int64_t packetsEnd =
         m_fileSize / static_cast<std::int64_t>(kSourcePacketSize) * kSourcePacketSize;
@@ -265,6 +298,7 @@ StreamScan::Outcome StreamScan::scanChunk(const std::uint8_t* bytes, std::size_t
         if (!examine(bytes + at, start + static_cast<std::int64_t>(at))) return Outcome::Failed;
         if (--m_untilCheck != 0) continue;
         m_untilCheck = m_packetsPerCheck;
+        if (writeFailed()) return Outcome::Failed;
         if (std::chrono::steady_clock::now() - m_lastYield < m_options.yieldInterval) continue;
 
         if (m_ctx.state.timerTick) {
@@ -281,6 +315,12 @@ StreamScan::Outcome StreamScan::scanChunk(const std::uint8_t* bytes, std::size_t
 
 void StreamScan::startWriteBack(std::int64_t upTo) {
     if (!m_writtenSinceFlush) return;
+    if (m_writer) {
+        m_writer->startWriteBack(m_flushedUpTo, upTo);
+        m_flushedUpTo = upTo;
+        m_writtenSinceFlush = false;
+        return;
+    }
 #ifdef __linux__
     // Start writing the pages changed so far while the scan goes on, so that the flush at the
     // end has little left to wait for. It only starts the write-back; the flush still decides.
@@ -399,6 +439,11 @@ bool StreamScan::video(const SourcePacket& packet, std::int64_t offset) {
 }
 
 bool StreamScan::writeBytes(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) {
+    if (m_writer) {
+        m_writer->write(bytes, size, offset);
+        m_writtenSinceFlush = true;
+        return true;
+    }
     const std::int64_t put = largeWriteAt(m_ctx.state.largeFiles, kStreamSlot, bytes, size, offset);
     m_writtenSinceFlush = true;
     if (put == static_cast<std::int64_t>(size)) return true;

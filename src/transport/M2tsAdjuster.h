@@ -20,6 +20,9 @@ struct M2tsScanOptions {
     // Without mapping, bytes per read: a multiple of both the 4 KiB page and the 192-byte packet
     // (12,288 × 85, just under 1 MiB), so every read starts page-aligned in file and memory.
     std::size_t readBytes = 12288 * 85;
+    // Hand the writes to a second thread (in order), so the scan goes on while the file system
+    // works on them. Off: each write is made, and checked, before the scan moves on.
+    bool writeBehind = true;
     // Packets scanned between two looks at the clock.
     std::uint32_t packetsPerClockCheck = 256;
     // Time between two turns of the window's event processing.

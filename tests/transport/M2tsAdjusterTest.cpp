@@ -390,6 +390,12 @@ TEST_F(M2tsAdjusterTest, BufferedReadsGiveTheSameBytesAsTheMapping) {
     ASSERT_TRUE(h.run(path, options));
     EXPECT_EQ(test::readFile(path), mapped);
     EXPECT_NE(mapped, stream.bytes());
+    // Every write made in the scan's own thread, checked before the scan moves on.
+    options = M2tsHarness::perPacket(5);
+    options.writeBehind = false;
+    write(stream);
+    ASSERT_TRUE(h.run(path, options));
+    EXPECT_EQ(test::readFile(path), mapped);
 }
 
 // Multi-packet sections whose video entry lies in their first, second or third packet, placed
@@ -436,15 +442,31 @@ TEST_F(M2tsAdjusterTest, RunCutAfterAnyWriteIsCompletedByARerun) {
 }
 
 TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
-    StreamBuilder stream;
-    stream.addNull(2);
-    const std::int64_t video = stream.addVideo(pesStart());
-    h.state.largeFiles.writeFault = [](std::int64_t, std::size_t) { return true; };
-    EXPECT_FALSE(h.run(write(stream)));
-    const auto lines = h.window.lines();
-    EXPECT_EQ(lines.back(), " - Couldn't write the stream at byte " + std::to_string(video) + ".");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1) << "reported once";
-    EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
+    for (const bool writeBehind : {true, false}) {
+        SCOPED_TRACE(writeBehind ? "write-behind" : "direct writes");
+        StreamBuilder stream;
+        stream.addNull(2);
+        const std::int64_t video = stream.addVideo(pesStart());
+        stream.addNull(3);
+        stream.addVideo(pesStart());
+        std::size_t tries = 0;
+        h.state.largeFiles.writeFault = [&](std::int64_t, std::size_t) {
+            ++tries;
+            return true;
+        };
+        M2tsScanOptions options;
+        options.writeBehind = writeBehind;
+        EXPECT_FALSE(h.run(write(stream), options));
+        const auto lines = h.window.lines();
+        EXPECT_EQ(lines.back(),
+                  " - Couldn't write the stream at byte " + std::to_string(video) + ".");
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1) << "reported once";
+        EXPECT_EQ(tries, 1u) << "nothing is written after the failed write";
+        EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
+        h.state.largeFiles.writeFault = nullptr;
+        h.state.statusText.clear();
+        h.window.logText.clear();
+    }
 }
 
 TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {

@@ -1,0 +1,105 @@
+#include "fileio/WriteBehind.h"
+
+#include <fcntl.h>
+
+#include <cstring>
+#include <utility>
+
+namespace quorvel {
+
+WriteBehind::WriteBehind(LargeFileTable& files, int slot, int handle)
+    : m_files(files), m_slot(slot), m_handle(handle) {
+    m_queue.reserve(kMaxQueued);
+    m_thread = std::thread([this] { run(); });
+}
+
+WriteBehind::~WriteBehind() {
+    {
+        std::unique_lock lock(m_mutex);
+        m_stopping = true;
+    }
+    m_work.notify_one();
+    m_thread.join();
+}
+
+void WriteBehind::write(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) {
+    Request request;
+    if (size > kMaxWriteSize) {
+        // Never split silently: a write the queue cannot hold whole counts as failed.
+        std::int64_t none = kNoFailure;
+        m_failedAt.compare_exchange_strong(none, offset, std::memory_order_acq_rel);
+        return;
+    }
+    request.offset = offset;
+    request.size = static_cast<std::uint16_t>(size);
+    std::memcpy(request.bytes.data(), bytes, size);
+    push(request);
+}
+
+void WriteBehind::startWriteBack(std::int64_t from, std::int64_t to) {
+    Request request;
+    request.offset = from;
+    request.end = to;
+    request.writeBack = true;
+    push(request);
+}
+
+void WriteBehind::push(const Request& request) {
+    bool wake = false;
+    {
+        std::unique_lock lock(m_mutex);
+        m_space.wait(lock, [this] { return m_queue.size() < kMaxQueued; });
+        m_queue.push_back(request);
+        // Waking a sleeping writer costs a system call in this thread, so writes are handed
+        // over in batches: at a write-back request (the caller's end of a chunk) or when enough
+        // have gathered.
+        wake = m_writerIdle && (request.writeBack || m_queue.size() >= kWakeBatch);
+    }
+    if (wake) m_work.notify_one();
+}
+
+void WriteBehind::finish() {
+    std::unique_lock lock(m_mutex);
+    if (m_writerIdle && !m_queue.empty()) m_work.notify_one();
+    m_space.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+}
+
+void WriteBehind::run() {
+    std::vector<Request> batch;
+    batch.reserve(kMaxQueued);
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_writerIdle = true;
+        m_work.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+        m_writerIdle = false;
+        if (m_queue.empty()) return;  // stopping, and nothing left to do
+        batch.swap(m_queue);
+        m_busy = true;
+        lock.unlock();
+        m_space.notify_all();
+        for (const Request& request : batch) carryOut(request);
+        batch.clear();
+        lock.lock();
+        m_busy = false;
+        if (m_queue.empty()) m_space.notify_all();
+    }
+}
+
+void WriteBehind::carryOut(const Request& request) {
+    // After a failure the caller ends its scan; nothing queued behind the failed write may land.
+    if (failedAt() != kNoFailure) return;
+    if (request.writeBack) {
+#ifdef __linux__
+        ::sync_file_range(m_handle, request.offset, request.end - request.offset,
+                          SYNC_FILE_RANGE_WRITE);
+#endif
+        return;
+    }
+    const std::int64_t put =
+        largeWriteAt(m_files, m_slot, request.bytes.data(), request.size, request.offset);
+    if (put != static_cast<std::int64_t>(request.size)) {
+        m_failedAt.store(request.offset, std::memory_order_release);
+    }
+}
+
+}  // namespace quorvel

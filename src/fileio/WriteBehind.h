@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "fileio/LargeIO.h"
+
+namespace quorvel {
+
+// Carries out small positioned writes to one open large-file slot on a second thread, in exactly
+// the order they were queued, so that the caller's scan goes on while the file system does its
+// per-write work (several microseconds for a 192-byte write into a large cached page).
+//
+// The order is what makes this safe: the file only ever passes through the states a sequence of
+// synchronous writes would give, so a process killed at any moment leaves what an earlier kill
+// of the synchronous writer would have left. After the first failed write nothing more is
+// written, as a synchronous writer would have stopped there too.
+class WriteBehind {
+  public:
+    static constexpr std::size_t kMaxWriteSize = 192;
+    // Queued writes at most; the caller waits when the writer falls this far behind.
+    static constexpr std::size_t kMaxQueued = 4096;
+    // Queued writes that wake a sleeping writer without a write-back request.
+    static constexpr std::size_t kWakeBatch = 64;
+    static constexpr std::int64_t kNoFailure = -1;
+
+    WriteBehind(LargeFileTable& files, int slot, int handle);
+    // Waits for the queued writes, then ends the thread.
+    ~WriteBehind();
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Queues `size` (≤ kMaxWriteSize) bytes for `offset`. Larger writes are refused as failed.
+    void write(const std::uint8_t* bytes, std::size_t size, std::int64_t offset);
+    // Queues a request to start write-back of [from, to) once the writes before it are done, and
+    // wakes the writer. It only starts the write-back; whoever needs the data on disk still has
+    // to flush.
+    void startWriteBack(std::int64_t from, std::int64_t to);
+    // Waits until every queued request has been carried out (or dropped after a failure).
+    void finish();
+    // Offset of the first write that failed, or kNoFailure. Safe to poll at any time.
+    std::int64_t failedAt() const { return m_failedAt.load(std::memory_order_acquire); }
+
+  private:
+    struct Request {
+        std::int64_t offset = 0;
+        std::int64_t end = 0;  // write-back requests: the end of the range
+        std::uint16_t size = 0;
+        bool writeBack = false;
+        std::array<std::uint8_t, kMaxWriteSize> bytes{};
+    };
+
+    void push(const Request& request);
+    void run();
+    void carryOut(const Request& request);
+
+    LargeFileTable& m_files;
+    const int m_slot;
+    const int m_handle;
+    std::mutex m_mutex;
+    std::condition_variable m_work;   // the writer waits here for requests
+    std::condition_variable m_space;  // the caller waits here for room or for the end
+    std::vector<Request> m_queue;
+    bool m_busy = false;       // the writer holds a batch taken from the queue
+    bool m_stopping = false;
+    bool m_writerIdle = false;  // the writer sleeps on m_work
+    std::atomic<std::int64_t> m_failedAt{kNoFailure};
+    std::thread m_thread;
+};
+
+}  // namespace quorvel

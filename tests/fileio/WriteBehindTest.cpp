@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+#include "fileio/LargeIO.h"
+#include "fileio/WriteBehind.h"
+#include "support/TestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using test::TempDir;
+
+constexpr int kSlot = 1;
+
+// A file of `size` zero bytes open in slot 1 for reading and writing.
+struct OpenFile {
+    TempDir dir;
+    std::string path = dir / "stream";
+    LargeFileTable files;
+
+    explicit OpenFile(std::size_t size) {
+        test::writeFile(path, ByteString(size, 0));
+        EXPECT_TRUE(largeOpen(files, path, kSlot, kLargeModeReadWrite));
+    }
+    int handle() const { return largeHandle(files, kSlot); }
+};
+
+// Two bytes that say which write this was.
+ByteString stamp(std::size_t n) {
+    return {static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+}
+
+TEST(WriteBehind, ManyMoreWritesThanTheQueueHoldsLandInTheOrderTheyWereMade) {
+    OpenFile file(4096);
+    std::vector<std::int64_t> order;
+    file.files.writeFault = [&](std::int64_t offset, std::size_t) {
+        order.push_back(offset);
+        return false;
+    };
+    constexpr std::size_t kWrites = WriteBehind::kMaxQueued * 5 + 3;
+    std::vector<std::int64_t> expected;
+    {
+        WriteBehind writer(file.files, kSlot, file.handle());
+        for (std::size_t n = 0; n < kWrites; ++n) {
+            // Later writes overwrite earlier ones at the same place, so only the right order
+            // leaves the last stamp of each place on the file.
+            const auto offset = static_cast<std::int64_t>((n % 100) * 2);
+            const ByteString bytes = stamp(n);
+            writer.write(bytes.data(), bytes.size(), offset);
+            expected.push_back(offset);
+            if (n % 1000 == 0) writer.startWriteBack(0, 4096);
+        }
+        writer.finish();
+        EXPECT_EQ(writer.failedAt(), WriteBehind::kNoFailure);
+    }
+    EXPECT_EQ(order, expected);
+    const ByteString after = test::readFile(file.path);
+    ASSERT_EQ(after.size(), 4096u) << "the file never grows";
+    for (std::size_t place = 0; place < 100; ++place) {
+        const std::size_t last = (kWrites - 1) / 100 * 100 + place;
+        const std::size_t n = last < kWrites ? last : last - 100;
+        EXPECT_EQ(ByteString(after.begin() + place * 2, after.begin() + place * 2 + 2), stamp(n))
+            << "place " << place;
+    }
+}
+
+TEST(WriteBehind, NothingQueuedBehindAFailedWriteLands) {
+    OpenFile file(1024);
+    std::size_t tries = 0;
+    file.files.writeFault = [&](std::int64_t, std::size_t) { return ++tries == 3; };
+    WriteBehind writer(file.files, kSlot, file.handle());
+    const ByteString ones(8, 0x11);
+    for (std::int64_t n = 0; n < 50; ++n) writer.write(ones.data(), ones.size(), n * 8);
+    writer.finish();
+    EXPECT_EQ(writer.failedAt(), 16) << "the third write, at byte 16";
+    EXPECT_EQ(tries, 3u);
+    ByteString expected(1024, 0);
+    std::fill(expected.begin(), expected.begin() + 16, 0x11);
+    EXPECT_EQ(test::readFile(file.path), expected);
+}
+
+TEST(WriteBehind, AWriteTooLargeToQueueFailsAndStopsTheRest) {
+    OpenFile file(1024);
+    WriteBehind writer(file.files, kSlot, file.handle());
+    const ByteString small(4, 0x22);
+    const ByteString large(WriteBehind::kMaxWriteSize + 1, 0x33);
+    writer.write(small.data(), small.size(), 0);
+    writer.write(large.data(), large.size(), 100);
+    writer.write(small.data(), small.size(), 900);
+    writer.finish();
+    EXPECT_EQ(writer.failedAt(), 100);
+    const ByteString after = test::readFile(file.path);
+    EXPECT_EQ(after[100], 0);
+    EXPECT_EQ(after[900], 0);
+}
+
+TEST(WriteBehind, EndingWithoutFinishStillCarriesOutEveryQueuedWrite) {
+    OpenFile file(8192);
+    const ByteString packet(192, 0x47);
+    {
+        std::optional<WriteBehind> writer;
+        writer.emplace(file.files, kSlot, file.handle());
+        // Fewer writes than wake a sleeping writer: only the ending hands them over.
+        for (std::int64_t n = 0; n < 10; ++n) writer->write(packet.data(), packet.size(), n * 192);
+        writer.reset();
+    }
+    const ByteString after = test::readFile(file.path);
+    EXPECT_EQ(ByteString(after.begin(), after.begin() + 1920), ByteString(1920, 0x47));
+    EXPECT_EQ(after[1920], 0);
+}
+
+}  // namespace
+}  // namespace quorvel
