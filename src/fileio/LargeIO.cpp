@@ -200,6 +200,14 @@ std::int64_t largeWriteAt(LargeFileTable& files, int slot, const ByteString& dat
     return largeWriteAt(files, slot, data.data(), data.size(), offset);
 }
 
+void largeStartWriteBack(const LargeFileTable& files, int slot, std::int64_t from,
+                         std::int64_t to) {
+    if (!usable(files, slot) || from < 0 || to <= from) return;
+#ifdef __linux__
+    ::sync_file_range(files[slot].handle, from, to - from, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 int largeHandle(const LargeFileTable& files, int slot) {
     return usable(files, slot) ? files[slot].handle : -1;
 }

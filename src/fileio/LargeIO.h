@@ -91,6 +91,11 @@ std::int64_t largeWriteAt(LargeFileTable& files, int slot, const ByteString& dat
 std::int64_t largeWriteAt(LargeFileTable& files, int slot, const std::uint8_t* data,
                           std::size_t size, std::int64_t offset);
 
+// Starts writing the slot's changed pages in [from, to) to disk and returns without waiting,
+// where the platform offers that; elsewhere it does nothing. Whoever needs the data on disk
+// still has to flush.
+void largeStartWriteBack(const LargeFileTable& files, int slot, std::int64_t from, std::int64_t to);
+
 // The descriptor of a usable slot, or -1. For readers that bring their own buffer.
 int largeHandle(const LargeFileTable& files, int slot);
 

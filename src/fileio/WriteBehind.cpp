@@ -1,14 +1,11 @@
 #include "fileio/WriteBehind.h"
 
-#include <fcntl.h>
-
 #include <cstring>
 #include <utility>
 
 namespace quorvel {
 
-WriteBehind::WriteBehind(LargeFileTable& files, int slot, int handle)
-    : m_files(files), m_slot(slot), m_handle(handle) {
+WriteBehind::WriteBehind(LargeFileTable& files, int slot) : m_files(files), m_slot(slot) {
     m_queue.reserve(kMaxQueued);
     m_thread = std::thread([this] { run(); });
 }
@@ -89,10 +86,7 @@ void WriteBehind::carryOut(const Request& request) {
     // After a failure the caller ends its scan; nothing queued behind the failed write may land.
     if (failedAt() != kNoFailure) return;
     if (request.writeBack) {
-#ifdef __linux__
-        ::sync_file_range(m_handle, request.offset, request.end - request.offset,
-                          SYNC_FILE_RANGE_WRITE);
-#endif
+        largeStartWriteBack(m_files, m_slot, request.offset, request.end);
         return;
     }
     const std::int64_t put =

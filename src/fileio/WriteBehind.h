@@ -30,7 +30,7 @@ class WriteBehind {
     static constexpr std::size_t kWakeBatch = 64;
     static constexpr std::int64_t kNoFailure = -1;
 
-    WriteBehind(LargeFileTable& files, int slot, int handle);
+    WriteBehind(LargeFileTable& files, int slot);
     // Waits for the queued writes, then ends the thread.
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
@@ -62,12 +62,11 @@ class WriteBehind {
 
     LargeFileTable& m_files;
     const int m_slot;
-    const int m_handle;
     std::mutex m_mutex;
     std::condition_variable m_work;   // the writer waits here for requests
     std::condition_variable m_space;  // the caller waits here for room or for the end
     std::vector<Request> m_queue;
-    bool m_busy = false;       // the writer holds a batch taken from the queue
+    bool m_busy = false;  // the writer holds a batch taken from the queue
     bool m_stopping = false;
     bool m_writerIdle = false;  // the writer sleeps on m_work
     std::atomic<std::int64_t> m_failedAt{kNoFailure};

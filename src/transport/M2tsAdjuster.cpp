@@ -210,7 +210,7 @@ class StreamScan {
 
 StreamScan::Outcome StreamScan::run() {
     if (m_options.writeBehind) {
-        m_writer.emplace(m_ctx.state.largeFiles, kStreamSlot, m_fd);
+        m_writer.emplace(m_ctx.state.largeFiles, kStreamSlot);
     }
     return settleWrites(scanFile());
 }
@@ -315,17 +315,13 @@ StreamScan::Outcome StreamScan::scanChunk(const std::uint8_t* bytes, std::size_t
 
 void StreamScan::startWriteBack(std::int64_t upTo) {
     if (!m_writtenSinceFlush) return;
-    if (m_writer) {
-        m_writer->startWriteBack(m_flushedUpTo, upTo);
-        m_flushedUpTo = upTo;
-        m_writtenSinceFlush = false;
-        return;
-    }
-#ifdef __linux__
     // Start writing the pages changed so far while the scan goes on, so that the flush at the
     // end has little left to wait for. It only starts the write-back; the flush still decides.
-    ::sync_file_range(m_fd, m_flushedUpTo, upTo - m_flushedUpTo, SYNC_FILE_RANGE_WRITE);
-#endif
+    if (m_writer) {
+        m_writer->startWriteBack(m_flushedUpTo, upTo);
+    } else {
+        largeStartWriteBack(m_ctx.state.largeFiles, kStreamSlot, m_flushedUpTo, upTo);
+    }
     m_flushedUpTo = upTo;
     m_writtenSinceFlush = false;
 }

@@ -24,7 +24,6 @@ struct OpenFile {
         test::writeFile(path, ByteString(size, 0));
         EXPECT_TRUE(largeOpen(files, path, kSlot, kLargeModeReadWrite));
     }
-    int handle() const { return largeHandle(files, kSlot); }
 };
 
 // Two bytes that say which write this was.
@@ -42,7 +41,7 @@ TEST(WriteBehind, ManyMoreWritesThanTheQueueHoldsLandInTheOrderTheyWereMade) {
     constexpr std::size_t kWrites = WriteBehind::kMaxQueued * 5 + 3;
     std::vector<std::int64_t> expected;
     {
-        WriteBehind writer(file.files, kSlot, file.handle());
+        WriteBehind writer(file.files, kSlot);
         for (std::size_t n = 0; n < kWrites; ++n) {
             // Later writes overwrite earlier ones at the same place, so only the right order
             // leaves the last stamp of each place on the file.
@@ -70,7 +69,7 @@ TEST(WriteBehind, NothingQueuedBehindAFailedWriteLands) {
     OpenFile file(1024);
     std::size_t tries = 0;
     file.files.writeFault = [&](std::int64_t, std::size_t) { return ++tries == 3; };
-    WriteBehind writer(file.files, kSlot, file.handle());
+    WriteBehind writer(file.files, kSlot);
     const ByteString ones(8, 0x11);
     for (std::int64_t n = 0; n < 50; ++n) writer.write(ones.data(), ones.size(), n * 8);
     writer.finish();
@@ -83,7 +82,7 @@ TEST(WriteBehind, NothingQueuedBehindAFailedWriteLands) {
 
 TEST(WriteBehind, AWriteTooLargeToQueueFailsAndStopsTheRest) {
     OpenFile file(1024);
-    WriteBehind writer(file.files, kSlot, file.handle());
+    WriteBehind writer(file.files, kSlot);
     const ByteString small(4, 0x22);
     const ByteString large(WriteBehind::kMaxWriteSize + 1, 0x33);
     writer.write(small.data(), small.size(), 0);
@@ -101,7 +100,7 @@ TEST(WriteBehind, EndingWithoutFinishStillCarriesOutEveryQueuedWrite) {
     const ByteString packet(192, 0x47);
     {
         std::optional<WriteBehind> writer;
-        writer.emplace(file.files, kSlot, file.handle());
+        writer.emplace(file.files, kSlot);
         // Fewer writes than wake a sleeping writer: only the ending hands them over.
         for (std::int64_t n = 0; n < 10; ++n) writer->write(packet.data(), packet.size(), n * 192);
         writer.reset();
