@@ -435,13 +435,13 @@ bool StreamScan::video(const SourcePacket& packet, std::int64_t offset) {
 }
 
 bool StreamScan::writeBytes(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) {
+    m_writtenSinceFlush = true;
+    // Queued writes are checked at the scan's next look at the clock and at its end.
     if (m_writer) {
         m_writer->write(bytes, size, offset);
-        m_writtenSinceFlush = true;
         return true;
     }
     const std::int64_t put = largeWriteAt(m_ctx.state.largeFiles, kStreamSlot, bytes, size, offset);
-    m_writtenSinceFlush = true;
     if (put == static_cast<std::int64_t>(size)) return true;
     fail("Couldn't write the stream at byte", offset);
     return false;
