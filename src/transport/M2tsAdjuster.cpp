@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "fileio/BigEndian.h"
 #include "fileio/LargeIO.h"
@@ -210,7 +211,11 @@ class StreamScan {
 
 StreamScan::Outcome StreamScan::run() {
     if (m_options.writeBehind) {
-        m_writer.emplace(m_ctx.state.largeFiles, kStreamSlot);
+        try {
+            m_writer.emplace(m_ctx.state.largeFiles, kStreamSlot);
+        } catch (const std::system_error&) {
+            // No thread to be had: the scan makes its writes itself, only more slowly.
+        }
     }
     return settleWrites(scanFile());
 }
