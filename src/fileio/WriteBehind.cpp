@@ -21,15 +21,15 @@ WriteBehind::~WriteBehind() {
 
 void WriteBehind::write(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) {
     Request request;
-    if (size > kMaxWriteSize) {
-        // Never split silently: a write the queue cannot hold whole counts as failed.
-        std::int64_t none = kNoFailure;
-        m_failedAt.compare_exchange_strong(none, offset, std::memory_order_acq_rel);
-        return;
-    }
     request.offset = offset;
-    request.size = static_cast<std::uint16_t>(size);
-    std::memcpy(request.bytes.data(), bytes, size);
+    if (size > kMaxWriteSize) {
+        // Never split silently: a write the queue cannot hold whole fails, in its turn, so the
+        // writes queued before it still land.
+        request.kind = Request::Kind::Refused;
+    } else {
+        request.size = static_cast<std::uint16_t>(size);
+        std::memcpy(request.bytes.data(), bytes, size);
+    }
     push(request);
 }
 
@@ -37,7 +37,7 @@ void WriteBehind::startWriteBack(std::int64_t from, std::int64_t to) {
     Request request;
     request.offset = from;
     request.end = to;
-    request.writeBack = true;
+    request.kind = Request::Kind::WriteBack;
     push(request);
 }
 
@@ -50,7 +50,8 @@ void WriteBehind::push(const Request& request) {
         // Waking a sleeping writer costs a system call in this thread, so writes are handed
         // over in batches: at a write-back request (the caller's end of a chunk) or when enough
         // have gathered.
-        wake = m_writerIdle && (request.writeBack || m_queue.size() >= kWakeBatch);
+        wake = m_writerIdle &&
+               (request.kind == Request::Kind::WriteBack || m_queue.size() >= kWakeBatch);
     }
     if (wake) m_work.notify_one();
 }
@@ -85,8 +86,12 @@ void WriteBehind::run() {
 void WriteBehind::carryOut(const Request& request) {
     // After a failure the caller ends its scan; nothing queued behind the failed write may land.
     if (failedAt() != kNoFailure) return;
-    if (request.writeBack) {
+    if (request.kind == Request::Kind::WriteBack) {
         largeStartWriteBack(m_files, m_slot, request.offset, request.end);
+        return;
+    }
+    if (request.kind == Request::Kind::Refused) {
+        m_failedAt.store(request.offset, std::memory_order_release);
         return;
     }
     const std::int64_t put =

@@ -36,7 +36,8 @@ class WriteBehind {
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
-    // Queues `size` (≤ kMaxWriteSize) bytes for `offset`. Larger writes are refused as failed.
+    // Queues `size` (≤ kMaxWriteSize) bytes for `offset`. A larger write fails when its turn
+    // comes.
     void write(const std::uint8_t* bytes, std::size_t size, std::int64_t offset);
     // Queues a request to start write-back of [from, to) once the writes before it are done, and
     // wakes the writer. It only starts the write-back; whoever needs the data on disk still has
@@ -49,10 +50,11 @@ class WriteBehind {
 
   private:
     struct Request {
+        enum class Kind : std::uint8_t { Write, WriteBack, Refused };
         std::int64_t offset = 0;
         std::int64_t end = 0;  // write-back requests: the end of the range
         std::uint16_t size = 0;
-        bool writeBack = false;
+        Kind kind = Kind::Write;
         std::array<std::uint8_t, kMaxWriteSize> bytes{};
     };
 

@@ -91,6 +91,7 @@ TEST(WriteBehind, AWriteTooLargeToQueueFailsAndStopsTheRest) {
     writer.finish();
     EXPECT_EQ(writer.failedAt(), 100);
     const ByteString after = test::readFile(file.path);
+    EXPECT_EQ(after[0], 0x22) << "the write queued before it lands";
     EXPECT_EQ(after[100], 0);
     EXPECT_EQ(after[900], 0);
 }
