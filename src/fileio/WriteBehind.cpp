@@ -1,7 +1,6 @@
 #include "fileio/WriteBehind.h"
 
 #include <cstring>
-#include <utility>
 
 namespace quorvel {
 

@@ -23,6 +23,7 @@ namespace quorvel {
 // written, as a synchronous writer would have stopped there too.
 class WriteBehind {
   public:
+    // One source packet: the largest write the stream scan makes.
     static constexpr std::size_t kMaxWriteSize = 192;
     // Queued writes at most; the caller waits when the writer falls this far behind.
     static constexpr std::size_t kMaxQueued = 4096;
