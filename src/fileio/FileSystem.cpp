@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 #include <vector>
@@ -84,16 +85,84 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.empty() ? "." : path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string firstFileMatching(const std::string& folder, std::string_view extension) {
+std::int64_t fileSize(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+int openRegularFile(const std::string& path, int access, std::string& problem) {
+    constexpr const char* kLinkProblem = "is a symbolic link; no file is changed through a link";
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        problem = std::string("cannot open (") + std::strerror(errno) + ")";
+        return -1;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        problem = kLinkProblem;
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        problem = "not a regular file";
+        return -1;
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const std::string reason = std::strerror(errno);
+        problem = errno == ELOOP         ? kLinkProblem
+                  : access == O_RDONLY ? "cannot open for reading (" + reason + ")"
+                                       : "cannot open for reading and writing (" + reason + ")";
+        return -1;
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        problem = "not a regular file";
+        return -1;
+    }
+    return fd;
+}
+
+std::string writeProblem(const std::string& path) {
+    std::string problem;
+    const int fd = openRegularFile(path, O_RDWR, problem);
+    if (fd >= 0) ::close(fd);
+    return problem;
+}
+
+std::string entryNamedIgnoringCase(const std::string& folder, std::string_view name) {
     std::string best;
+    for (const std::string& entry : listNames(folder)) {
+        if (entry == name) return entry;
+        if (equalsIgnoreCase(entry, name) && (best.empty() || lessIgnoreCase(entry, best))) {
+            best = entry;
+        }
+    }
+    return best;
+}
+
+std::vector<std::string> filesMatching(const std::string& folder, std::string_view extension) {
+    std::vector<std::string> names;
     for (const std::string& name : listNames(folder)) {
         // A leading dot marks a hidden file; the name must have a stem before the extension.
         if (name.empty() || name.front() == '.' || name.size() <= extension.size()) continue;
         if (!endsWithIgnoreCase(name, extension)) continue;
         if (!isPlainFile(joinPath(folder, name))) continue;
-        if (best.empty() || lessIgnoreCase(name, best)) best = name;
+        names.push_back(name);
     }
-    return best;
+    std::sort(names.begin(), names.end(), lessIgnoreCase);
+    return names;
+}
+
+std::string firstFileMatching(const std::string& folder, std::string_view extension) {
+    const std::vector<std::string> names = filesMatching(folder, extension);
+    return names.empty() ? std::string{} : names.front();
 }
 
 std::string resolveCaseInsensitive(const std::string& base, std::string_view relative) {
@@ -107,14 +176,8 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
             std::string chosen = component;
             struct stat info {};
             if (::lstat(joinPath(path, component).c_str(), &info) != 0) {
-                std::string best;
-                for (const std::string& name : listNames(path)) {
-                    if (equalsIgnoreCase(name, component) &&
-                        (best.empty() || lessIgnoreCase(name, best))) {
-                        best = name;
-                    }
-                }
-                if (!best.empty()) chosen = best;
+                const std::string other = entryNamedIgnoringCase(path, component);
+                if (!other.empty()) chosen = other;
             }
             path = joinPath(path, chosen);
         }
@@ -128,43 +191,83 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
     return path;
 }
 
-bool deleteFile(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
+FileId fileId(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return {static_cast<unsigned long long>(info.st_dev),
+            static_cast<unsigned long long>(info.st_ino)};
 }
 
-bool copyFileOver(const std::string& source, const std::string& destination) {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+CopyResult refreshCopy(const std::string& source, const std::string& folder) {
+    CopyResult result;
+    if (!isDirectory(folder)) {
+        result.outcome = CopyResult::Outcome::NoFolder;
+        return result;
+    }
+    const std::size_t slash = source.rfind(kSeparator);
+    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+    // The copy under the spelling it already has, so that no stale copy stays beside a new one.
+    std::string copyName = entryNamedIgnoringCase(folder, name);
+    if (copyName.empty()) copyName = name;
+    result.copyPath = joinPath(folder, copyName);
+    const auto fail = [&](const std::string& what) {
+        result.outcome = CopyResult::Outcome::Failed;
+        result.reason = what + " (" + std::strerror(errno) + ")";
+        return result;
+    };
+
+    const FileId sourceId = fileId(source);
+    if (sourceId.valid() && fileId(result.copyPath) == sourceId) {
+        result.outcome = CopyResult::Outcome::SameFile;
+        return result;
+    }
+
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (in < 0) return fail("cannot read " + source);
     struct stat info {};
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(in);
-        return false;
+        errno = EINVAL;
+        return fail(source + " is not a regular file");
     }
-    const std::string temporary = destination + ".quorvel-copy";
-    const int out =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 07777);
+    // A hidden, unique name: a leftover of a cut run is never taken for a disc file.
+    std::string temporary = joinPath(folder, "." + copyName + ".quorvel-XXXXXX");
+    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) {
+        const int error = errno;
         ::close(in);
-        return false;
+        errno = error;
+        return fail("cannot create a new copy in " + folder);
     }
-    bool ok = true;
+    bool ok = ::fchmod(out, info.st_mode & 0777) == 0;
     std::vector<char> buffer(1 << 16);
-    for (;;) {
+    while (ok) {
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n))) {
-            ok = false;
+        if (n <= 0) {
+            ok = n == 0;
             break;
         }
+        ok = writeAll(out, buffer.data(), static_cast<std::size_t>(n));
     }
     ok = ok && ::fsync(out) == 0;
+    const int error = errno;
     ok = (::close(out) == 0) && ok;
     ::close(in);
-    if (ok) ok = ::rename(temporary.c_str(), destination.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    if (ok && ::rename(temporary.c_str(), result.copyPath.c_str()) == 0) {
+        // The rename itself is made durable with the folder.
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+        result.outcome = CopyResult::Outcome::Refreshed;
+        return result;
+    }
+    const int renameError = ok ? errno : error;
+    ::unlink(temporary.c_str());
+    errno = renameError;
+    return fail("cannot replace " + result.copyPath);
 }
 
 std::string programFolder() {

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <utility>
 
-#include "app/QuorvelError.h"
 #include "fileio/BigEndian.h"
+#include "fileio/FileSystem.h"
 
 namespace quorvel {
 
@@ -23,32 +26,52 @@ std::string systemReason(int error) {
 
 }  // namespace
 
-NavigationFile::NavigationFile(const std::string& path) : m_path(path) {
+NavigationFile::NavigationFile(const std::string& path, Mode mode) : m_path(path), m_mode(mode) {
+    std::string problem;
     // No O_CREAT: a path that names nothing must stay nothing.
-    do {
-        m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    } while (m_fd < 0 && errno == EINTR);
-    if (m_fd < 0) {
-        throw QuorvelError(path + ": cannot open for reading and writing (" + systemReason(errno) +
-                           ")");
-    }
+    m_fd = fs::openRegularFile(path, mode == Mode::Write ? O_RDWR : O_RDONLY, problem);
+    if (m_fd < 0) fail(problem);
+    if (mode == Mode::Write) return;
+
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(m_fd);
-        m_fd = -1;
-        throw QuorvelError(path + ": not a regular file");
+    const int fd = std::exchange(m_fd, -1);
+    const bool sized = ::fstat(fd, &info) == 0;
+    if (!sized || info.st_size > kMaxCheckedSize) {
+        ::close(fd);
+        fail(sized ? "the file is " + std::to_string(info.st_size) +
+                         " bytes long, far larger than any navigation file"
+                   : "cannot read the file's length (" + systemReason(errno) + ")");
     }
+    m_content.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < m_content.size()) {
+        const ssize_t got = ::pread(fd, m_content.data() + done, m_content.size() - done,
+                                    static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            const int error = got < 0 ? errno : EIO;
+            ::close(fd);
+            fail("read failed at offset " + std::to_string(done) + " (" + systemReason(error) +
+                 ")");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
 }
 
 NavigationFile::~NavigationFile() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
+void NavigationFile::fail(const std::string& reason) const {
+    throw FileError(m_path, reason);
+}
+
 std::int64_t NavigationFile::length() const {
+    if (m_mode == Mode::Check) return static_cast<std::int64_t>(m_content.size());
     struct stat info {};
     if (::fstat(m_fd, &info) != 0) {
-        throw QuorvelError(m_path + ": cannot read the file's length (" + systemReason(errno) +
-                           ")");
+        fail("cannot read the file's length (" + systemReason(errno) + ")");
     }
     return static_cast<std::int64_t>(info.st_size);
 }
@@ -60,22 +83,26 @@ bool NavigationFile::contains(std::int64_t offset, std::int64_t size) const {
 }
 
 void NavigationFile::failOutside(const char* access, std::int64_t offset, std::int64_t size) const {
-    throw QuorvelError(m_path + ": " + access + " of " + std::to_string(size) +
-                       " bytes at offset " + std::to_string(offset) + " lies outside the file (" +
-                       std::to_string(length()) + " bytes)");
+    fail(std::string(access) + " of " + std::to_string(size) + " bytes at offset " +
+         std::to_string(offset) + " lies outside the file (" + std::to_string(length()) +
+         " bytes)");
 }
 
 void NavigationFile::readExactly(std::int64_t offset, std::uint8_t* into,
                                  std::int64_t count) const {
     if (!contains(offset, count)) failOutside("read", offset, count);
+    if (m_mode == Mode::Check) {
+        std::copy_n(m_content.begin() + offset, count, into);
+        return;
+    }
     std::int64_t done = 0;
     while (done < count) {
         const ssize_t got = ::pread(m_fd, into + done, static_cast<std::size_t>(count - done),
                                     static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            throw QuorvelError(m_path + ": read failed at offset " + std::to_string(offset + done) +
-                               " (" + systemReason(errno) + ")");
+            fail("read failed at offset " + std::to_string(offset + done) + " (" +
+                 systemReason(errno) + ")");
         }
         if (got == 0) failOutside("read", offset, count);  // the file shrank under us
         done += got;
@@ -94,6 +121,10 @@ std::int16_t NavigationFile::getBE16(std::int64_t offset) const {
     return be16FromBytes(bytes);
 }
 
+std::uint16_t NavigationFile::getU16(std::int64_t offset) const {
+    return static_cast<std::uint16_t>(getBE16(offset));
+}
+
 std::int32_t NavigationFile::getBE32(std::int64_t offset) const {
     std::uint8_t bytes[4] = {};
     readExactly(offset, bytes, 4);
@@ -108,22 +139,57 @@ ByteString NavigationFile::getBytes(std::int64_t offset, std::int64_t count) con
     return bytes;
 }
 
-void NavigationFile::putByte(std::int64_t offset, std::uint8_t value) {
-    putBytes(offset, ByteString{value});
+void NavigationFile::putByte(std::int64_t offset, std::uint8_t value, const char* field) {
+    putBytes(offset, ByteString{value}, {{field, 1}});
 }
 
-void NavigationFile::putBytes(std::int64_t offset, const ByteString& bytes) {
+void NavigationFile::putBE32(std::int64_t offset, std::int32_t value, const char* field) {
+    putBytes(offset, be32ToBytes(value), {{field, 4}});
+}
+
+void NavigationFile::putBytes(std::int64_t offset, const ByteString& bytes,
+                              std::initializer_list<Field> fields) {
     const auto count = static_cast<std::int64_t>(bytes.size());
     // Inside the file, or exactly at its end (an append). Anything else would either leave a
     // hole of zeros or overrun the end only partly; both mean a wrong offset.
     const std::int64_t fileLength = length();
-    const bool inside = contains(offset, count);
     const bool append = offset == fileLength;
-    if (!inside && !append) failOutside("write", offset, count);
+    if (!contains(offset, count) && !append) failOutside("write", offset, count);
     if (count > std::numeric_limits<std::int64_t>::max() - offset) {
         failOutside("write", offset, count);
     }
+    if (count == 0) return;
 
+    const ByteString before = append ? ByteString{} : getBytes(offset, count);
+    writeExactly(offset, bytes, append);
+
+    // One record per named field; a write whose fields do not add up is recorded whole.
+    std::vector<Field> parts(fields);
+    std::size_t named = 0;
+    for (const Field& field : parts) named += field.size;
+    if (named != bytes.size()) parts = {{"", bytes.size()}};
+    std::size_t at = 0;
+    for (const Field& field : parts) {
+        const auto from = static_cast<std::ptrdiff_t>(at);
+        const auto to = static_cast<std::ptrdiff_t>(at + field.size);
+        m_writes.push_back(
+            {field.name == nullptr ? "" : field.name, offset + from,
+             append ? ByteString{} : ByteString(before.begin() + from, before.begin() + to),
+             ByteString(bytes.begin() + from, bytes.begin() + to)});
+        at += field.size;
+    }
+}
+
+void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, bool append) {
+    if (m_mode == Mode::Check) {
+        if (append) {
+            m_content.insert(m_content.end(), bytes.begin(), bytes.end());
+        } else {
+            std::copy(bytes.begin(), bytes.end(), m_content.begin() + offset);
+        }
+        return;
+    }
+    const auto count = static_cast<std::int64_t>(bytes.size());
     std::int64_t done = 0;
     while (done < count) {
         const ssize_t put =
@@ -131,16 +197,41 @@ void NavigationFile::putBytes(std::int64_t offset, const ByteString& bytes) {
                      static_cast<off_t>(offset + done));
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
-            throw QuorvelError(m_path + ": write failed at offset " +
-                               std::to_string(offset + done) + " (" +
-                               systemReason(put < 0 ? errno : EIO) + ")");
+            const int error = put < 0 ? errno : EIO;
+            // A half-written append (a full disk) would leave stray bytes that a rerun takes
+            // for part of the file; the file goes back to its old length instead.
+            if (append) {
+                while (::ftruncate(m_fd, static_cast<off_t>(offset)) != 0 && errno == EINTR) {
+                }
+            }
+            fail("write failed at offset " + std::to_string(offset + done) + " (" +
+                 systemReason(error) + ")");
         }
         done += put;
     }
 }
 
-void NavigationFile::putBE32(std::int64_t offset, std::int32_t value) {
-    putBytes(offset, be32ToBytes(value));
+void NavigationFile::flush() {
+    if (m_mode == Mode::Check || m_writes.empty()) return;
+    if (::fsync(m_fd) != 0) fail("cannot flush the file to disk (" + systemReason(errno) + ")");
+}
+
+std::vector<NavigationFile::Change> NavigationFile::changes() const {
+    // Keyed by offset and field: the first write gives the old bytes, the last the new ones.
+    std::map<std::pair<std::int64_t, std::string>, Change> merged;
+    for (const Change& write : m_writes) {
+        auto [it, fresh] = merged.try_emplace({write.offset, write.field}, write);
+        if (!fresh) it->second.after = write.after;
+    }
+    std::vector<Change> result;
+    for (auto& [key, change] : merged) {
+        if (change.before != change.after) result.push_back(std::move(change));
+    }
+    return result;
+}
+
+std::string NavigationFile::writeProblem() const {
+    return fs::writeProblem(m_path);
 }
 
 }  // namespace quorvel

@@ -1,30 +1,73 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "app/QuorvelError.h"
 #include "shared/ByteString.h"
 
 namespace quorvel {
+
+// A failure to open, read or write a file: which file, and why, apart, so that a log line can
+// name the file its own way.
+class FileError : public QuorvelError {
+  public:
+    FileError(std::string path, std::string reason)
+        : QuorvelError(path + ": " + reason), m_path(std::move(path)), m_reason(std::move(reason)) {}
+    const std::string& path() const { return m_path; }
+    const std::string& reason() const { return m_reason; }
+
+  private:
+    std::string m_path;
+    std::string m_reason;
+};
 
 // The navigation file slot: one open navigation file (index, MovieObject, playlist or clip
 // information), read and patched field by field at explicit 0-based byte offsets. Multi-byte
 // fields are big-endian. The file is closed when the object goes away, on every path.
 //
 // Contract: every access must lie inside the file. A read or write that would reach past the
-// end (or start before offset 0) throws QuorvelError and touches nothing; the only way the file
-// grows is `putBytes` at exactly `length()`, which appends. I/O failures also throw
-// QuorvelError, with the path and the system's reason.
+// end (or start before offset 0) throws FileError and touches nothing; the only way the file
+// grows is `putBytes` at exactly `length()`, which appends. I/O failures also throw FileError.
+//
+// In Check mode the file is opened read-only and read whole; writes change only that copy and
+// are recorded, so that an adjuster run in this mode says exactly what a real run would change
+// without changing anything.
 class NavigationFile {
   public:
-    // Opens an existing regular file for reading and writing. A missing file is never created.
-    explicit NavigationFile(const std::string& path);
+    enum class Mode { Write, Check };
+
+    // Real navigation files are a few kilobytes; a check keeps the whole file in memory, so a
+    // "navigation file" beyond this size is refused rather than read.
+    static constexpr std::int64_t kMaxCheckedSize = std::int64_t{64} << 20;
+
+    // A field that a write covers, for the account of what changed.
+    struct Field {
+        const char* name;
+        std::size_t size;
+    };
+    // One field as written: its bytes before (empty for appended data) and after.
+    struct Change {
+        std::string field;
+        std::int64_t offset = 0;
+        ByteString before;
+        ByteString after;
+        bool operator==(const Change&) const = default;
+    };
+
+    // Opens an existing regular file: for reading and writing (Write) or read-only (Check).
+    // A missing file is never created, a symbolic link is never followed, and a FIFO or device
+    // is refused without blocking.
+    explicit NavigationFile(const std::string& path, Mode mode = Mode::Write);
     ~NavigationFile();
 
     NavigationFile(const NavigationFile&) = delete;
     NavigationFile& operator=(const NavigationFile&) = delete;
 
     const std::string& path() const { return m_path; }
+    Mode mode() const { return m_mode; }
 
     // Current length in bytes.
     std::int64_t length() const;
@@ -33,21 +76,41 @@ class NavigationFile {
 
     std::uint8_t getByte(std::int64_t offset) const;
     std::int16_t getBE16(std::int64_t offset) const;
+    std::uint16_t getU16(std::int64_t offset) const;
     std::int32_t getBE32(std::int64_t offset) const;
     ByteString getBytes(std::int64_t offset, std::int64_t count) const;
 
-    void putByte(std::int64_t offset, std::uint8_t value);
     // Overwrites bytes inside the file, or appends when `offset` equals the length. An empty
-    // string writes nothing.
-    void putBytes(std::int64_t offset, const ByteString& bytes);
-    void putBE32(std::int64_t offset, std::int32_t value);
+    // string writes nothing. `fields` names what the bytes are, in order; their sizes add up to
+    // the string's length. An append that fails is cut back, so the file keeps its old length.
+    void putBytes(std::int64_t offset, const ByteString& bytes,
+                  std::initializer_list<Field> fields = {});
+    void putByte(std::int64_t offset, std::uint8_t value, const char* field = nullptr);
+    void putBE32(std::int64_t offset, std::int32_t value, const char* field = nullptr);
+
+    // Makes the written bytes durable (Write mode; nothing to do in Check mode).
+    void flush();
+
+    // Every field changed so far (or, in Check mode, that would be changed), once each, in file
+    // order. A field written back to the value it had is not a change.
+    std::vector<Change> changes() const;
+
+    // Check mode: why the file could not be opened for writing; empty when it can.
+    std::string writeProblem() const;
 
   private:
     void readExactly(std::int64_t offset, std::uint8_t* into, std::int64_t count) const;
+    void writeExactly(std::int64_t offset, const ByteString& bytes, bool append);
     [[noreturn]] void failOutside(const char* access, std::int64_t offset, std::int64_t size) const;
+    [[noreturn]] void fail(const std::string& reason) const;
 
     std::string m_path;
+    Mode m_mode;
     int m_fd = -1;
+    // Check mode: the whole file, with the writes made so far.
+    ByteString m_content;
+    // Every write as made, in order, split into its fields.
+    std::vector<Change> m_writes;
 };
 
 }  // namespace quorvel

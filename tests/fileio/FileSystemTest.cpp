@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "fileio/FileSystem.h"
 #include "support/TestSupport.h"
@@ -46,30 +50,66 @@ TEST(ResolveCaseInsensitive, PrefersTheExactSpellingAndFallsBackToAnyCase) {
     EXPECT_EQ(fs::resolveCaseInsensitive(dir.path(), "bdmv/playlist"), dir / "bdmv/Playlist");
 }
 
-TEST(CopyFileOver, ReplacesTheDestinationEvenWhenItIsReadOnly) {
+class RefreshCopy : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::makeDirs(dir / "BACKUP");
+        test::writeText(source, "new contents");
+    }
     TempDir dir;
-    test::writeText(dir / "new", "new contents");
-    test::writeText(dir / "old", "old");
-    ASSERT_EQ(::chmod((dir / "old").c_str(), 0444), 0);
-    EXPECT_TRUE(fs::copyFileOver(dir / "new", dir / "old"));
-    EXPECT_EQ(test::readFile(dir / "old"), asciiBytes("new contents"));
-    EXPECT_EQ(test::listFilesRecursively(dir.path()), (std::vector<std::string>{"new", "old"}));
+    std::string source = dir / "00000.mpls";
+};
+
+TEST_F(RefreshCopy, ReplacesTheCopyUnderItsOwnSpellingAndLeavesNothingBehind) {
+    test::writeText(dir / "BACKUP/00000.MPLS", "old");
+    ASSERT_EQ(::chmod((dir / "BACKUP/00000.MPLS").c_str(), 0444), 0);
+    // Whatever sits where a fixed temporary name would be is never opened.
+    ASSERT_EQ(::mkfifo((dir / "BACKUP/00000.MPLS.quorvel-copy").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink(source.c_str(), (dir / "BACKUP/.00000.MPLS.quorvel-XXXXXX").c_str()), 0);
+
+    const fs::CopyResult copy = fs::refreshCopy(source, dir / "BACKUP/");
+    EXPECT_EQ(copy.outcome, fs::CopyResult::Outcome::Refreshed) << copy.reason;
+    EXPECT_EQ(copy.copyPath, dir / "BACKUP/00000.MPLS");
+    EXPECT_EQ(test::readFile(dir / "BACKUP/00000.MPLS"), asciiBytes("new contents"));
+    EXPECT_EQ(test::readFile(source), asciiBytes("new contents"));
+    // The planted link is still there (pointing at the untouched file), and nothing else.
+    EXPECT_EQ(test::listFilesRecursively(dir / "BACKUP"),
+              (std::vector<std::string>{".00000.MPLS.quorvel-XXXXXX", "00000.MPLS"}));
 }
 
-TEST(CopyFileOver, NeverCreatesAFolderAndLeavesNoTemporaryBehind) {
-    TempDir dir;
-    test::writeText(dir / "new", "x");
-    EXPECT_FALSE(fs::copyFileOver(dir / "new", dir / "missing/copy"));
+TEST_F(RefreshCopy, ACopyThatIsTheFileItselfIsLeftAlone) {
+    // A BACKUP folder that is a link to the folder itself, and a copy hard-linked to the file.
+    TempDir other;
+    test::writeText(other / "00000.mpls", "new contents");
+    ASSERT_EQ(::symlink(".", (other / "BACKUP").c_str()), 0);
+    ASSERT_EQ(::link(source.c_str(), (dir / "BACKUP/00000.mpls").c_str()), 0);
+    for (const auto& [file, folder] : {std::pair{other / "00000.mpls", other / "BACKUP/"},
+                                       std::pair{source, dir / "BACKUP/"}}) {
+        EXPECT_EQ(fs::refreshCopy(file, folder).outcome, fs::CopyResult::Outcome::SameFile);
+        EXPECT_EQ(test::readFile(file), asciiBytes("new contents"));
+    }
+    EXPECT_EQ(test::listFilesRecursively(other.path()), std::vector<std::string>{"00000.mpls"});
+}
+
+TEST_F(RefreshCopy, NothingIsDeletedToMakeRoomAndNoFolderIsCreated) {
+    test::writeText(dir / "BACKUP/00000.mpls", "old");
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 4;  // the new copy does not fit, as on a full disk
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const fs::CopyResult full = fs::refreshCopy(source, dir / "BACKUP/");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(full.outcome, fs::CopyResult::Outcome::Failed);
+    EXPECT_NE(full.reason.find("File too large"), std::string::npos) << full.reason;
+    EXPECT_EQ(test::readFile(dir / "BACKUP/00000.mpls"), asciiBytes("old"));
+    EXPECT_EQ(test::listFilesRecursively(dir / "BACKUP"), std::vector<std::string>{"00000.mpls"});
+
+    EXPECT_EQ(fs::refreshCopy(source, dir / "missing/").outcome,
+              fs::CopyResult::Outcome::NoFolder);
     EXPECT_FALSE(test::exists(dir / "missing"));
-    EXPECT_FALSE(fs::copyFileOver(dir / "absent", dir / "copy"));
-    EXPECT_EQ(test::listFilesRecursively(dir.path()), std::vector<std::string>{"new"});
-}
-
-TEST(DeleteFile, ReportsWhetherAFileWasRemoved) {
-    TempDir dir;
-    test::writeText(dir / "f", "");
-    EXPECT_TRUE(fs::deleteFile(dir / "f"));
-    EXPECT_FALSE(fs::deleteFile(dir / "f"));
 }
 
 TEST(FindOnPath, FindsOnlyExecutablePlainFiles) {

@@ -1,6 +1,11 @@
 // The navigation file slot: positioned big-endian access, appends, and refusals at the bounds.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "app/QuorvelError.h"
 #include "fileio/NavigationFile.h"
@@ -73,6 +78,59 @@ TEST_F(NavigationFileTest, AccessOutsideTheFileThrowsAndChangesNothing) {
         EXPECT_THROW(file.putBytes(std::numeric_limits<std::int64_t>::max(), {1}), QuorvelError);
         EXPECT_FALSE(file.contains(11, 2));
         EXPECT_TRUE(file.contains(12, 0));
+    }
+    EXPECT_EQ(original, readFile(path));
+}
+
+TEST_F(NavigationFileTest, ACheckRecordsWhatAWriteWouldChangeAndTouchesNothing) {
+    const long long before = test::modificationTime(path);
+    NavigationFile check(path, NavigationFile::Mode::Check);
+    check.putBytes(0, asciiBytes("AB"), {{"version", 2}});
+    check.putBytes(0, asciiBytes("AC"), {{"version", 2}});  // the last write wins
+    check.putBE32(8, 0x3A, "address");                      // the value it had: no change
+    check.putBytes(check.length(), {7, 8}, {{"block", 2}});
+    EXPECT_EQ(14, check.length());
+    EXPECT_EQ('C', check.getByte(1));
+    EXPECT_EQ((std::vector<NavigationFile::Change>{{"version", 0, {0x4D, 0x50}, asciiBytes("AC")},
+                                                    {"block", 12, {}, {7, 8}}}),
+              check.changes());
+    EXPECT_EQ("", check.writeProblem());
+    EXPECT_EQ(original, readFile(path));
+    EXPECT_EQ(before, test::modificationTime(path));
+}
+
+TEST_F(NavigationFileTest, AFailedAppendIsCutBackToTheOldLength) {
+    // A file-size limit makes the append fail the way a full disk does.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    ::signal(SIGXFSZ, SIG_IGN);
+    {
+        NavigationFile file(path);
+        struct rlimit limit = saved;
+        limit.rlim_cur = 14;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        EXPECT_THROW(file.putBytes(file.length(), ByteString(16, 0xAA)), FileError);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+    }
+    ::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(original, readFile(path));
+}
+
+TEST_F(NavigationFileTest, LinksFifosAndFoldersAreNeverOpened) {
+    ASSERT_EQ(::symlink(path.c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    for (const auto mode : {NavigationFile::Mode::Write, NavigationFile::Mode::Check}) {
+        for (const char* name : {"link", "fifo"}) {
+            try {
+                NavigationFile file(dir / name, mode);
+                ADD_FAILURE() << name << " was opened";
+            } catch (const FileError& error) {
+                EXPECT_EQ(error.path(), dir / name);
+                EXPECT_EQ(error.reason(), std::string(name) == "link"
+                                              ? "is a symbolic link; no file is changed through a link"
+                                              : "not a regular file");
+            }
+        }
     }
     EXPECT_EQ(original, readFile(path));
 }

@@ -53,6 +53,12 @@ void writeText(const std::string& path, const std::string& text) {
     writeFile(path, ByteString(text.begin(), text.end()));
 }
 
+long long modificationTime(const std::string& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+}
+
 void makeDirs(const std::string& path) {
     stdfs::create_directories(path);
 }

@@ -31,6 +31,8 @@ void writeFile(const std::string& path, const ByteString& bytes);
 void writeText(const std::string& path, const std::string& text);
 void makeDirs(const std::string& path);
 bool exists(const std::string& path);
+// Modification time in nanoseconds; any write moves it.
+long long modificationTime(const std::string& path);
 // Copies a folder tree; copied files and folders are writable whatever the source's modes.
 void copyTree(const std::string& from, const std::string& to);
 // Every file below `root`, as paths relative to it, sorted.

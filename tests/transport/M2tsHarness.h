@@ -55,11 +55,4 @@ inline std::set<std::int64_t> differingOffsets(const ByteString& a, const ByteSt
     return offsets;
 }
 
-// Modification time in nanoseconds; any write moves it.
-inline long long modificationTime(const std::string& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
-}
-
 }  // namespace quorvel::test
