@@ -1,5 +1,7 @@
 #include "navigation/ClipInfoAdjuster.h"
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "fileio/NavigationFile.h"
@@ -13,8 +15,10 @@ namespace {
 using navigation::AdjustRefused;
 using navigation::requireInside;
 
+constexpr const char* kKind = "clip information file";
+constexpr const char* kHeading = " Checking/Adjusting CLPI file...";
+
 // Clip information header.
-constexpr std::int64_t kClpiMarkerOffset = 0;
 constexpr std::int64_t kClpiProgramInfoStart = 12;
 // The header fields this adjuster uses end here; the program information lies beyond them.
 constexpr std::int64_t kClpiHeaderSize = 16;
@@ -35,27 +39,17 @@ constexpr std::int64_t kDynamicRangeOffset = 6;
 constexpr std::uint8_t kDynamicRangeHdr10Bt2020 = 0x12;
 constexpr std::uint8_t kDynamicRangeSdrBt709 = 0x01;
 
-struct ClipPlan {
-    // Start E of each stream entry whose coding type this adjuster acts on.
-    std::vector<std::int64_t> hevcEntries;
-    bool needsHdrFlag = false;
-};
-
-ClipPlan walkClipInfo(const NavigationFile& file) {
+// Start E of each HEVC stream entry, checked to hold the fields the re-mark touches.
+std::vector<HevcEntry> walkClipInfo(const NavigationFile& file) {
+    navigation::requireHeader(file, kClpiHeaderSize);
     const std::int64_t fileLength = file.length();
-    if (fileLength < kClpiHeaderSize) {
-        throw AdjustRefused("the file is " + std::to_string(fileLength) +
-                            " bytes long, shorter than its " + std::to_string(kClpiHeaderSize) +
-                            "-byte header");
-    }
-
     const std::int64_t program = navigation::addressValue(file.getBE32(kClpiProgramInfoStart));
     requireInside(program, kFirstStreamOffset, kClpiHeaderSize, fileLength,
                   "the program information address " + navigation::hexAddress(program) +
                       " does not leave room for program information inside the file (" +
                       std::to_string(fileLength) + " bytes)");
 
-    ClipPlan plan;
+    std::vector<HevcEntry> entries;
     const std::uint8_t streamCount = file.getByte(program + kStreamCountOffset);
     std::int64_t entry = program + kFirstStreamOffset;
     for (int k = 1; k <= streamCount; ++k) {
@@ -70,79 +64,69 @@ ClipPlan walkClipInfo(const NavigationFile& file) {
                       name + " has no stream coding information");
 
         const std::uint8_t codingType = file.getByte(entry + kCodingTypeOffset);
-        if (codingType == kCodingTypeHevcSource) {
+        if (codingType == kCodingTypeHevcSource || codingType == kCodingTypeHevcUhd) {
             requireInside(entry + kCodingTypeOffset, kDynamicRangeOffset - kCodingTypeOffset + 1,
                           entry, entryEnd, name + " is too short for HEVC video attributes");
-            plan.hevcEntries.push_back(entry);
-            plan.needsHdrFlag = true;
-        } else if (codingType == kCodingTypeHevcUhd) {
-            requireInside(entry + kFormatOffset, 1, entry, entryEnd,
-                          name + " is too short for its format byte");
-            plan.hevcEntries.push_back(entry);
+            const std::uint8_t format = file.getByte(entry + kFormatOffset);
+            if (videoCodingOf(codingType, format) == VideoCoding::NotUhdSource) {
+                throw AdjustRefused(videoCodingProblem("the video stream of " + name, codingType,
+                                                       format));
+            }
+            entries.push_back({entry + kCodingTypeOffset, entry + kDynamicRangeOffset});
         }
         entry = entryEnd;
     }
-    return plan;
+    if (entries.empty()) {
+        throw AdjustRefused("its first program sequence has no HEVC video stream (coding type " +
+                            hexByte(kCodingTypeHevcSource) + " or " + hexByte(kCodingTypeHevcUhd) +
+                            ")");
+    }
+    return entries;
 }
 
 }  // namespace
 
-bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi) {
-    ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting CLPI file...");
-    bool found = false;
-
-    NavigationFile file(clpi);
-    ClipPlan plan;
-    bool isHdr = false;
+Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, std::optional<bool> isHdr,
+                          AdjustMode mode, const std::string& heading) {
+    ctx.log.Status(ctx.log.TimeStamp() + heading);
+    Adjustment result;
     try {
-        plan = walkClipInfo(file);
-        if (plan.needsHdrFlag) {
-            // The dynamic range byte follows the video track the scan chose. Without such a
-            // record there is nothing to base it on, so the file is not touched at all.
-            const std::int32_t chosen = ctx.state.videoTrackIndex;
-            if (chosen < 0 || static_cast<std::size_t>(chosen) >= ctx.state.mediaTracks.size()) {
-                throw AdjustRefused("the scan left no record for video track " +
-                                    std::to_string(chosen) + ", so its dynamic range is unknown");
+        NavigationFile file(clpi, mode);
+        std::vector<HevcEntry> entries;
+        try {
+            entries = walkClipInfo(file);
+            // Without the analyser's word there is nothing to base the byte on; a clip that is
+            // converted already does not need it.
+            if (!isHdr && std::any_of(entries.begin(), entries.end(), [&](const HevcEntry& e) {
+                    return file.getByte(e.codingTypeOffset) == kCodingTypeHevcSource;
+                })) {
+                throw AdjustRefused("the dynamic range of its video is unknown");
             }
-            isHdr = ctx.state.mediaTracks[static_cast<std::size_t>(chosen)].isHdr;
+        } catch (const AdjustRefused& refused) {
+            navigation::refuse(ctx, result, kKind, clpi, refused.what());
+            return result;
         }
-    } catch (const AdjustRefused& refused) {
-        ctx.log.Status(navigation::refusalLine("clip information file", clpi, refused.what()));
-        return false;
+        remarkHevcStreams(ctx, file, entries,
+                          HevcMarking{kClpiMarker, false,
+                                      isHdr.value_or(false) ? kDynamicRangeHdr10Bt2020
+                                                            : kDynamicRangeSdrBt709});
+        file.flush();
+        result.accepted = true;
+        navigation::collectChanges(ctx, result, kKind, file);
+    } catch (const FileError& error) {
+        navigation::refuse(ctx, result, kKind, clpi, error.reason());
     }
+    return result;
+}
 
-    for (const std::int64_t entry : plan.hevcEntries) {
-        const std::uint8_t codingType = file.getByte(entry + kCodingTypeOffset);
-        if (codingType == kCodingTypeHevcSource) {
-            ctx.log.Status(" - Found HEVC stream...");
-            // The dynamic range byte goes first and type and format go in one write: a rerun
-            // after a process cut anywhere in here still finds 0x06 (and redoes the stream) or
-            // finds it complete. A 0x24 stream is only reported, so it must never be left with
-            // the 1080p code or without its dynamic range byte.
-            file.putByte(entry + kDynamicRangeOffset,
-                         isHdr ? kDynamicRangeHdr10Bt2020 : kDynamicRangeSdrBt709);
-            // Only a 1080p-coded stream is re-marked; the version and dynamic range byte are
-            // written for every source-marked HEVC stream.
-            if ((file.getByte(entry + kFormatOffset) & kFormatCodeMask) == kFormat1080p) {
-                const std::uint8_t format = file.getByte(entry + kFormatOffset);
-                file.putBytes(entry + kCodingTypeOffset,
-                              ByteString{kCodingTypeHevcUhd, to2160p(format)});
-                ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
-                ctx.log.Status("   -- Format marker adjusted to 2160p...");
-            } else {
-                ctx.log.Status("   -- Stream doesn't appear to be a UHD source...");
-            }
-            file.putBytes(kClpiMarkerOffset, asciiBytes(kClpiMarker));
-            ctx.log.Status("   -- Version marker adjusted to be 0300...");
-            found = true;
-        } else if (codingType == kCodingTypeHevcUhd) {
-            // Already re-marked: reported only, so a second run changes nothing.
-            logPreviousFormat(ctx, file.getByte(entry + kFormatOffset));
-            file.putBytes(kClpiMarkerOffset, asciiBytes(kClpiMarker));
-            found = true;
-        }
+bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi) {
+    // The dynamic range byte follows the video track the scan chose.
+    const std::int32_t chosen = ctx.state.videoTrackIndex;
+    std::optional<bool> isHdr;
+    if (chosen >= 0 && static_cast<std::size_t>(chosen) < ctx.state.mediaTracks.size()) {
+        isHdr = ctx.state.mediaTracks[static_cast<std::size_t>(chosen)].isHdr;
     }
-    return found;
+    return adjustClipInfo(ctx, clpi, isHdr, AdjustMode::Write, kHeading).accepted;
 }
 
 }  // namespace quorvel

@@ -19,6 +19,7 @@ constexpr std::int64_t kIndexHeaderSize = 16;
 // MovieObject.bdmv: type indicator and version at 0..7.
 constexpr std::int64_t kMovieObjectMarkerOffset = 0;
 constexpr std::int64_t kMovieObjectHeaderSize = 8;
+constexpr std::size_t kMarkerSize = 8;
 
 constexpr const char* kIndexMarker = "INDX0300";
 constexpr const char* kMovieObjectMarker = "MOBJ0300";
@@ -58,12 +59,8 @@ struct IndexPlan {
 };
 
 IndexPlan walkIndex(const NavigationFile& index, const ByteString& block) {
+    navigation::requireHeader(index, kIndexHeaderSize);
     const std::int64_t length = index.length();
-    if (length < kIndexHeaderSize) {
-        throw AdjustRefused("the file is " + std::to_string(length) +
-                            " bytes long, shorter than its " + std::to_string(kIndexHeaderSize) +
-                            "-byte header");
-    }
     IndexPlan plan;
     // Already extended (with our block or any other): the extension is not touched.
     if (index.getBE32(kIndexExtensionAddress) != 0) return plan;
@@ -79,68 +76,65 @@ IndexPlan walkIndex(const NavigationFile& index, const ByteString& block) {
     return plan;
 }
 
-void walkMovieObject(const NavigationFile& movieObject) {
-    const std::int64_t length = movieObject.length();
-    if (length < kMovieObjectHeaderSize) {
-        throw AdjustRefused("the file is " + std::to_string(length) +
-                            " bytes long, shorter than its " +
-                            std::to_string(kMovieObjectHeaderSize) + "-byte header");
-    }
-}
-
 }  // namespace
 
-bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index, const std::string& movieobject) {
+Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
+                                     const std::string& movieobject, AdjustMode mode) {
     ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting BDMV files...");
-
+    Adjustment result;
     // Which file a failure concerns, for its log line.
     std::string kind = "MovieObject file";
     std::string current = movieobject;
     try {
-        // Both files are checked before either is written, so a missing or truncated
-        // MovieObject does not leave a half-converted pair behind.
-        {
-            const NavigationFile movieObjectFile(movieobject);
-            walkMovieObject(movieObjectFile);
-        }
-
+        // Both files are opened and checked before either is written, so a missing, truncated
+        // or unwritable MovieObject does not leave a half-converted pair behind.
+        NavigationFile movieObjectFile(movieobject, mode);
+        navigation::requireHeader(movieObjectFile, kMovieObjectHeaderSize);
         kind = "index file";
         current = index;
-        {
-            NavigationFile indexFile(index);
-            const ByteString block = uhdIndexExtensionBlock();
-            const IndexPlan plan = walkIndex(indexFile, block);
+        NavigationFile indexFile(index, mode);
+        const ByteString block = uhdIndexExtensionBlock();
+        const IndexPlan plan = walkIndex(indexFile, block);
 
-            indexFile.putBytes(kIndexMarkerOffset, asciiBytes(kIndexMarker));
-            // Guarded by the stored address: once it is set, later runs append nothing. The
-            // block goes in before its address, so a cut between the two writes leaves a file
-            // whose header still says "no extension" (and the rerun adopts the block).
-            if (plan.addExtension) {
-                if (!plan.blockAlreadyThere) indexFile.putBytes(plan.blockAddress, block);
-                indexFile.putBE32(kIndexExtensionAddress,
-                                  static_cast<std::int32_t>(plan.blockAddress));
-                ctx.log.Status(" - Added UHD-BD extension...");
-            }
+        // The block goes first: it is the one write that needs room on the disk, and a failed
+        // append is cut back. Its address goes after it, guarded by the stored address: once it
+        // is set, later runs append nothing, and a cut between the two writes leaves a header
+        // that still says "no extension", so the rerun adopts the block.
+        if (plan.addExtension && !plan.blockAlreadyThere) {
+            indexFile.putBytes(plan.blockAddress, block, {{"UHD index extension", block.size()}});
         }
+        indexFile.putBytes(kIndexMarkerOffset, asciiBytes(kIndexMarker),
+                           {{"version", kMarkerSize}});
+        if (plan.addExtension) {
+            indexFile.putBE32(kIndexExtensionAddress, static_cast<std::int32_t>(plan.blockAddress),
+                              "extension data start");
+            ctx.log.Status(" - Added UHD-BD extension...");
+        }
+        indexFile.flush();
         ctx.log.Status(" - Checked/Updated version in Index file...");
 
         kind = "MovieObject file";
         current = movieobject;
-        {
-            NavigationFile movieObjectFile(movieobject);
-            walkMovieObject(movieObjectFile);
-            movieObjectFile.putBytes(kMovieObjectMarkerOffset, asciiBytes(kMovieObjectMarker));
-        }
+        movieObjectFile.putBytes(kMovieObjectMarkerOffset, asciiBytes(kMovieObjectMarker),
+                                 {{"version", kMarkerSize}});
+        movieObjectFile.flush();
         ctx.log.Status(" - Checked/Updated version in MovieObject file...");
-        return true;
+
+        result.accepted = true;
+        navigation::collectChanges(ctx, result, "index file", indexFile);
+        if (result.accepted) {
+            navigation::collectChanges(ctx, result, "MovieObject file", movieObjectFile);
+        }
     } catch (const AdjustRefused& refused) {
-        ctx.log.Status(navigation::refusalLine(kind, current, refused.what()));
-        return false;
-    } catch (const std::exception& error) {
-        // An I/O failure: the method's result is false; the line says what failed.
-        ctx.log.Status(" - Cannot adjust " + kind + ": " + std::string(error.what()) + ".");
-        return false;
+        navigation::refuse(ctx, result, kind, current, refused.what());
+    } catch (const FileError& error) {
+        navigation::refuse(ctx, result, kind, current, error.reason());
     }
+    return result;
+}
+
+bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index, const std::string& movieobject) {
+    return adjustIndexAndMovieObject(ctx, index, movieobject, AdjustMode::Write).accepted;
 }
 
 }  // namespace quorvel

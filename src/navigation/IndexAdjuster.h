@@ -3,9 +3,16 @@
 #include <string>
 
 #include "app/JobContext.h"
+#include "navigation/Adjustment.h"
 
 namespace quorvel {
 
+// Writes "INDX0300" and "MOBJ0300" and appends the UHD index extension block when the index has
+// no extension data yet. Both files are checked before either is written.
+Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
+                                     const std::string& movieobject, AdjustMode mode);
+
+// The job's index and MovieObject step; true when both were adjusted.
 bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index, const std::string& movieobject);
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #include "navigation/PlaylistAdjuster.h"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "fileio/NavigationFile.h"
@@ -14,8 +15,9 @@ namespace {
 using navigation::AdjustRefused;
 using navigation::requireInside;
 
+constexpr const char* kKind = "playlist";
+
 // Playlist header.
-constexpr std::int64_t kMplsMarkerOffset = 0;
 constexpr std::int64_t kMplsPlayListStart = 8;
 constexpr std::int64_t kMplsExtensionStart = 16;
 // The header fields this adjuster uses end here; the play list must lie beyond them.
@@ -26,13 +28,17 @@ constexpr const char* kMplsMarker = "MPLS0300";
 constexpr std::int64_t kPlayItemCountOffset = 6;
 constexpr std::int64_t kFirstPlayItemOffset = 10;
 
-// Play item, from its first byte I.
+// Play item, from its first byte I: its length, the clip it plays, flags, angles.
 constexpr std::int64_t kItemLengthFieldSize = 2;
+constexpr std::int64_t kClipNameOffset = 2;
+constexpr std::int64_t kClipNameSize = 5;
 constexpr std::int64_t kItemFlagsOffset = 12;
 constexpr std::uint8_t kMultiAngleMask = 0xF0;
 constexpr std::int64_t kAngleCountOffset = 34;
 constexpr std::int64_t kStreamTableOffset = 34;
 constexpr std::int64_t kMultiAngleStreamTableOffset = 36;
+// Further angles: 10-byte entries from I+36, each beginning with the clip's name.
+constexpr std::int64_t kFirstAngleEntryOffset = 36;
 constexpr std::int64_t kAngleEntrySize = 10;
 
 // Stream number table, from its start S: the first primary video stream's attributes.
@@ -45,21 +51,44 @@ constexpr std::size_t kUhdExtensionSize = 60;
 
 // What the walk established before the first write.
 struct PlaylistPlan {
-    // Start S of the stream number table of each play item that has a primary video stream.
-    std::vector<std::int64_t> videoTables;
+    std::vector<HevcEntry> videoEntries;
+    std::vector<std::string> clipNames;
     bool addExtension = false;
     std::int64_t extensionAddress = 0;
     bool extensionAlreadyThere = false;
+    // The end of the last play item: an adopted extension block must lie behind it.
+    std::int64_t walkedEnd = 0;
 };
 
-PlaylistPlan walkPlaylist(const NavigationFile& file, const ByteString& extension) {
-    const std::int64_t fileLength = file.length();
-    if (fileLength < kMplsHeaderSize) {
-        throw AdjustRefused("the file is " + std::to_string(fileLength) +
-                            " bytes long, shorter than its " + std::to_string(kMplsHeaderSize) +
-                            "-byte header");
+// A clip name as the log shows it: printable ASCII as it is, anything else as \xHH.
+std::string printableName(const ByteString& name) {
+    std::string text;
+    for (const std::uint8_t c : name) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            text += static_cast<char>(c);
+        } else {
+            text += "\\x" + hexByte(c).substr(2);
+        }
     }
+    return text;
+}
 
+// The clip name at `offset`. It becomes part of a file path, so it must be the five digits a
+// disc uses and nothing else (no separator, no "..").
+void addClipName(const NavigationFile& file, std::int64_t offset, const std::string& what,
+                 std::vector<std::string>& names) {
+    const ByteString name = file.getBytes(offset, kClipNameSize);
+    if (!std::all_of(name.begin(), name.end(), [](std::uint8_t c) { return c >= '0' && c <= '9'; })) {
+        throw AdjustRefused(what + " names the clip \"" + printableName(name) +
+                            "\", which is not a five-digit clip name");
+    }
+    const std::string text(name.begin(), name.end());
+    if (std::find(names.begin(), names.end(), text) == names.end()) names.push_back(text);
+}
+
+PlaylistPlan walkPlayItems(const NavigationFile& file) {
+    navigation::requireHeader(file, kMplsHeaderSize);
+    const std::int64_t fileLength = file.length();
     const std::int64_t playList = navigation::addressValue(file.getBE32(kMplsPlayListStart));
     requireInside(playList, kFirstPlayItemOffset, kMplsHeaderSize, fileLength,
                   "the play list address " + navigation::hexAddress(playList) +
@@ -67,20 +96,15 @@ PlaylistPlan walkPlaylist(const NavigationFile& file, const ByteString& extensio
                       std::to_string(fileLength) + " bytes)");
 
     PlaylistPlan plan;
-    const std::int16_t itemCount = file.getBE16(playList + kPlayItemCountOffset);
+    const std::uint16_t itemCount = file.getU16(playList + kPlayItemCountOffset);
+    if (itemCount == 0) throw AdjustRefused("it has no play items");
     std::int64_t item = playList + kFirstPlayItemOffset;
-    // The end of the last structure the walk visits; an adopted extension block must follow it.
-    std::int64_t walkedEnd = item;
     for (int k = 1; k <= itemCount; ++k) {
         const std::string name = "play item " + std::to_string(k);
         requireInside(
             item, kItemLengthFieldSize, 0, fileLength,
             name + " at offset " + std::to_string(item) + " runs past the end of the file");
-        const std::int16_t itemLength = file.getBE16(item);
-        if (itemLength < 0) {
-            throw AdjustRefused(name + " has a negative length (" + std::to_string(itemLength) +
-                                ")");
-        }
+        const std::uint16_t itemLength = file.getU16(item);
         const std::int64_t itemEnd = item + kItemLengthFieldSize + itemLength;
         requireInside(item, itemEnd - item, 0, fileLength,
                       name + " (" + std::to_string(itemLength) + " bytes at offset " +
@@ -88,6 +112,7 @@ PlaylistPlan walkPlaylist(const NavigationFile& file, const ByteString& extensio
 
         requireInside(item + kItemFlagsOffset, 1, item, itemEnd,
                       name + " is too short for its flags");
+        addClipName(file, item + kClipNameOffset, name, plan.clipNames);
         std::int64_t table = item + kStreamTableOffset;
         if ((file.getByte(item + kItemFlagsOffset) & kMultiAngleMask) != 0) {
             requireInside(item + kAngleCountOffset, 1, item, itemEnd,
@@ -95,18 +120,37 @@ PlaylistPlan walkPlaylist(const NavigationFile& file, const ByteString& extensio
             const std::uint8_t angles = file.getByte(item + kAngleCountOffset);
             if (angles == 0) throw AdjustRefused("multi-angle " + name + " has no angles");
             table = item + kMultiAngleStreamTableOffset + kAngleEntrySize * (angles - 1);
+            requireInside(table, 0, item, itemEnd, name + " is too short for its angles");
+            for (int angle = 2; angle <= angles; ++angle) {
+                addClipName(file, item + kFirstAngleEntryOffset + kAngleEntrySize * (angle - 2),
+                            "angle " + std::to_string(angle) + " of " + name, plan.clipNames);
+            }
         }
         requireInside(table + kVideoStreamCountOffset, 1, item, itemEnd,
                       name + " is too short for its stream number table");
         if (file.getByte(table + kVideoStreamCountOffset) != 0) {
             requireInside(table + kVideoCodingTypeOffset, 2, item, itemEnd,
                           name + " is too short for its video stream entry");
-            plan.videoTables.push_back(table);
+            const std::uint8_t codingType = file.getByte(table + kVideoCodingTypeOffset);
+            const std::uint8_t format = file.getByte(table + kVideoFormatOffset);
+            const VideoCoding coding = videoCodingOf(codingType, format);
+            // Every play item must be convertible, or the title would play half as UHD.
+            if (coding == VideoCoding::NotHevc || coding == VideoCoding::NotUhdSource) {
+                throw AdjustRefused(
+                    videoCodingProblem("the video stream of " + name, codingType, format));
+            }
+            plan.videoEntries.push_back({table + kVideoCodingTypeOffset});
         }
         item = itemEnd;
-        walkedEnd = itemEnd;
     }
+    if (plan.videoEntries.empty()) throw AdjustRefused("no play item has a primary video stream");
+    plan.walkedEnd = item;
+    return plan;
+}
 
+// Where the extension block goes, if it is to be added.
+void planExtension(const NavigationFile& file, const ByteString& extension, PlaylistPlan& plan) {
+    const std::int64_t fileLength = file.length();
     // Guarded by the header address: a playlist that has extension data keeps it as it is.
     if (file.getBE32(kMplsExtensionStart) == 0) {
         if (extension.size() != kUhdExtensionSize) {
@@ -115,7 +159,9 @@ PlaylistPlan walkPlaylist(const NavigationFile& file, const ByteString& extensio
                                 std::to_string(kUhdExtensionSize));
         }
         plan.addExtension = true;
-        if (navigation::endsWithBlock(file, extension, std::max(walkedEnd, kMplsHeaderSize))) {
+        // An adopted block must follow every structure the walk visited.
+        if (navigation::endsWithBlock(file, extension,
+                                      std::max(plan.walkedEnd, kMplsHeaderSize))) {
             plan.extensionAlreadyThere = true;
             plan.extensionAddress = fileLength - static_cast<std::int64_t>(extension.size());
         } else {
@@ -123,60 +169,63 @@ PlaylistPlan walkPlaylist(const NavigationFile& file, const ByteString& extensio
             plan.extensionAddress = fileLength;
         }
     }
-    return plan;
 }
 
 }  // namespace
 
-bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) {
+PlaylistAdjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode) {
     ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting MPLS file...");
-    bool found = false;
-
-    NavigationFile file(mpls);
-    const ByteString& extension = ctx.state.uhdExtensionData;
-    PlaylistPlan plan;
+    PlaylistAdjustment result;
     try {
-        plan = walkPlaylist(file, extension);
-    } catch (const AdjustRefused& refused) {
-        ctx.log.Status(navigation::refusalLine("playlist", mpls, refused.what()));
-        return false;
-    }
-
-    for (const std::int64_t table : plan.videoTables) {
-        const std::uint8_t codingType = file.getByte(table + kVideoCodingTypeOffset);
-        if (codingType == kCodingTypeHevcSource) {
-            ctx.log.Status(" - Found HEVC stream...");
-            // Only a 1080p-coded stream is re-marked; any other format code is left alone.
-            if ((file.getByte(table + kVideoFormatOffset) & kFormatCodeMask) == kFormat1080p) {
-                // Type and format go in one write: a process cut between two separate writes
-                // would leave 0x24 with the 1080p code, which a rerun only reports.
-                const std::uint8_t format = file.getByte(table + kVideoFormatOffset);
-                file.putBytes(table + kVideoCodingTypeOffset,
-                              ByteString{kCodingTypeHevcUhd, to2160p(format)});
-                ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
-                ctx.log.Status("   -- Format marker adjusted to 2160p...");
-                file.putBytes(kMplsMarkerOffset, asciiBytes(kMplsMarker));
-                ctx.log.Status("   -- Version marker adjusted to be 0300...");
-                found = true;
-            } else {
-                ctx.log.Status("   -- Stream doesn't appear to be a UHD source...");
-            }
-        } else if (codingType == kCodingTypeHevcUhd) {
-            // Already re-marked (by an earlier run or by the muxer): reported, not changed.
-            ctx.log.Status(" - Found UHD-BD marked HEVC stream...");
-            logPreviousFormat(ctx, file.getByte(table + kVideoFormatOffset));
-            file.putBytes(kMplsMarkerOffset, asciiBytes(kMplsMarker));
-            found = true;
+        NavigationFile file(mpls, mode);
+        const ByteString& extension = ctx.state.uhdExtensionData;
+        PlaylistPlan plan;
+        try {
+            plan = walkPlayItems(file);
+            planExtension(file, extension, plan);
+        } catch (const AdjustRefused& refused) {
+            navigation::refuse(ctx, result, kKind, mpls, refused.what());
+            return result;
         }
-    }
+        result.clipNames = plan.clipNames;
 
-    if (plan.addExtension) {
-        // The block goes in before its address: a cut between the two writes leaves the header
-        // saying "no extension", and the rerun adopts the block it finds at the end.
-        if (!plan.extensionAlreadyThere) file.putBytes(plan.extensionAddress, extension);
-        file.putBE32(kMplsExtensionStart, static_cast<std::int32_t>(plan.extensionAddress));
+        // The block goes first: it is the one write that needs room on the disk, and a failed
+        // append is cut back, so a full disk leaves the playlist as it was. Its address goes
+        // last: until then the header says "no extension", and a rerun after a cut adopts the
+        // block it finds at the end.
+        if (plan.addExtension && !plan.extensionAlreadyThere) {
+            file.putBytes(plan.extensionAddress, extension,
+                          {{"UHD extension data", extension.size()}});
+        }
+        remarkHevcStreams(ctx, file, plan.videoEntries, HevcMarking{kMplsMarker, true, {}});
+        if (plan.addExtension) {
+            file.putBE32(kMplsExtensionStart, static_cast<std::int32_t>(plan.extensionAddress),
+                         "extension data start");
+        }
+        file.flush();
+        result.accepted = true;
+        navigation::collectChanges(ctx, result, kKind, file);
+    } catch (const FileError& error) {
+        navigation::refuse(ctx, result, kKind, mpls, error.reason());
     }
-    return found;
+    return result;
+}
+
+PlaylistTitle readPlaylistTitle(const std::string& mpls) {
+    PlaylistTitle title;
+    try {
+        const NavigationFile file(mpls, AdjustMode::Check);
+        title.clipNames = walkPlayItems(file).clipNames;
+    } catch (const AdjustRefused& refused) {
+        title.reason = refused.what();
+    } catch (const FileError& error) {
+        title.reason = error.reason();
+    }
+    return title;
+}
+
+bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) {
+    return adjustPlaylist(ctx, mpls, AdjustMode::Write).accepted;
 }
 
 }  // namespace quorvel

@@ -1,11 +1,29 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/JobContext.h"
+#include "navigation/Adjustment.h"
 
 namespace quorvel {
 
+// Re-marks the HEVC video stream of every play item for 2160p UHD, writes "MPLS0300" and appends
+// the scan's UHD extension block when the playlist has no extension data yet. The playlist is
+// walked and checked whole before anything is written; one that this conversion is not for
+// (no play items, a video stream that is not 1080p-coded HEVC, a structure that leads outside the
+// file, a play item whose clip name is not five digits) is refused and left unchanged.
+PlaylistAdjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode);
+
+// The clips a playlist plays, read without the extension step: for finding the title's files
+// before the scan. `reason` is set (and the names empty) when the playlist is refused.
+struct PlaylistTitle {
+    std::vector<std::string> clipNames;
+    std::string reason;
+};
+PlaylistTitle readPlaylistTitle(const std::string& mpls);
+
+// The job's playlist step: adjustPlaylist on the disc file; true when it was accepted.
 bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls);
 
 }  // namespace quorvel

@@ -18,6 +18,15 @@ std::string hexAddress(std::int64_t value) {
     return text;
 }
 
+void requireHeader(const NavigationFile& file, std::int64_t headerSize) {
+    const std::int64_t length = file.length();
+    if (length < headerSize) {
+        throw AdjustRefused("the file is " + std::to_string(length) +
+                            " bytes long, shorter than its " + std::to_string(headerSize) +
+                            "-byte header");
+    }
+}
+
 void requireAddressable(std::int64_t fileLength, std::int64_t blockSize) {
     if (fileLength > std::numeric_limits<std::int32_t>::max() - blockSize) {
         throw AdjustRefused("the file is too large (" + std::to_string(fileLength) +
@@ -35,8 +44,34 @@ bool endsWithBlock(const NavigationFile& file, const ByteString& block,
 
 std::string refusalLine(const std::string& kind, const std::string& path,
                         const std::string& reason) {
-    return " - Cannot adjust " + kind + " " + path + ": " + reason +
-           ". The file was left unchanged.";
+    return " - Cannot adjust " + kind + " " + path + ": " + reason + ".";
+}
+
+void refuse(JobContext& ctx, Adjustment& result, const std::string& kind, const std::string& path,
+            const std::string& reason) {
+    result.accepted = false;
+    result.kind = kind;
+    result.refusedFile = path;
+    result.reason = reason;
+    ctx.log.Status(refusalLine(kind, path, reason));
+}
+
+void collectChanges(JobContext& ctx, Adjustment& result, const std::string& kind,
+                    const NavigationFile& file) {
+    const std::vector<NavigationFile::Change> changes = file.changes();
+    if (file.mode() == NavigationFile::Mode::Check && !changes.empty()) {
+        // The real run opens the file for writing: a file that cannot be would stop the job
+        // half-way, after the files before it were changed.
+        const std::string problem = file.writeProblem();
+        if (!problem.empty()) {
+            refuse(ctx, result, kind, file.path(), problem);
+            return;
+        }
+    }
+    for (const NavigationFile::Change& change : changes) {
+        result.changes.push_back(
+            {file.path(), change.field, change.offset, change.before, change.after});
+    }
 }
 
 }  // namespace quorvel::navigation

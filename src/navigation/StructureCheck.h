@@ -4,14 +4,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/JobContext.h"
 #include "fileio/NavigationFile.h"
+#include "navigation/Adjustment.h"
 #include "shared/ByteString.h"
 
-// Helpers shared by the navigation adjusters' validating walks. Each adjuster first walks the
-// structure it is about to patch and proves that every field it will read or write lies inside
-// the file (and inside the enclosing structure); only then does it write. A walk that finds a
-// field out of place throws AdjustRefused, the adjuster logs one line and the file stays as it
-// was.
+// Helpers shared by the navigation adjusters. Each adjuster first walks the structure it is
+// about to patch and proves that every field it will read or write lies inside the file (and
+// inside the enclosing structure), and that the file is one it converts; only then does it
+// write. A walk that finds a field out of place throws AdjustRefused, the adjuster logs one line
+// and the file stays as it was.
 namespace quorvel::navigation {
 
 // Why an adjuster refuses to touch a file. The text completes "Cannot adjust <file>: ".
@@ -32,6 +34,9 @@ inline std::int64_t addressValue(std::int32_t stored) {
 // "0x0000003A".
 std::string hexAddress(std::int64_t value);
 
+// Refuses a file shorter than the header fields an adjuster reads.
+void requireHeader(const NavigationFile& file, std::int64_t headerSize);
+
 // Extension data are stored at a 32-bit signed file address. Refuses when a block of
 // `blockSize` bytes appended at `fileLength` could not be addressed that way.
 void requireAddressable(std::int64_t fileLength, std::int64_t blockSize);
@@ -45,5 +50,15 @@ bool endsWithBlock(const NavigationFile& file, const ByteString& block, std::int
 // The one detail line an adjuster logs when it refuses a file: what, which file and why.
 std::string refusalLine(const std::string& kind, const std::string& path,
                         const std::string& reason);
+
+// Records a refusal in `result` and logs it. A check also makes sure that a file the run would
+// change can be opened for writing at all.
+void refuse(JobContext& ctx, Adjustment& result, const std::string& kind,
+            const std::string& path, const std::string& reason);
+
+// Files the run's changes of `file` into `result`. A check also makes sure that a file it would
+// change can be opened for writing at all, and refuses it when not.
+void collectChanges(JobContext& ctx, Adjustment& result, const std::string& kind,
+                    const NavigationFile& file);
 
 }  // namespace quorvel::navigation

@@ -51,11 +51,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Both values of the scan's HDR decision get their share of inputs.
     const bool hdr = (size & 1) != 0;
 
+    // A check says what the run will do, and does nothing itself.
+    Harness check;
+    const Adjustment planned =
+        adjustClipInfo(check.context, path, hdr, AdjustMode::Check, " Checking...");
+    FUZZ_CHECK(kTarget, readWhole(path) == before, "a check changed the file");
+
     Harness first;
     first.state.mediaTracks.front().isHdr = hdr;
     const bool found = UHD_Adjust_CLPI(first.context, path);
     const ByteString after = readWhole(path);
     checkChange(before, after, found, hdr);
+    FUZZ_CHECK(kTarget, planned.accepted == found, "the check and the run disagree");
+    FUZZ_CHECK(kTarget, applyChanges(before, planned.changes, path) == after,
+               "the run changed other bytes than the check reported");
 
     // The adjuster is a function of the file's bytes: when nothing changed, a second run is
     // the first one again.

@@ -58,10 +58,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeWhole(index, indexBefore.data(), indexBefore.size());
     writeWhole(movieObject, movieObjectBefore.data(), movieObjectBefore.size());
 
+    // A check says what the run will do, and does nothing itself.
+    Harness check;
+    const Adjustment planned =
+        adjustIndexAndMovieObject(check.context, index, movieObject, AdjustMode::Check);
+    FUZZ_CHECK(kTarget, readWhole(index) == indexBefore && readWhole(movieObject) == movieObjectBefore,
+               "a check changed a file");
+
     Harness first;
     const bool done = UHD_Adjust_BDMV(first.context, index, movieObject);
     const ByteString indexAfter = readWhole(index);
     const ByteString movieObjectAfter = readWhole(movieObject);
+    FUZZ_CHECK(kTarget, planned.accepted == done, "the check and the run disagree");
+    FUZZ_CHECK(kTarget,
+               applyChanges(indexBefore, planned.changes, index) == indexAfter &&
+                   applyChanges(movieObjectBefore, planned.changes, movieObject) == movieObjectAfter,
+               "the run changed other bytes than the check reported");
     if (!done) {
         FUZZ_CHECK(kTarget, indexAfter == indexBefore, "refused, yet the index changed");
         FUZZ_CHECK(kTarget, movieObjectAfter == movieObjectBefore,

@@ -52,11 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeWhole(path, data, size);
     const ByteString before(data, data + size);
 
+    // A check says what the run will do, and does nothing itself.
+    Harness check;
+    check.state.uhdExtensionData = hdrExtensionBlock();
+    const PlaylistAdjustment planned = adjustPlaylist(check.context, path, AdjustMode::Check);
+    FUZZ_CHECK(kTarget, readWhole(path) == before, "a check changed the file");
+
     Harness first;
     first.state.uhdExtensionData = hdrExtensionBlock();
     const bool found = UHD_Adjust_MPLS(first.context, path);
     const ByteString after = readWhole(path);
     checkChange(before, after, found);
+    FUZZ_CHECK(kTarget, planned.accepted == found, "the check and the run disagree");
+    FUZZ_CHECK(kTarget, applyChanges(before, planned.changes, path) == after,
+               "the run changed other bytes than the check reported");
+    if (!found) FUZZ_CHECK(kTarget, after == before, "refused, yet the file changed");
 
     // The adjuster is a function of the file's bytes: when nothing changed, a second run is
     // the first one again.

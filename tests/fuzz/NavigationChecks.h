@@ -4,9 +4,12 @@
 // after. Anything else a run changes is a broken property.
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "FuzzSupport.h"
+#include "shared/FieldChange.h"
 
 namespace quorvel::fuzz {
 
@@ -44,6 +47,28 @@ inline bool extensionChangeIsSound(const ByteString& before, const ByteString& a
            newAddress == before.size() - block.size() &&
            ByteString(before.end() - static_cast<std::ptrdiff_t>(block.size()), before.end()) ==
                block;
+}
+
+// The bytes a run must leave in `file` when a check of the same bytes reported `changes`: every
+// change applied to the bytes before, appended data at the end.
+inline ByteString applyChanges(const ByteString& before, const FieldChanges& changes,
+                               const std::string& file) {
+    ByteString after = before;
+    for (const FieldChange& change : changes) {
+        if (change.file != file) continue;
+        const auto offset = static_cast<std::size_t>(change.offset);
+        if (change.before.empty()) {
+            if (offset != after.size()) fail("check", "appended data not at the end");
+            after.insert(after.end(), change.after.begin(), change.after.end());
+            continue;
+        }
+        if (offset + change.after.size() > after.size() ||
+            !std::equal(change.before.begin(), change.before.end(), after.begin() + offset)) {
+            fail("check", "a change's old bytes are not the file's");
+        }
+        std::copy(change.after.begin(), change.after.end(), after.begin() + offset);
+    }
+    return after;
 }
 
 }  // namespace quorvel::fuzz

@@ -59,29 +59,6 @@ TEST_F(ClipInfoAdjuster, SdrTrackGetsDynamicRangeByte01) {
     EXPECT_EQ(0x01, readFile(path)[clip.entries[0] + 6]);
 }
 
-TEST_F(ClipInfoAdjuster, HevcWithAnotherFormatCodeGetsVersionAndRangeButKeepsItsMarking) {
-    const Clip clip = buildClip({ClipStream{.format = 0x41}});
-    const std::size_t e = clip.entries[0];
-
-    EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, write(clip.bytes)));
-    ByteString wanted = clip.bytes;
-    putAt(wanted, 0, asciiBytes("HDMV0300"));
-    wanted[e + 6] = 0x12;
-    EXPECT_SAME_BYTES(wanted, readFile(path));
-    EXPECT_EQ(
-        heading({" - Found HEVC stream...", "   -- Stream doesn't appear to be a UHD source...",
-                 "   -- Version marker adjusted to be 0300..."}),
-        h.lines());
-}
-
-TEST_F(ClipInfoAdjuster, NoStreamsChangeNothing) {
-    const Clip clip = buildClip({});
-
-    EXPECT_FALSE(UHD_Adjust_CLPI(h.ctx, write(clip.bytes)));
-    EXPECT_SAME_BYTES(clip.bytes, readFile(path));
-    EXPECT_EQ(heading({}), h.lines());
-}
-
 TEST_F(ClipInfoAdjuster, StreamMarkedUhdIsReportedAndKept) {
     const Clip clip = buildClip({ClipStream{.codingType = 0x24, .format = 0x81}});
     ByteString wanted = clip.bytes;
@@ -99,8 +76,7 @@ TEST_F(ClipInfoAdjuster, MissingChosenTrackRefusesOnlyWhenTheRangeByteIsNeeded) 
     EXPECT_SAME_BYTES(fresh.bytes, readFile(path));
     ASSERT_EQ(2u, h.lines().size());
     EXPECT_EQ(" - Cannot adjust clip information file " + path +
-                  ": the scan left no record for video track 7, so its dynamic range is "
-                  "unknown. The file was left unchanged.",
+                  ": the dynamic range of its video is unknown.",
               h.lines()[1]);
 
     // An already converted clip does not need the scan's track at all.
@@ -148,6 +124,11 @@ std::vector<Malformed> malformedClips() {
         {"TruncatedEntry",
          clipWith([](ByteString& b, const Clip& c) { b.resize(c.entries[1] + 2); }),
          "stream entry 2 at offset"},
+        // Well-formed, but without a stream this conversion is for: nothing is written.
+        {"NoStreams", buildClip({}).bytes, "has no HEVC video stream (coding type 0x06 or 0x24)"},
+        {"AudioOnly", buildClip({kAudio}).bytes, "has no HEVC video stream"},
+        {"HevcNot1080p", buildClip({ClipStream{.format = 0x41}}).bytes,
+         "the video stream of stream entry 1 is HEVC with the video format code 4, not 1080p"},
     };
 }
 

@@ -3,6 +3,8 @@
 // Byte builders and a job context for the navigation adjuster tests.
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -75,6 +77,8 @@ struct PlayItem {
     std::uint8_t format = 0x61;
     // Length after the length field; 0 means "just enough for the stream table plus some".
     std::uint16_t length = 0;
+    // The clip it plays; further angles play the clips numbered after it.
+    const char* clip = "00000";
 
     std::size_t tableOffset() const { return (flags & 0xF0) != 0 ? 36 + 10 * (angles - 1) : 34; }
 };
@@ -104,8 +108,20 @@ inline Playlist buildPlaylist(const std::vector<PlayItem>& items, std::uint32_t 
         const std::size_t length = item.length != 0 ? item.length : item.tableOffset() + 46;
         append(b, filler(2 + length, static_cast<std::uint8_t>(start)));
         put16(b, start, static_cast<std::uint16_t>(length));
+        // The clip of the item, and of angle n the clip numbered n after it.
+        const auto clipName = [&](std::size_t at, int angle) {
+            char name[16];
+            std::snprintf(name, sizeof name, "%05d", std::atoi(item.clip) + angle);
+            if (at + 5 <= b.size()) putAt(b, at, asciiBytes(name));
+        };
+        clipName(start + 2, 0);
         b[start + 12] = item.flags;
-        if ((item.flags & 0xF0) != 0) b[start + 34] = item.angles;
+        if ((item.flags & 0xF0) != 0) {
+            b[start + 34] = item.angles;
+            for (int angle = 1; angle < item.angles; ++angle) {
+                clipName(start + 36 + 10 * (angle - 1), angle);
+            }
+        }
         if (table + 28 < b.size()) {
             b[table + 4] = item.videoStreams;
             b[table + 27] = item.codingType;

@@ -83,32 +83,6 @@ TEST_F(PlaylistAdjuster, StreamAlreadyMarkedUhdIsOnlyReportedEvenAt1080p) {
               h.lines());
 }
 
-TEST_F(PlaylistAdjuster, HevcWithAnotherFormatCodeIsLeftAloneButGetsTheExtension) {
-    const Playlist pl = buildPlaylist({PlayItem{.format = 0x41}});
-
-    EXPECT_FALSE(UHD_Adjust_MPLS(h.ctx, write(pl.bytes)));
-    EXPECT_SAME_BYTES(adjusted(pl, {}, false), readFile(path));
-    EXPECT_EQ(
-        heading({" - Found HEVC stream...", "   -- Stream doesn't appear to be a UHD source..."}),
-        h.lines());
-}
-
-TEST_F(PlaylistAdjuster, NoPlayItemsStillAppendsTheExtension) {
-    const Playlist pl = buildPlaylist({});
-
-    EXPECT_FALSE(UHD_Adjust_MPLS(h.ctx, write(pl.bytes)));
-    EXPECT_SAME_BYTES(adjusted(pl, {}, false), readFile(path));
-    EXPECT_EQ(heading({}), h.lines());
-}
-
-TEST_F(PlaylistAdjuster, OtherCodingTypeIsIgnoredSilently) {
-    const Playlist pl = buildPlaylist({PlayItem{.codingType = 0x1B}});
-
-    EXPECT_FALSE(UHD_Adjust_MPLS(h.ctx, write(pl.bytes)));
-    EXPECT_SAME_BYTES(adjusted(pl, {}, false), readFile(path));
-    EXPECT_EQ(heading({}), h.lines());
-}
-
 TEST_F(PlaylistAdjuster, ExistingExtensionDataIsKept) {
     const Playlist pl = buildPlaylist({PlayItem{}}, 0x00000090);
 
@@ -124,8 +98,7 @@ TEST_F(PlaylistAdjuster, ExtensionBlockOfTheWrongSizeIsRefusedBeforeAnyWrite) {
     EXPECT_SAME_BYTES(pl.bytes, readFile(path));
     ASSERT_EQ(2u, h.lines().size());
     EXPECT_EQ(" - Cannot adjust playlist " + path +
-                  ": the UHD extension block to append is 59 bytes instead of 60. The file was "
-                  "left unchanged.",
+                  ": the UHD extension block to append is 59 bytes instead of 60.",
               h.lines()[1]);
 }
 
@@ -165,6 +138,12 @@ ByteString withFirstItemLength(std::uint16_t length) {
     return b;
 }
 
+ByteString withClipName(const char* name) {
+    ByteString b = buildPlaylist({PlayItem{}}).bytes;
+    putAt(b, kPlayListAddress + 12, asciiBytes(name));
+    return b;
+}
+
 ByteString truncated(std::size_t size) {
     ByteString b = buildPlaylist({PlayItem{}}).bytes;
     b.resize(size);
@@ -182,7 +161,8 @@ std::vector<Malformed> malformedPlaylists() {
         {"PlayListCutShort", truncated(kPlayListAddress + 8), "play list address"},
         {"ItemCountPastEnd", withItemCount(5), "play item 2"},
         {"ItemLengthPastEnd", withFirstItemLength(0x4000), "play item 1"},
-        {"NegativeItemLength", withFirstItemLength(0xFFFE), "negative length (-2)"},
+        {"ItemLengthWithTopBitSet", withFirstItemLength(0xFFFE), "(65534 bytes at offset"},
+        {"ItemCountWithTopBitSet", withItemCount(0x8001), "play item 2"},
         {"ItemTooShortForFlags", withFirstItemLength(8), "too short for its flags"},
         {"ItemTooShortForStreamTable", withFirstItemLength(20), "stream number table"},
         {"ItemTooShortForVideoEntry", withFirstItemLength(34 + 20), "video stream entry"},
@@ -193,6 +173,16 @@ std::vector<Malformed> malformedPlaylists() {
         {"MultiAngleWithoutAngles",
          buildPlaylist({PlayItem{.flags = 0x10, .angles = 0, .length = 80}}).bytes,
          "has no angles"},
+        {"ClipNameNotDigits", withClipName("0/../"), "names the clip \"0/../\", which is not"},
+        // Well-formed, but not a title this conversion is for: nothing is written either, not
+        // even the extension block.
+        {"NoPlayItems", buildPlaylist({}).bytes, "it has no play items"},
+        {"NoVideoStream", buildPlaylist({PlayItem{.videoStreams = 0}}).bytes,
+         "no play item has a primary video stream"},
+        {"NotHevc", buildPlaylist({PlayItem{}, PlayItem{.codingType = 0x1B}}).bytes,
+         "the video stream of play item 2 has coding type 0x1B, not HEVC (0x06)"},
+        {"HevcNot1080p", buildPlaylist({PlayItem{.format = 0x41}}).bytes,
+         "the video stream of play item 1 is HEVC with the video format code 4, not 1080p (6)"},
     };
 }
 

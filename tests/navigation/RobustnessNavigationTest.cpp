@@ -3,6 +3,10 @@
 // between the re-marking writes of a stream.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
 
 #include "navigation/ClipInfoAdjuster.h"
 #include "navigation/IndexAdjuster.h"
@@ -29,8 +33,7 @@ TEST_F(RobustnessNavigation, TwoHundredFiftyFiveAnglesInAShortItemAreRefused) {
     EXPECT_SAME_BYTES(pl.bytes, readFile(mpls));
     ASSERT_EQ(2u, h.lines().size());
     EXPECT_EQ(" - Cannot adjust playlist " + mpls +
-                  ": play item 1 is too short for its stream number table. The file was left "
-                  "unchanged.",
+                  ": play item 1 is too short for its stream number table.",
               h.lines()[1]);
 }
 
@@ -54,38 +57,86 @@ TEST_F(RobustnessNavigation, PlayItemOfLengthZeroIsRefused) {
     EXPECT_FALSE(UHD_Adjust_MPLS(h.ctx, mpls));
     EXPECT_SAME_BYTES(pl.bytes, readFile(mpls));
     EXPECT_EQ(" - Cannot adjust playlist " + mpls +
-                  ": play item 1 is too short for its flags. The file was left unchanged.",
+                  ": play item 1 is too short for its flags.",
               h.lines().back());
 }
 
-TEST_F(RobustnessNavigation, ImmutablePlaylistRaisesWithThePathAndStaysUnchanged) {
-    const Playlist pl = buildPlaylist({PlayItem{}});
-    writeFile(mpls, pl.bytes);
-    const ImmutableFile locked(mpls);
-    if (!locked.active()) GTEST_SKIP() << "the file system here cannot make a file immutable";
+// Files that must not be written: one nobody may write, a link (its target lies outside the
+// disc), a FIFO (which must not block the job), a folder. Each adjuster refuses with a line that
+// names the file, and nothing anywhere changes.
+enum class Hazard { Immutable, LinkOutside, Fifo, Folder };
 
-    try {
-        UHD_Adjust_MPLS(h.ctx, mpls);
-        ADD_FAILURE() << "an unwritable playlist must not count as adjusted";
-    } catch (const std::exception& error) {
-        EXPECT_NE(std::string::npos, std::string(error.what()).find(mpls)) << error.what();
-    }
-    EXPECT_SAME_BYTES(pl.bytes, readFile(mpls));
-}
+struct HazardCase {
+    const char* name;
+    Hazard hazard;
+    int adjuster;  // 0 playlist, 1 clip information, 2 index
+    const char* reason;
+};
 
-TEST_F(RobustnessNavigation, ImmutableIndexGivesFalseWithAReason) {
-    const std::string index = dir / "index.bdmv";
-    const std::string movieObject = dir / "MovieObject.bdmv";
-    const ByteString original = buildIndex();
-    writeFile(index, original);
+class UnwritableNavigationFile : public ::testing::TestWithParam<HazardCase> {};
+
+TEST_P(UnwritableNavigationFile, IsRefusedWithAReasonAndNothingChanges) {
+    TempDir dir;
+    Harness h;
+    const std::string mpls = dir / "00000.mpls", clpi = dir / "00000.clpi";
+    const std::string index = dir / "index.bdmv", movieObject = dir / "MovieObject.bdmv";
+    const std::string outside = dir / "outside.bin";
+    writeFile(mpls, buildPlaylist({PlayItem{}}).bytes);
+    writeFile(clpi, buildClip({ClipStream{}}).bytes);
+    writeFile(index, buildIndex());
     writeFile(movieObject, buildMovieObject());
-    const ImmutableFile locked(index);
-    if (!locked.active()) GTEST_SKIP() << "the file system here cannot make a file immutable";
+    const std::string target = std::vector<std::string>{mpls, clpi, index}[GetParam().adjuster];
+    const ByteString original = readFile(target);
+    writeFile(outside, original);
 
-    EXPECT_FALSE(UHD_Adjust_BDMV(h.ctx, index, movieObject));
-    EXPECT_SAME_BYTES(original, readFile(index));
-    EXPECT_EQ(0u, h.lines().back().rfind(" - Cannot adjust index file: ", 0)) << h.lines().back();
+    std::unique_ptr<ImmutableFile> locked;
+    switch (GetParam().hazard) {
+        case Hazard::Immutable:
+            locked = std::make_unique<ImmutableFile>(target);
+            if (!locked->active()) GTEST_SKIP() << "this file system cannot make a file immutable";
+            break;
+        case Hazard::LinkOutside:
+            std::remove(target.c_str());
+            ASSERT_EQ(::symlink(outside.c_str(), target.c_str()), 0);
+            break;
+        case Hazard::Fifo:
+            std::remove(target.c_str());
+            ASSERT_EQ(::mkfifo(target.c_str(), 0644), 0);
+            break;
+        case Hazard::Folder:
+            std::remove(target.c_str());
+            makeDirs(target);
+            break;
+    }
+
+    bool accepted = true;
+    switch (GetParam().adjuster) {
+        case 0: accepted = UHD_Adjust_MPLS(h.ctx, mpls); break;
+        case 1: accepted = UHD_Adjust_CLPI(h.ctx, clpi); break;
+        default: accepted = UHD_Adjust_BDMV(h.ctx, index, movieObject); break;
+    }
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(0u, h.lines().back().rfind(" - Cannot adjust ", 0)) << h.lines().back();
+    EXPECT_NE(std::string::npos, h.lines().back().find(target + ": " + GetParam().reason))
+        << h.lines().back();
+    EXPECT_SAME_BYTES(original, readFile(outside));
+    if (GetParam().hazard == Hazard::Immutable) EXPECT_SAME_BYTES(original, readFile(target));
+    EXPECT_SAME_BYTES(buildMovieObject(), readFile(movieObject));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hazards, UnwritableNavigationFile,
+    ::testing::Values(
+        HazardCase{"ImmutablePlaylist", Hazard::Immutable, 0, "cannot open for reading and writing"},
+        HazardCase{"ImmutableClip", Hazard::Immutable, 1, "cannot open for reading and writing"},
+        HazardCase{"ImmutableIndex", Hazard::Immutable, 2, "cannot open for reading and writing"},
+        HazardCase{"LinkedPlaylist", Hazard::LinkOutside, 0, "is a symbolic link"},
+        HazardCase{"LinkedClip", Hazard::LinkOutside, 1, "is a symbolic link"},
+        HazardCase{"LinkedIndex", Hazard::LinkOutside, 2, "is a symbolic link"},
+        HazardCase{"FifoPlaylist", Hazard::Fifo, 0, "not a regular file"},
+        HazardCase{"FifoClip", Hazard::Fifo, 1, "not a regular file"},
+        HazardCase{"FolderIndex", Hazard::Folder, 2, "not a regular file"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The states a process cut can leave between the writes of one stream's re-marking: each must be
 // completed by a rerun to exactly the bytes of an uninterrupted run.

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fileio/NavigationFile.h"
+#include "shared/FieldChange.h"
+
+namespace quorvel {
+
+// How an adjuster runs: on the disc's files, or as a check that reads them and writes nothing.
+using AdjustMode = NavigationFile::Mode;
+
+// What one run of an adjuster found and did.
+struct Adjustment {
+    // The file qualifies and was adjusted (or, in a check, would be): the job may go on.
+    bool accepted = false;
+    // When not accepted: the kind of file concerned ("playlist"), the file and why, as the log
+    // line completes "Cannot adjust <kind> <file>: ".
+    std::string kind;
+    std::string refusedFile;
+    std::string reason;
+    // What the run changed, or in a check would change, field by field in file order.
+    FieldChanges changes;
+};
+
+// The playlist adjuster also reads which clips the title plays.
+struct PlaylistAdjustment : Adjustment {
+    // The 5-digit clip names of the play items and of their further angles, each once, in the
+    // order of first appearance.
+    std::vector<std::string> clipNames;
+};
+
+}  // namespace quorvel

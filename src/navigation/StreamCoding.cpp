@@ -1,0 +1,85 @@
+#include "navigation/StreamCoding.h"
+
+#include <cstdio>
+
+namespace quorvel {
+
+namespace {
+
+constexpr std::int64_t kVersionMarkerOffset = 0;
+constexpr std::int64_t kFormatAfterCodingType = 1;
+
+// The report for a stream already marked as UHD Blu-ray HEVC: what its format code says.
+void logPreviousFormat(JobContext& ctx, std::uint8_t format) {
+    switch (format & kFormatCodeMask) {
+        case kFormat2160p:
+            ctx.log.Status(" - HEVC stream previously marked as 2160p UHD.");
+            break;
+        case kFormat1080p:
+            ctx.log.Status(" - HEVC stream previously marked as 1080p.");
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+std::string hexByte(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+VideoCoding videoCodingOf(std::uint8_t codingType, std::uint8_t format) {
+    if (codingType == kCodingTypeHevcUhd) return VideoCoding::Marked;
+    if (codingType != kCodingTypeHevcSource) return VideoCoding::NotHevc;
+    return (format & kFormatCodeMask) == kFormat1080p ? VideoCoding::Convertible
+                                                      : VideoCoding::NotUhdSource;
+}
+
+std::string videoCodingProblem(const std::string& what, std::uint8_t codingType,
+                               std::uint8_t format) {
+    if (codingType != kCodingTypeHevcSource) {
+        return what + " has coding type " + hexByte(codingType) + ", not HEVC (" +
+               hexByte(kCodingTypeHevcSource) + ")";
+    }
+    return what + " is HEVC with the video format code " +
+           std::to_string(format >> kFormatCodeShift) + ", not 1080p (" +
+           std::to_string(kFormat1080p >> kFormatCodeShift) + ")";
+}
+
+void remarkHevcStreams(JobContext& ctx, NavigationFile& file, const std::vector<HevcEntry>& entries,
+                       const HevcMarking& marking) {
+    const ByteString marker = asciiBytes(marking.versionMarker);
+    for (const HevcEntry& entry : entries) {
+        const std::int64_t formatOffset = entry.codingTypeOffset + kFormatAfterCodingType;
+        const std::uint8_t format = file.getByte(formatOffset);
+        if (file.getByte(entry.codingTypeOffset) == kCodingTypeHevcUhd) {
+            // Already re-marked (by an earlier run or by the muxer): reported, not changed, so a
+            // second run changes nothing.
+            if (marking.reportMarkedStreams) ctx.log.Status(" - Found UHD-BD marked HEVC stream...");
+            logPreviousFormat(ctx, format);
+            file.putBytes(kVersionMarkerOffset, marker, {{"version", marker.size()}});
+            continue;
+        }
+        ctx.log.Status(" - Found HEVC stream...");
+        // The dynamic range byte goes before the coding type: a rerun finds the entry by its
+        // 0x06 type, so a cut between the two writes is completed, while a 0x24 entry is only
+        // reported and must never lack its dynamic range byte.
+        if (marking.dynamicRange && entry.dynamicRangeOffset >= 0) {
+            file.putByte(entry.dynamicRangeOffset, *marking.dynamicRange,
+                         "dynamic range / colour space");
+        }
+        // Type and format go in one write: a cut between two separate writes would leave 0x24
+        // with the 1080p code, which a rerun only reports.
+        file.putBytes(entry.codingTypeOffset, ByteString{kCodingTypeHevcUhd, to2160p(format)},
+                      {{"video stream coding type", 1}, {"video format / frame rate", 1}});
+        ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
+        ctx.log.Status("   -- Format marker adjusted to 2160p...");
+        file.putBytes(kVersionMarkerOffset, marker, {{"version", marker.size()}});
+        ctx.log.Status("   -- Version marker adjusted to be 0300...");
+    }
+}
+
+}  // namespace quorvel
