@@ -20,6 +20,9 @@ std::string BluRayLayout::clipInfoFolder() const {
 std::string BluRayLayout::streamFolder() const {
     return resolve("BDMV/STREAM/");
 }
+std::string BluRayLayout::backupFolder() const {
+    return resolve("BDMV/BACKUP/");
+}
 std::string BluRayLayout::backupPlaylistFolder() const {
     return resolve("BDMV/BACKUP/PLAYLIST/");
 }
@@ -31,12 +34,6 @@ std::string BluRayLayout::indexFile() const {
 }
 std::string BluRayLayout::movieObjectFile() const {
     return resolve("BDMV/MovieObject.bdmv");
-}
-std::string BluRayLayout::backupIndexFile() const {
-    return resolve("BDMV/BACKUP/index.bdmv");
-}
-std::string BluRayLayout::backupMovieObjectFile() const {
-    return resolve("BDMV/BACKUP/MovieObject.bdmv");
 }
 
 std::string BluRayLayout::streamFolderPath() const {

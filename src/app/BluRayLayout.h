@@ -22,12 +22,11 @@ class BluRayLayout {
     std::string playlistFolder() const;         // S + "BDMV/PLAYLIST/"
     std::string clipInfoFolder() const;         // S + "BDMV/CLIPINF/"
     std::string streamFolder() const;           // S + "BDMV/STREAM/"
+    std::string backupFolder() const;           // S + "BDMV/BACKUP/"
     std::string backupPlaylistFolder() const;   // S + "BDMV/BACKUP/PLAYLIST/"
     std::string backupClipInfoFolder() const;   // S + "BDMV/BACKUP/CLIPINF/"
     std::string indexFile() const;              // S + "BDMV/index.bdmv"
     std::string movieObjectFile() const;        // S + "BDMV/MovieObject.bdmv"
-    std::string backupIndexFile() const;        // S + "BDMV/BACKUP/index.bdmv"
-    std::string backupMovieObjectFile() const;  // S + "BDMV/BACKUP/MovieObject.bdmv"
 
     // The stream folder without its trailing separator, as the scan takes it.
     std::string streamFolderPath() const;

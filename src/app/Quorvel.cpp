@@ -1,13 +1,20 @@
 #include "app/Quorvel.h"
 
+#include <exception>
+
 #include "analysis/MediaInfoLocator.h"
-#include "app/BluRayLayout.h"
+#include "app/JobPlan.h"
 #include "fileio/FileSystem.h"
 #include "transport/Crc32Mpeg2.h"
 
 namespace quorvel {
 
 namespace {
+
+constexpr const char* kFirstScanHeading = " Scanning source for UHD attributes...";
+constexpr const char* kNothingChangedLine = " Failed. No file was changed.";
+constexpr const char* kAbortedLine = " Job aborted by user.";
+constexpr const char* kRestartWarning = " - Warning:  Restart job to complete.";
 
 // Clears the running flag however the job ends, an error that ends the program included.
 class ActiveJob {
@@ -21,11 +28,14 @@ class ActiveJob {
     bool& m_flag;
 };
 
-// Replaces the BACKUP duplicate of a patched navigation file. Failures are not the job's
-// concern: a disc without a BACKUP folder is still a disc, and nothing is logged.
-void refreshBackup(const std::string& patched, const std::string& backup) {
-    fs::deleteFile(backup);
-    fs::copyFileOver(patched, backup);
+std::string scanHeading(const TitleClip& clip, std::size_t index) {
+    if (index == 0) return kFirstScanHeading;
+    return " Scanning " + fileNameOf(clip.stream) + " for UHD attributes...";
+}
+
+std::string streamHeading(const TitleClip& clip, std::size_t index) {
+    if (index == 0) return " Checking/Adjusting M2TS file...";
+    return " Checking/Adjusting M2TS file " + fileNameOf(clip.stream) + "...";
 }
 
 }  // namespace
@@ -60,83 +70,173 @@ void Quorvel::Command1_Click() {
 
     ActiveJob active(m_jobActive);
     m_lastOutcome = JobOutcome::None;
-    // The source is read once: a Browse during the job must not send later steps to another disc.
+    // The source is read once: a Browse during the job must not send its later steps to
+    // another disc.
     const std::string source = m_window.sourcePath();
 
     Status(kJobStartedLine);
     m_state.abortRequested = false;
     m_window.setButtonCaption(kAbortCaption);
 
-    const BluRayLayout layout(source);
-    if (!m_steps->GetMediaInfo(m_context, layout.streamFolderPath())) {
-        m_window.setButtonCaption(kIdleCaption);
-        m_lastOutcome = m_state.abortRequested ? JobOutcome::Aborted : JobOutcome::Failed;
-        return;
+    try {
+        m_lastOutcome = runJob(source);
+    } catch (const std::exception& error) {
+        // Whatever went wrong, the log says so and the job ends like every other failed job.
+        m_lastOutcome = failed(std::string(" Failed. ") + error.what());
     }
-
-    m_lastOutcome = runJob(source);
     Status(kJobEndedLine);
     m_window.setButtonCaption(kIdleCaption);
 }
 
+// The job: read the title, analyse its streams, check every file it will change, and only then
+// write. Every way out logs its outcome as the last line before the end frame.
 JobOutcome Quorvel::runJob(const std::string& source) {
     const BluRayLayout layout(source);
-
-    const std::string playlistFolder = layout.playlistFolder();
-    const std::string playlist =
-        fs::firstFileMatching(playlistFolder, BluRayLayout::kPlaylistExtension);
-    if (playlist.empty()) {
-        logWithTime(" Failed. Couldn't find MPLS file.");
-        return JobOutcome::Failed;
+    Title title = readTitle(layout);
+    for (const Refusal& problem : title.problems) {
+        if (!problem.line.empty()) Status(problem.line);
     }
-    if (!m_steps->UHD_Adjust_MPLS(m_context, playlistFolder + playlist)) return JobOutcome::Failed;
-    refreshBackup(playlistFolder + playlist, layout.backupPlaylistFolder() + playlist);
+    if (!title.readable()) return failed(title.failureLine);
 
-    const std::string clipFolder = layout.clipInfoFolder();
-    const std::string clip = fs::firstFileMatching(clipFolder, BluRayLayout::kClipInfoExtension);
-    if (clip.empty()) {
-        logWithTime(" Failed. Couldn't find CLPI file.");
-        return JobOutcome::Failed;
+    const JobOutcome scanned = scanTitle(title);
+    if (scanned != JobOutcome::Succeeded) return scanned;
+
+    const bool withStreams = !m_window.skipM2tsTicked();
+    const JobPlan plan = planJob(m_context, layout, title, withStreams);
+    for (const Refusal& refusal : plan.refusals) Status(refusal.line);
+    if (!plan.accepted()) return failed(kNothingChangedLine);
+    if (abortAtSafePoint()) return abortedBeforeWriting();
+
+    const JobOutcome written = writeTitle(layout, title);
+    if (written != JobOutcome::Succeeded) return written;
+    if (withStreams) {
+        const JobOutcome converted = convertStreams(title);
+        if (converted != JobOutcome::Succeeded) return converted;
     }
-    if (!m_steps->UHD_Adjust_CLPI(m_context, clipFolder + clip)) return JobOutcome::Failed;
-    refreshBackup(clipFolder + clip, layout.backupClipInfoFolder() + clip);
+    logWithTime(" QUORVEL - SUCCESS");
+    return JobOutcome::Succeeded;
+}
+
+// Analyses the stream of every clip. The playlist's block comes from the first clip's scan; each
+// clip's dynamic range byte from its own.
+JobOutcome Quorvel::scanTitle(Title& title) {
+    for (std::size_t k = 0; k < title.clips.size(); ++k) {
+        TitleClip& clip = title.clips[k];
+        switch (m_steps->scanStream(m_context, clip.stream, scanHeading(clip, k), clip.attributes)) {
+            case ScanOutcome::Collected:
+                break;
+            case ScanOutcome::Aborted:
+                return abortedBeforeWriting();
+            case ScanOutcome::Failed:
+                return failed(kNothingChangedLine);
+        }
+        if (abortAtSafePoint()) return abortedBeforeWriting();
+    }
+    return JobOutcome::Succeeded;
+}
+
+// The navigation files, each followed by its BACKUP copy. A stop requested in between is honoured
+// after the file at hand is complete; a rerun then completes the rest.
+JobOutcome Quorvel::writeTitle(const BluRayLayout& layout, const Title& title) {
+    const auto abortedAfterWriting = [this] {
+        logWithTime(kAbortedLine);
+        Status(kRestartWarning);
+        return JobOutcome::Aborted;
+    };
+
+    if (!m_steps->UHD_Adjust_MPLS(m_context, title.playlist)) {
+        return failed(" Failed. Couldn't update MPLS file...");
+    }
+    if (title.otherPlaylists > 0) {
+        Status(title.otherPlaylists == 1
+                   ? " - 1 other playlist was left alone."
+                   : " - " + std::to_string(title.otherPlaylists) +
+                         " other playlists were left alone.");
+    }
+    refreshBackup(title.playlist, layout.backupPlaylistFolder());
+    if (abortAtSafePoint()) return abortedAfterWriting();
+
+    for (std::size_t k = 0; k < title.clips.size(); ++k) {
+        const TitleClip& clip = title.clips[k];
+        if (!m_steps->UHD_Adjust_CLPI(m_context, clip.clipInfo, clip.attributes.isHdr,
+                                      clipInfoHeading(title, k))) {
+            return failed(" Failed. Couldn't update CLPI file...");
+        }
+        refreshBackup(clip.clipInfo, layout.backupClipInfoFolder());
+        if (abortAtSafePoint()) return abortedAfterWriting();
+    }
 
     const std::string index = layout.indexFile();
     const std::string movieObject = layout.movieObjectFile();
     if (!m_steps->UHD_Adjust_BDMV(m_context, index, movieObject)) {
-        logWithTime(" Failed. Couldn't update index or MovieObject...");
-        return JobOutcome::Failed;
+        return failed(" Failed. Couldn't update index or MovieObject...");
     }
-    const std::string backupIndex = layout.backupIndexFile();
-    const std::string backupMovieObject = layout.backupMovieObjectFile();
-    fs::deleteFile(backupIndex);
-    fs::deleteFile(backupMovieObject);
-    fs::copyFileOver(index, backupIndex);
-    fs::copyFileOver(movieObject, backupMovieObject);
+    refreshBackup(index, layout.backupFolder());
+    refreshBackup(movieObject, layout.backupFolder());
+    return JobOutcome::Succeeded;
+}
 
-    const std::string streamFolder = layout.streamFolder();
-    const std::string stream = fs::firstFileMatching(streamFolder, BluRayLayout::kStreamExtension);
-    if (stream.empty()) {
-        logWithTime(" Failed. Couldn't find M2TS file.");
-        return JobOutcome::Failed;
+// Every clip's stream, one percentage over all of them.
+JobOutcome Quorvel::convertStreams(const Title& title) {
+    M2tsScanOptions options;
+    options.progressTotal = title.streamBytes();
+    for (std::size_t k = 0; k < title.clips.size(); ++k) {
+        const TitleClip& clip = title.clips[k];
+        options.heading = streamHeading(clip, k);
+        const bool done = m_steps->UHD_Adjust_M2TS(m_context, clip.stream, options);
+        options.progressBefore += fs::fileSize(clip.stream);
+        if (!done && !m_state.abortRequested) return failed(" Failed. Couldn't update M2TS...");
+        if (!done || (k + 1 < title.clips.size() && abortAtSafePoint())) {
+            logWithTime(kAbortedLine);
+            Status(" - Warning:  M2TS update not completed");
+            Status(" - Warning:  M2TS format is not compliant");
+            Status(kRestartWarning);
+            return JobOutcome::Aborted;
+        }
     }
-    if (m_window.skipM2tsTicked()) {
-        logWithTime(" QUORVEL - SUCCESS");
-        return JobOutcome::Succeeded;
-    }
-    if (m_steps->UHD_Adjust_M2TS(m_context, streamFolder + stream)) {
-        logWithTime(" QUORVEL - SUCCESS");
-        return JobOutcome::Succeeded;
-    }
-    if (m_state.abortRequested) {
-        logWithTime(" Job aborted by user.");
-        Status(" - Warning:  M2TS update not completed");
-        Status(" - Warning:  M2TS format is not compliant");
-        Status(" - Warning:  Restart job to complete.");
-        return JobOutcome::Aborted;
-    }
-    logWithTime(" Failed. Couldn't update M2TS...");
+    return JobOutcome::Succeeded;
+}
+
+bool Quorvel::abortAtSafePoint() {
+    m_window.processPendingEvents();
+    return m_state.abortRequested;
+}
+
+JobOutcome Quorvel::failed(const std::string& outcomeLine) {
+    logWithTime(outcomeLine);
     return JobOutcome::Failed;
+}
+
+JobOutcome Quorvel::abortedBeforeWriting() {
+    Status(" - Stopped before any file was changed.");
+    logWithTime(kAbortedLine);
+    return JobOutcome::Aborted;
+}
+
+// A BACKUP copy that cannot be refreshed does not stop the job, but the log says so: the copy
+// still holds the unconverted file. A disc without the BACKUP folder is still a disc.
+void Quorvel::refreshBackup(const std::string& file, const std::string& backupFolder) {
+    const fs::CopyResult copy = fs::refreshCopy(file, backupFolder);
+    if (copy.outcome == fs::CopyResult::Outcome::Failed) {
+        Status(" - Warning:  Couldn't refresh the BACKUP copy " + copy.copyPath + ": " +
+               copy.reason + ".");
+    }
+}
+
+SourceCheck Quorvel::checkSource(const std::string& source, bool withStreams) {
+    if (m_jobActive) return SourceCheck{source, SourceCheck::State::Aborted, {}, {}, {}};
+    ActiveJob active(m_jobActive);
+    m_state.abortRequested = false;
+    m_window.setButtonCaption(kAbortCaption);
+    SourceCheck check;
+    try {
+        check = quorvel::checkSource(m_context, *m_steps, source, withStreams);
+    } catch (const std::exception& error) {
+        check = SourceCheck{source, SourceCheck::State::Refused, {}, {}, {}};
+        check.refusals.push_back({source, error.what(), ""});
+    }
+    m_window.setButtonCaption(kIdleCaption);
+    return check;
 }
 
 bool Quorvel::Form_QueryUnload() {
@@ -173,6 +273,10 @@ bool Quorvel::srcVerified(const std::string& path) {
 
 std::string Quorvel::sourceFromSelection(std::string picked) {
     if (picked.empty()) return picked;
+    // "STREAM/." and "STREAM/./" name the STREAM folder too.
+    while (fs::endsWithIgnoreCase(picked, "/.") || fs::endsWithIgnoreCase(picked, "/./")) {
+        picked.resize(picked.size() - (picked.back() == '.' ? 1 : 2));
+    }
     if (picked.back() != fs::kSeparator) picked += fs::kSeparator;
     if (fs::endsWithIgnoreCase(picked, "/BDMV/")) picked.resize(picked.size() - 5);
     if (fs::endsWithIgnoreCase(picked, "/BDMV/STREAM/")) picked.resize(picked.size() - 12);

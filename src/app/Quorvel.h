@@ -4,8 +4,11 @@
 #include <string>
 
 #include "app/JobContext.h"
+#include "app/BluRayLayout.h"
 #include "app/JobSteps.h"
+#include "app/SourceCheck.h"
 #include "app/StatusLog.h"
+#include "app/Title.h"
 #include "app/WindowOperations.h"
 #include "shared/SharedState.h"
 
@@ -36,6 +39,11 @@ class Quorvel {
 
     // A press of the convert/abort button: starts a job, or requests the abort of the running one.
     void Command1_Click();
+    // Looks at a disc folder (ending with a separator) the way a job would and tells what a job
+    // would change, without writing anything or logging. While it runs, the button reads
+    // "Abort" and a press stops it.
+    SourceCheck checkSource(const std::string& source, bool withStreams);
+
     // A close request. Returns true when the window must stay open.
     bool Form_QueryUnload();
     // A tick of the 500 ms timer.
@@ -60,6 +68,15 @@ class Quorvel {
 
   private:
     JobOutcome runJob(const std::string& source);
+    JobOutcome scanTitle(Title& title);
+    JobOutcome writeTitle(const BluRayLayout& layout, const Title& title);
+    JobOutcome convertStreams(const Title& title);
+    // Lets the window run, then tells whether the user asked the job to stop. Called only where
+    // stopping leaves every file whole.
+    bool abortAtSafePoint();
+    JobOutcome failed(const std::string& outcomeLine);
+    JobOutcome abortedBeforeWriting();
+    void refreshBackup(const std::string& file, const std::string& backupFolder);
     void logWithTime(const std::string& text);
 
     WindowOperations& m_window;

@@ -1,9 +1,21 @@
+// The whole job through the driver on small discs in the muxer's layout, with the real plan, the
+// real adjusters and the real stream pass; only the analyser is replaced, so that each case can
+// say what it reports.
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <stdexcept>
 
 #include "app/Quorvel.h"
+#include "navigation/NavigationTestSupport.h"
+#include "support/DiscBuilder.h"
+#include "support/JobListing.h"
+#include "support/StreamBuilder.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -12,227 +24,406 @@ namespace {
 using test::RecordingWindow;
 using test::TempDir;
 using Lines = std::vector<std::string>;
+using Tree = std::map<std::string, ByteString>;
 
-// Steps that log like the real ones and return what the test says.
-struct FakeSteps : JobSteps {
-    bool scan = true, mpls = true, clpi = true, bdmv = true, m2ts = true;
+// The real steps, but a scan that reports a 3840x2160 HDR10 video (or what the test sets) without
+// running the analyser.
+struct ScriptedSteps : RealJobSteps {
+    StreamAttributes video{true, true, true, 3840, 2160, test::nav::uhdExtension(true)};
+    ScanOutcome outcome = ScanOutcome::Collected;
+    bool streamPass = true;
     Lines calls;
     std::function<void(JobContext&)> duringM2ts;
-    std::function<void(JobContext&)> duringMpls;
 
-    bool GetMediaInfo(JobContext& ctx, const std::string& path) override {
-        calls.push_back("scan " + path);
-        ctx.log.Status(ctx.log.TimeStamp() + " Scanning source for UHD attributes...");
-        return scan;
+    ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::string& heading,
+                           StreamAttributes& out) override {
+        calls.push_back("scan " + m2ts);
+        ctx.log.Status(ctx.log.TimeStamp() + heading);
+        out = video;
+        ctx.state.uhdExtensionData = video.uhdExtensionData;
+        if (outcome == ScanOutcome::Collected) {
+            ctx.log.Status(" - UHD and HDR attributes collected.");
+            ctx.log.Status(" - Scan completed.");
+        } else if (outcome == ScanOutcome::Failed) {
+            ctx.log.Status(" - Scan failed: the analyser ended with exit code 2.");
+        }
+        return outcome;
     }
-    bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& path) override {
-        calls.push_back("mpls " + path);
-        ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting MPLS file...");
-        test::writeText(path, "patched playlist");
-        if (duringMpls) duringMpls(ctx);
-        return mpls;
+    bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) override {
+        calls.push_back("mpls " + mpls);
+        return RealJobSteps::UHD_Adjust_MPLS(ctx, mpls);
     }
-    bool UHD_Adjust_CLPI(JobContext&, const std::string& path) override {
-        calls.push_back("clpi " + path);
-        test::writeText(path, "patched clip");
-        return clpi;
+    bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi, bool isHdr,
+                         const std::string& heading) override {
+        calls.push_back("clpi " + clpi);
+        return RealJobSteps::UHD_Adjust_CLPI(ctx, clpi, isHdr, heading);
     }
-    bool UHD_Adjust_BDMV(JobContext&, const std::string& index, const std::string& mobj) override {
-        calls.push_back("bdmv " + index + " " + mobj);
-        test::writeText(index, "patched index");
-        test::writeText(mobj, "patched movie object");
-        return bdmv;
+    bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index,
+                         const std::string& movieobject) override {
+        calls.push_back("bdmv");
+        return RealJobSteps::UHD_Adjust_BDMV(ctx, index, movieobject);
     }
-    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& path) override {
-        calls.push_back("m2ts " + path);
+    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts,
+                         const M2tsScanOptions& options) override {
+        calls.push_back("m2ts " + m2ts);
         if (duringM2ts) duringM2ts(ctx);
-        return m2ts;
+        return streamPass && RealJobSteps::UHD_Adjust_M2TS(ctx, m2ts, options);
     }
 };
+
+Tree readTree(const std::string& root) {
+    Tree tree;
+    for (const std::string& file : test::listFilesRecursively(root)) {
+        tree[file] = test::readFile(root + file);
+    }
+    return tree;
+}
+
+// How a small stream of makeDisc marks its video: PES starts still E0, already E1, and the
+// stream type of the video entry of every program map section.
+struct StreamMarks {
+    int e0 = 0;
+    int e1 = 0;
+    std::vector<int> sectionTypes;
+    bool operator==(const StreamMarks&) const = default;
+};
+
+StreamMarks marksOf(const ByteString& stream) {
+    StreamMarks marks;
+    for (std::size_t at = 0; at + 192 <= stream.size(); at += 192) {
+        const std::uint8_t* p = stream.data() + at;
+        const int pid = ((p[5] & 0x1F) << 8) | p[6];
+        if (pid == test::kTestVideoPid && p[8] == 0 && p[9] == 0 && p[10] == 1) {
+            marks.e0 += p[11] == 0xE0;
+            marks.e1 += p[11] == 0xE1;
+        }
+        if (pid == test::kTestPmtPid && (p[5] & 0x40) != 0) {
+            const int programInfo = ((p[19] & 0x0F) << 8) | p[20];
+            marks.sectionTypes.push_back(p[21 + programInfo]);
+        }
+    }
+    return marks;
+}
+
+const Lines kStreamAndSuccess = {"[ts] Checking/Adjusting M2TS file...", "[ts] QUORVEL - SUCCESS",
+                                 "=========Job Ended========="};
 
 struct JobDriverTest : ::testing::Test {
     TempDir dir;
     RecordingWindow window;
-    FakeSteps* steps = nullptr;
+    ScriptedSteps* steps = nullptr;
     std::unique_ptr<Quorvel> core;
-    Lines captions;
 
-    void SetUp() override {
-        test::makeSkeletonDisc(dir.path());
+    void makeDisc(const test::DiscSpec& spec) {
+        test::makeDisc(dir.path(), spec);
         window.source = dir.path();
-        auto owned = std::make_unique<FakeSteps>();
+        auto owned = std::make_unique<ScriptedSteps>();
         steps = owned.get();
         core = std::make_unique<Quorvel>(window, std::move(owned), [] {
             return LocalTime{9, 8, 7};
         });
+        buildCrcTable(core->state().crcTable);
     }
-    Lines log() const { return window.lines(); }
+    Lines log() const { return test::maskTimes(window.lines()); }
+    // The log of the last job only.
+    Lines lastJob() const {
+        const Lines all = log();
+        const auto start = std::find(all.rbegin(), all.rend(), "========Job Started========");
+        return Lines(start.base() - 1, all.end());
+    }
+    Lines tail(std::size_t n) const {
+        const Lines all = log();
+        return Lines(all.end() - static_cast<std::ptrdiff_t>(std::min(n, all.size())), all.end());
+    }
 };
 
-TEST_F(JobDriverTest, ASuccessfulJobRunsEveryStepInOrderOnTheFirstFiles) {
+TEST_F(JobDriverTest, AJobConvertsEveryFileAndBackupAndASecondJobChangesNothing) {
+    makeDisc({});
+    using test::operator+;
     core->Command1_Click();
-    const std::string s = dir.path();
-    EXPECT_EQ(steps->calls,
-              (Lines{"scan " + s + "BDMV/STREAM", "mpls " + s + "BDMV/PLAYLIST/00000.mpls",
-                     "clpi " + s + "BDMV/CLIPINF/00000.clpi",
-                     "bdmv " + s + "BDMV/index.bdmv " + s + "BDMV/MovieObject.bdmv",
-                     "m2ts " + s + "BDMV/STREAM/00000.m2ts"}));
-    EXPECT_EQ(
-        log(),
-        (Lines{"========Job Started========", "[09:08:07] Scanning source for UHD attributes...",
-               "[09:08:07] Checking/Adjusting MPLS file...", "[09:08:07] QUORVEL - SUCCESS",
-               "=========Job Ended========="}));
-    EXPECT_EQ(window.caption, "Convert It To UHD-BD");
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
+    EXPECT_EQ(lastJob(), Lines{"========Job Started========"} + test::scanLines(true) +
+                             test::firstJobNavigationLines() + kStreamAndSuccess);
+    EXPECT_EQ(window.caption, "Convert It To UHD-BD");
     EXPECT_FALSE(core->jobActive());
-}
 
-TEST_F(JobDriverTest, RefreshesEveryBackupCopyFromThePatchedFile) {
-    core->Command1_Click();
-    const std::string s = dir.path();
-    for (const char* name :
-         {"PLAYLIST/00000.mpls", "CLIPINF/00000.clpi", "index.bdmv", "MovieObject.bdmv"}) {
-        EXPECT_EQ(test::readFile(s + "BDMV/BACKUP/" + name), test::readFile(s + "BDMV/" + name))
+    const Tree converted = readTree(dir.path());
+    for (const char* name : {"index.bdmv", "MovieObject.bdmv", "PLAYLIST/00000.mpls",
+                             "CLIPINF/00000.clpi"}) {
+        EXPECT_EQ(converted.at(std::string("BDMV/BACKUP/") + name),
+                  converted.at(std::string("BDMV/") + name))
+            << name;
+        EXPECT_EQ(ByteString(converted.at(std::string("BDMV/") + name).begin() + 4,
+                             converted.at(std::string("BDMV/") + name).begin() + 8),
+                  asciiBytes("0300"))
             << name;
     }
-}
+    EXPECT_EQ(marksOf(converted.at("BDMV/STREAM/00000.m2ts")), (StreamMarks{0, 4, {0x24}}));
 
-TEST_F(JobDriverTest, TheButtonReadsAbortWhileTheJobRuns) {
-    steps->duringM2ts = [&](JobContext& ctx) { captions.push_back(ctx.window.buttonCaption()); };
     core->Command1_Click();
-    EXPECT_EQ(captions, Lines{"Abort"});
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
+    EXPECT_EQ(readTree(dir.path()), converted);
 }
 
-TEST_F(JobDriverTest, AFailedScanStopsWithoutAnEndLine) {
-    steps->scan = false;
+TEST_F(JobDriverTest, ASplitTitleConvertsEveryClipAndNamesTheFilesOfFurtherClips) {
+    makeDisc({.clips = 3});
     core->Command1_Click();
-    EXPECT_EQ(log(), (Lines{"========Job Started========",
-                            "[09:08:07] Scanning source for UHD attributes..."}));
-    EXPECT_EQ(steps->calls.size(), 1u);
-    EXPECT_EQ(window.caption, "Convert It To UHD-BD");
-    EXPECT_EQ(core->lastOutcome(), JobOutcome::Failed);
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
+
+    const Lines remarked = {" - Found HEVC stream...", "   -- Type marker adjusted to UHD-BD HEVC...",
+                            "   -- Format marker adjusted to 2160p...",
+                            "   -- Version marker adjusted to be 0300..."};
+    using test::operator+;
+    const Lines scanDone = {" - UHD and HDR attributes collected.", " - Scan completed."};
+    const Lines expected =
+        Lines{"========Job Started========", "[ts] Scanning source for UHD attributes..."} +
+        scanDone + Lines{"[ts] Scanning 00001.m2ts for UHD attributes..."} + scanDone +
+        Lines{"[ts] Scanning 00002.m2ts for UHD attributes..."} + scanDone +
+        Lines{"[ts] Checking/Adjusting MPLS file..."} + remarked + remarked + remarked +
+        Lines{"[ts] Checking/Adjusting CLPI file..."} + remarked +
+        Lines{"[ts] Checking/Adjusting CLPI file 00001.clpi..."} + remarked +
+        Lines{"[ts] Checking/Adjusting CLPI file 00002.clpi..."} + remarked +
+        Lines{"[ts] Checking/Adjusting BDMV files...", " - Added UHD-BD extension...",
+              " - Checked/Updated version in Index file...",
+              " - Checked/Updated version in MovieObject file...",
+              "[ts] Checking/Adjusting M2TS file...",
+              "[ts] Checking/Adjusting M2TS file 00001.m2ts...",
+              "[ts] Checking/Adjusting M2TS file 00002.m2ts...", "[ts] QUORVEL - SUCCESS",
+              "=========Job Ended========="};
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(window.percentText, "100.00%");
+
+    const Tree converted = readTree(dir.path());
+    for (const char* clip : {"00000", "00001", "00002"}) {
+        const std::string clpi = std::string("CLIPINF/") + clip + ".clpi";
+        EXPECT_EQ(converted.at("BDMV/BACKUP/" + clpi), converted.at("BDMV/" + clpi)) << clip;
+        EXPECT_EQ(converted.at("BDMV/" + clpi)[4], '0');
+        EXPECT_EQ(marksOf(converted.at(std::string("BDMV/STREAM/") + clip + ".m2ts")),
+                  (StreamMarks{0, 4, {0x24}}))
+            << clip;
+    }
+    core->Command1_Click();
+    EXPECT_EQ(readTree(dir.path()), converted);
 }
 
-struct MissingFileCase {
-    const char* file;
-    const char* line;
-    std::size_t callsMade;
+// A disc that a job must not touch: whatever is wrong with it, and wherever, the job says which
+// file and why, ends as failed, and no byte of any file changes, BACKUP included.
+struct RefusedCase {
+    const char* name;
+    int clips;
+    std::function<void(const std::string& root, ScriptedSteps&)> damage;
+    const char* line;  // what the refusal line says
 };
 
-class MissingFileTest : public JobDriverTest,
-                        public ::testing::WithParamInterface<MissingFileCase> {};
+class RefusedDisc : public JobDriverTest, public ::testing::WithParamInterface<RefusedCase> {};
 
-TEST_P(MissingFileTest, LogsTheFailureLineThenTheEndLine) {
-    std::remove((dir.path() + GetParam().file).c_str());
+TEST_P(RefusedDisc, ChangesNoFileAndSaysWhy) {
+    makeDisc({.clips = GetParam().clips});
+    GetParam().damage(dir.path(), *steps);
+    const Tree before = readTree(dir.path());
+
     core->Command1_Click();
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Failed);
+    EXPECT_EQ(readTree(dir.path()), before);
     const Lines lines = log();
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 2], std::string("[09:08:07]") + GetParam().line);
-    EXPECT_EQ(lines.back(), "=========Job Ended=========");
-    EXPECT_EQ(steps->calls.size(), GetParam().callsMade);
-    EXPECT_EQ(core->lastOutcome(), JobOutcome::Failed);
+    EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+              (Lines{"[ts] Failed. No file was changed.", "=========Job Ended========="}));
+    const bool said = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find(GetParam().line) != std::string::npos;
+    });
+    EXPECT_TRUE(said) << "no line says \"" << GetParam().line << "\"";
+    for (const std::string& call : steps->calls) EXPECT_EQ(call.rfind("scan ", 0), 0u) << call;
+}
+
+void truncateFile(const std::string& path, std::size_t size) {
+    ByteString bytes = test::readFile(path);
+    bytes.resize(size);
+    test::writeFile(path, bytes);
+}
+
+void replaceWith(const std::string& path, const std::function<void(const std::string&)>& make) {
+    std::remove(path.c_str());
+    make(path);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EachKindOfFile, MissingFileTest,
+    EveryFileAndReason, RefusedDisc,
     ::testing::Values(
-        MissingFileCase{"BDMV/PLAYLIST/00000.mpls", " Failed. Couldn't find MPLS file.", 1},
-        MissingFileCase{"BDMV/CLIPINF/00000.clpi", " Failed. Couldn't find CLPI file.", 2},
-        MissingFileCase{"BDMV/STREAM/00000.m2ts", " Failed. Couldn't find M2TS file.", 4}));
+        RefusedCase{"Video1080p", 1,
+                    [](const std::string&, ScriptedSteps& s) {
+                        s.video.is2160 = false;
+                        s.video.width = 1920;
+                        s.video.height = 1080;
+                    },
+                    "00000.m2ts: the analyser reports its video as 1920x1080, not 3840x2160"},
+        RefusedCase{"PlaylistNotHevc", 1,
+                    [](const std::string& root, ScriptedSteps&) {
+                        test::writeFile(root + "BDMV/PLAYLIST/00000.mpls",
+                                        test::nav::buildPlaylist({{.codingType = 0x1B}}).bytes);
+                    },
+                    "coding type 0x1B, not HEVC"},
+        RefusedCase{"SecondClipMalformed", 2,
+                    [](const std::string& root, ScriptedSteps&) {
+                        truncateFile(root + "BDMV/CLIPINF/00001.clpi", 10);
+                    },
+                    "Cannot adjust clip information file"},
+        RefusedCase{"ClipIsAFifo", 1,
+                    [](const std::string& root, ScriptedSteps&) {
+                        replaceWith(root + "BDMV/CLIPINF/00000.clpi", [](const std::string& p) {
+                            ::mkfifo(p.c_str(), 0644);
+                        });
+                    },
+                    "00000.clpi: not a regular file"},
+        RefusedCase{"IndexTooShort", 1,
+                    [](const std::string& root, ScriptedSteps&) {
+                        truncateFile(root + "BDMV/index.bdmv", 10);
+                    },
+                    "shorter than its 16-byte header"},
+        RefusedCase{"MovieObjectIsAFolder", 1,
+                    [](const std::string& root, ScriptedSteps&) {
+                        replaceWith(root + "BDMV/MovieObject.bdmv", test::makeDirs);
+                    },
+                    "MovieObject.bdmv: not a regular file"},
+        RefusedCase{"IndexAndMovieObjectAreOneFile", 1,
+                    [](const std::string& root, ScriptedSteps&) {
+                        replaceWith(root + "BDMV/MovieObject.bdmv", [&](const std::string& p) {
+                            ::link((root + "BDMV/index.bdmv").c_str(), p.c_str());
+                        });
+                    },
+                    "is the same file as"},
+        RefusedCase{"StreamIsALink", 1,
+                    [](const std::string& root, ScriptedSteps&) {
+                        const std::string stream = root + "BDMV/STREAM/00000.m2ts";
+                        ::rename(stream.c_str(), (root + "elsewhere.m2ts").c_str());
+                        ::symlink((root + "elsewhere.m2ts").c_str(), stream.c_str());
+                    },
+                    "00000.m2ts: is a symbolic link"},
+        RefusedCase{"StreamOf188BytePackets", 2,
+                    [](const std::string& root, ScriptedSteps&) {
+                        ByteString bytes = test::readFile(root + "BDMV/STREAM/00001.m2ts");
+                        ByteString plain;
+                        for (std::size_t at = 0; at + 192 <= bytes.size(); at += 192) {
+                            plain.insert(plain.end(), bytes.begin() + at + 4,
+                                         bytes.begin() + at + 192);
+                        }
+                        test::writeFile(root + "BDMV/STREAM/00001.m2ts", plain);
+                    },
+                    "Cannot adjust stream file"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(JobDriverTest, APlaylistFailureEndsTheJobWithoutALineOfItsOwn) {
-    steps->mpls = false;
-    core->Command1_Click();
-    const Lines lines = log();
-    EXPECT_EQ(lines[lines.size() - 2], "[09:08:07] Checking/Adjusting MPLS file...");
-    EXPECT_EQ(lines.back(), "=========Job Ended=========");
-    EXPECT_EQ(steps->calls.size(), 2u);
-    // A failed step's file is not copied over its backup.
-    EXPECT_EQ(test::readFile(dir / "BDMV/BACKUP/PLAYLIST/00000.mpls"), asciiBytes("MPLS0200"));
-}
+struct MissingCase {
+    const char* file;
+    const char* outcome;
+};
 
-TEST_F(JobDriverTest, AClipInformationFailureEndsTheJobWithoutALineOfItsOwn) {
-    steps->clpi = false;
-    core->Command1_Click();
-    const Lines lines = log();
-    EXPECT_EQ(lines.back(), "=========Job Ended=========");
-    EXPECT_EQ(lines[lines.size() - 2], "[09:08:07] Checking/Adjusting MPLS file...");
-    EXPECT_EQ(steps->calls.size(), 3u);
-}
+class MissingFile : public JobDriverTest, public ::testing::WithParamInterface<MissingCase> {};
 
-TEST_F(JobDriverTest, AnIndexFailureIsReported) {
-    steps->bdmv = false;
+TEST_P(MissingFile, EndsTheJobWithItsFailureLineAndChangesNothing) {
+    makeDisc({});
+    std::remove((dir.path() + GetParam().file).c_str());
+    const Tree before = readTree(dir.path());
     core->Command1_Click();
-    const Lines lines = log();
-    EXPECT_EQ(lines[lines.size() - 2],
-              "[09:08:07] Failed. Couldn't update index or MovieObject...");
-    EXPECT_EQ(steps->calls.size(), 4u);
-    EXPECT_EQ(test::readFile(dir / "BDMV/BACKUP/index.bdmv"), asciiBytes("INDX0200"));
-}
-
-TEST_F(JobDriverTest, AStreamFailureIsReported) {
-    steps->m2ts = false;
-    core->Command1_Click();
-    const Lines lines = log();
-    EXPECT_EQ(lines[lines.size() - 2], "[09:08:07] Failed. Couldn't update M2TS...");
+    EXPECT_EQ(tail(2), (Lines{std::string("[ts]") + GetParam().outcome,
+                              "=========Job Ended========="}));
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Failed);
+    EXPECT_EQ(readTree(dir.path()), before);
+    EXPECT_TRUE(steps->calls.empty());
 }
 
-TEST_F(JobDriverTest, SkipM2tsSucceedsWithoutTouchingTheStream) {
-    window.skipM2ts = true;
+INSTANTIATE_TEST_SUITE_P(
+    EachKindOfFile, MissingFile,
+    ::testing::Values(MissingCase{"BDMV/PLAYLIST/00000.mpls", " Failed. Couldn't find MPLS file."},
+                      MissingCase{"BDMV/CLIPINF/00000.clpi", " Failed. Couldn't find CLPI file."},
+                      MissingCase{"BDMV/STREAM/00000.m2ts", " Failed. Couldn't find M2TS file."}));
+
+TEST_F(JobDriverTest, AFailedOrStoppedScanChangesNothingAndSaysSo) {
+    makeDisc({});
+    const Tree before = readTree(dir.path());
+    steps->outcome = ScanOutcome::Failed;
     core->Command1_Click();
-    EXPECT_EQ(steps->calls.size(), 4u);
-    const Lines lines = log();
-    EXPECT_EQ(lines[lines.size() - 2], "[09:08:07] QUORVEL - SUCCESS");
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Failed);
+    EXPECT_EQ(tail(3), (Lines{" - Scan failed: the analyser ended with exit code 2.",
+                              "[ts] Failed. No file was changed.", "=========Job Ended========="}));
+
+    steps->outcome = ScanOutcome::Aborted;
+    core->Command1_Click();
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Aborted);
+    EXPECT_EQ(tail(3), (Lines{" - Stopped before any file was changed.", "[ts] Job aborted by user.",
+                              "=========Job Ended========="}));
+    EXPECT_EQ(readTree(dir.path()), before);
 }
 
-TEST_F(JobDriverTest, SkipM2tsStillNeedsAStreamFile) {
-    window.skipM2ts = true;
-    std::remove((dir / "BDMV/STREAM/00000.m2ts").c_str());
+TEST_F(JobDriverTest, AnAbortBetweenNavigationFilesStopsAfterTheFileAtHandAndARerunCompletes) {
+    makeDisc({});
+    TempDir reference;
+    test::makeDisc(reference.path());
+    {
+        RecordingWindow plain;
+        plain.source = reference.path();
+        Quorvel whole(plain, std::make_unique<ScriptedSteps>());
+        buildCrcTable(whole.state().crcTable);
+        whole.Command1_Click();
+        ASSERT_EQ(whole.lastOutcome(), JobOutcome::Succeeded);
+    }
+    // The press arrives once the playlist is written.
+    window.onProcessEvents = [&] {
+        if (test::readFile(dir / "BDMV/PLAYLIST/00000.mpls")[5] == '3' &&
+            window.caption == "Abort") {
+            core->Command1_Click();
+        }
+    };
     core->Command1_Click();
-    const Lines lines = log();
-    EXPECT_EQ(lines[lines.size() - 2], "[09:08:07] Failed. Couldn't find M2TS file.");
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Aborted);
+    EXPECT_EQ(tail(3), (Lines{"[ts] Job aborted by user.", " - Warning:  Restart job to complete.",
+                              "=========Job Ended========="}));
+    EXPECT_EQ(test::readFile(dir / "BDMV/CLIPINF/00000.clpi")[5], '2');
+
+    window.onProcessEvents = nullptr;
+    core->Command1_Click();
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
+    EXPECT_EQ(readTree(dir.path()), readTree(reference.path()));
 }
 
 TEST_F(JobDriverTest, AnAbortPressDuringTheStreamPassLogsTheThreeWarnings) {
+    makeDisc({});
+    Lines captions;
     steps->duringM2ts = [&](JobContext& ctx) {
         core->Command1_Click();  // the press, handled inside the stream pass's yield
         captions.push_back(ctx.window.buttonCaption());
         EXPECT_TRUE(ctx.state.abortRequested);
-        steps->m2ts = false;
+        steps->streamPass = false;
     };
-    const std::size_t linesBefore = log().size();
     core->Command1_Click();
     EXPECT_EQ(captions, Lines{"Convert It To UHD-BD"});
-    const Lines lines = log();
-    ASSERT_GE(lines.size(), linesBefore + 5);
-    EXPECT_EQ(Lines(lines.end() - 5, lines.end()),
-              (Lines{"[09:08:07] Job aborted by user.", " - Warning:  M2TS update not completed",
+    EXPECT_EQ(tail(5),
+              (Lines{"[ts] Job aborted by user.", " - Warning:  M2TS update not completed",
                      " - Warning:  M2TS format is not compliant",
                      " - Warning:  Restart job to complete.", "=========Job Ended========="}));
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Aborted);
 }
 
 TEST_F(JobDriverTest, APressAfterTheAbortPressDoesNotNestASecondJob) {
+    makeDisc({});
     steps->duringM2ts = [&](JobContext&) {
         core->Command1_Click();  // abort press
         core->Command1_Click();  // the caption is idle again, but the job has not ended
         EXPECT_TRUE(core->Form_QueryUnload()) << "closing under the aborted job is refused";
-        steps->m2ts = false;
+        steps->streamPass = false;
     };
     core->Command1_Click();
     const Lines lines = log();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "========Job Started========"), 1);
-    EXPECT_EQ(steps->calls.size(), 5u);
     EXPECT_TRUE(window.boxes.empty());
     // Once the end line is written, a press starts a new job again, with the flag cleared.
     steps->duringM2ts = [&](JobContext& ctx) { EXPECT_FALSE(ctx.state.abortRequested); };
-    steps->m2ts = true;
+    steps->streamPass = true;
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
 }
 
 TEST_F(JobDriverTest, AnAbortPressLogsNothingItself) {
+    makeDisc({});
     window.caption = "Abort";
     core->Command1_Click();
     EXPECT_TRUE(core->state().abortRequested);
@@ -241,10 +432,9 @@ TEST_F(JobDriverTest, AnAbortPressLogsNothingItself) {
 }
 
 TEST_F(JobDriverTest, ClosingAsksOnlyWhileAJobRunsAndOnlyYesAborts) {
+    makeDisc({});
     EXPECT_FALSE(core->Form_QueryUnload());
     EXPECT_TRUE(window.boxes.empty());
-
-    Lines answers;
     steps->duringM2ts = [&](JobContext& ctx) {
         window.nextAnswer = MessageBoxResult::No;
         EXPECT_TRUE(core->Form_QueryUnload());
@@ -252,7 +442,7 @@ TEST_F(JobDriverTest, ClosingAsksOnlyWhileAJobRunsAndOnlyYesAborts) {
         window.nextAnswer = MessageBoxResult::Yes;
         EXPECT_TRUE(core->Form_QueryUnload());
         EXPECT_TRUE(ctx.state.abortRequested);
-        steps->m2ts = false;
+        steps->streamPass = false;
     };
     core->Command1_Click();
     ASSERT_EQ(window.boxes.size(), 2u);
@@ -263,83 +453,132 @@ TEST_F(JobDriverTest, ClosingAsksOnlyWhileAJobRunsAndOnlyYesAborts) {
     EXPECT_FALSE(core->Form_QueryUnload());
 }
 
-TEST_F(JobDriverTest, AMissingBackupFolderIsPassedOverSilently) {
-    TempDir bare;
-    test::makeSkeletonDisc(bare.path(), false);
-    window.source = bare.path();
+// The BACKUP copies: replaced without being deleted first, never through the file itself.
+struct BackupCase {
+    const char* name;
+    std::function<void(const std::string& root)> setup;
+    std::function<void(const std::string& root, const Lines& log)> check;
+};
+
+class BackupRefresh : public JobDriverTest, public ::testing::WithParamInterface<BackupCase> {};
+
+TEST_P(BackupRefresh, LeavesEveryFileWholeAndTellsWhatItCouldNotDo) {
+    makeDisc({});
+    GetParam().setup(dir.path());
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
-    EXPECT_FALSE(test::exists(bare / "BDMV/BACKUP"));
-    EXPECT_EQ(log().size(), 5u);
+    for (const char* name : {"index.bdmv", "MovieObject.bdmv", "PLAYLIST/00000.mpls",
+                             "CLIPINF/00000.clpi"}) {
+        EXPECT_EQ(test::readFile(dir / (std::string("BDMV/") + name))[5], '3') << name;
+    }
+    GetParam().check(dir.path(), log());
 }
 
-TEST_F(JobDriverTest, AReadOnlyBackupCopyIsReplaced) {
-    const std::string copy = dir / "BDMV/BACKUP/PLAYLIST/00000.mpls";
-    ASSERT_EQ(::chmod(copy.c_str(), 0444), 0);
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BackupRefresh,
+    ::testing::Values(
+        BackupCase{"BackupFolderIsALinkToItsOwnFolder",
+                   [](const std::string& root) {
+                       std::filesystem::remove_all(root + "BDMV/BACKUP");
+                       ::symlink(".", (root + "BDMV/BACKUP").c_str());
+                   },
+                   [](const std::string&, const Lines& log) {
+                       EXPECT_EQ(log.size(), 18u) << "no warning: the copies are the files";
+                   }},
+        BackupCase{"CopyNamedInAnotherCase",
+                   [](const std::string& root) {
+                       ::rename((root + "BDMV/BACKUP/PLAYLIST/00000.mpls").c_str(),
+                                (root + "BDMV/BACKUP/PLAYLIST/00000.MPLS").c_str());
+                   },
+                   [](const std::string& root, const Lines&) {
+                       EXPECT_EQ(test::listFilesRecursively(root + "BDMV/BACKUP/PLAYLIST"),
+                                 Lines{"00000.MPLS"});
+                       EXPECT_EQ(test::readFile(root + "BDMV/BACKUP/PLAYLIST/00000.MPLS"),
+                                 test::readFile(root + "BDMV/PLAYLIST/00000.mpls"));
+                   }},
+        BackupCase{"CopyThatCannotBeReplaced",
+                   [](const std::string& root) {
+                       std::remove((root + "BDMV/BACKUP/CLIPINF/00000.clpi").c_str());
+                       test::makeDirs(root + "BDMV/BACKUP/CLIPINF/00000.clpi/occupied");
+                   },
+                   [](const std::string& root, const Lines& log) {
+                       const std::string warning = " - Warning:  Couldn't refresh the BACKUP copy " +
+                                                   root + "BDMV/BACKUP/CLIPINF/00000.clpi: ";
+                       EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
+                           return l.rfind(warning, 0) == 0;
+                       }));
+                   }},
+        BackupCase{"NoBackupFolder",
+                   [](const std::string& root) {
+                       std::filesystem::remove_all(root + "BDMV/BACKUP");
+                   },
+                   [](const std::string& root, const Lines& log) {
+                       EXPECT_FALSE(test::exists(root + "BDMV/BACKUP"));
+                       EXPECT_EQ(log.size(), 18u);
+                   }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(JobDriverTest, SkipM2tsConvertsTheNavigationFilesOfEveryClipAndNoStream) {
+    makeDisc({.clips = 2});
+    const Tree before = readTree(dir.path());
+    window.skipM2ts = true;
     core->Command1_Click();
-    EXPECT_EQ(test::readFile(copy), asciiBytes("patched playlist"));
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
+    const Tree after = readTree(dir.path());
+    for (const char* stream : {"BDMV/STREAM/00000.m2ts", "BDMV/STREAM/00001.m2ts"}) {
+        EXPECT_EQ(after.at(stream), before.at(stream));
+    }
+    EXPECT_NE(after.at("BDMV/CLIPINF/00001.clpi"), before.at("BDMV/CLIPINF/00001.clpi"));
 }
 
-TEST_F(JobDriverTest, AnUnwritableBackupFolderDoesNotStopTheJob) {
-    // Replace the backup playlist folder by a plain file: neither delete nor copy can work.
-    test::TempDir other;
-    const std::string folder = dir / "BDMV/BACKUP/PLAYLIST";
-    std::remove((folder + "/00000.mpls").c_str());
-    ASSERT_EQ(::rmdir(folder.c_str()), 0);
-    test::writeText(folder, "not a folder");
+TEST_F(JobDriverTest, OnlyTheFirstPlaylistIsConvertedAndTheLogSaysHowManyAreLeftAlone) {
+    makeDisc({});
+    const ByteString playlist = test::readFile(dir / "BDMV/PLAYLIST/00000.mpls");
+    test::writeFile(dir / "BDMV/PLAYLIST/00001.MPLS", playlist);
+    test::writeFile(dir / "BDMV/PLAYLIST/00002.mpls", playlist);
     core->Command1_Click();
-    EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
-    EXPECT_EQ(test::readFile(folder), asciiBytes("not a folder"));
-}
-
-TEST_F(JobDriverTest, OnlyTheFirstPlaylistInCaseInsensitiveOrderIsPatched) {
-    test::writeText(dir / "BDMV/PLAYLIST/00001.MPLS", "MPLS0200");
-    test::writeText(dir / "BDMV/PLAYLIST/0000.Mpls", "MPLS0200");
-    test::writeText(dir / "BDMV/BACKUP/PLAYLIST/00001.MPLS", "MPLS0200");
-    core->Command1_Click();
-    EXPECT_EQ(steps->calls[1], "mpls " + dir.path() + "BDMV/PLAYLIST/0000.Mpls");
-    EXPECT_EQ(test::readFile(dir / "BDMV/BACKUP/PLAYLIST/00001.MPLS"), asciiBytes("MPLS0200"));
-    EXPECT_EQ(test::readFile(dir / "BDMV/PLAYLIST/00000.mpls"), asciiBytes("MPLS0200"));
-}
-
-TEST_F(JobDriverTest, AnErrorNoStepTrapsEndsTheJobWhereItIs) {
-    steps->duringMpls = [](JobContext&) { throw std::runtime_error("disk on fire"); };
-    EXPECT_THROW(core->Command1_Click(), std::runtime_error);
+    EXPECT_EQ(test::readFile(dir / "BDMV/PLAYLIST/00001.MPLS"), playlist);
     const Lines lines = log();
-    EXPECT_EQ(lines.back(), "[09:08:07] Checking/Adjusting MPLS file...");
-    EXPECT_FALSE(core->jobActive());
-    EXPECT_EQ(steps->calls.size(), 2u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), " - 2 other playlists were left alone."),
+              lines.end());
 }
 
 TEST_F(JobDriverTest, TheSourceIsReadOnceAtTheStart) {
+    makeDisc({});
     TempDir other;
-    test::makeSkeletonDisc(other.path());
-    steps->duringMpls = [&](JobContext&) { window.source = other.path(); };
+    test::makeDisc(other.path());
+    steps->duringM2ts = [&](JobContext&) { window.source = other.path(); };
     core->Command1_Click();
     EXPECT_EQ(steps->calls.back(), "m2ts " + dir.path() + "BDMV/STREAM/00000.m2ts");
 }
 
-TEST_F(JobDriverTest, FoldersOfAnotherLetterCaseAreFound) {
-    TempDir lower;
-    test::makeDirs(lower / "bdmv/playlist");
-    test::makeDirs(lower / "bdmv/clipinf");
-    test::makeDirs(lower / "bdmv/stream");
-    test::writeText(lower / "bdmv/INDEX.BDMV", "INDX0200");
-    test::writeText(lower / "bdmv/MOVIEOBJECT.BDMV", "MOBJ0200");
-    test::writeText(lower / "bdmv/playlist/00000.MPLS", "MPLS0200");
-    test::writeText(lower / "bdmv/clipinf/00000.CLPI", "HDMV0200");
-    test::writeText(lower / "bdmv/stream/00000.M2TS", "stream");
-    window.source = lower.path();
-    EXPECT_TRUE(Quorvel::srcVerified(lower.path()));
+TEST_F(JobDriverTest, FoldersAndFilesOfAnotherLetterCaseAreFound) {
+    makeDisc({});
+    TempDir upper;
+    test::makeDisc(upper.path(), {.backup = false});
+    for (const auto& [from, to] : {std::pair{"BDMV/CLIPINF/00000.clpi", "BDMV/CLIPINF/00000.CLPI"},
+                                   std::pair{"BDMV/STREAM/00000.m2ts", "BDMV/STREAM/00000.M2TS"},
+                                   std::pair{"BDMV/STREAM", "BDMV/stream"}}) {
+        ASSERT_EQ(::rename((upper / from).c_str(), (upper / to).c_str()), 0);
+    }
+    window.source = upper.path();
+    EXPECT_TRUE(Quorvel::srcVerified(upper.path()));
     core->Command1_Click();
-    const std::string s = lower.path();
-    EXPECT_EQ(steps->calls[0], "scan " + s + "bdmv/stream");
-    EXPECT_EQ(steps->calls[3], "bdmv " + s + "bdmv/INDEX.BDMV " + s + "bdmv/MOVIEOBJECT.BDMV");
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
+    EXPECT_EQ(steps->calls.back(), "m2ts " + upper.path() + "BDMV/stream/00000.M2TS");
+}
+
+TEST_F(JobDriverTest, AnErrorInAStepIsAFailedJobNotTheEndOfTheProgram) {
+    makeDisc({});
+    steps->duringM2ts = [](JobContext&) { throw std::runtime_error("disk on fire"); };
+    core->Command1_Click();
+    EXPECT_EQ(tail(2), (Lines{"[ts] Failed. disk on fire", "=========Job Ended========="}));
+    EXPECT_EQ(core->lastOutcome(), JobOutcome::Failed);
+    EXPECT_FALSE(core->jobActive());
 }
 
 TEST_F(JobDriverTest, TimerTicksSetTheFlag) {
+    makeDisc({});
     EXPECT_FALSE(core->state().timerTick);
     core->Timer1_Timer();
     EXPECT_TRUE(core->state().timerTick);

@@ -1,122 +1,189 @@
-// quorvel-cli: the conversion without a window.
+// quorvel-cli: the conversion, and the check that looks before it writes, without a window.
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/Quorvel.h"
+#include "app/cli/CheckReport.h"
 #include "app/cli/CliWindow.h"
 #include "fileio/FileSystem.h"
 
 namespace {
 
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitAborted = 3;
+using namespace quorvel::cli;
 
 void printUsage(std::FILE* to) {
     std::fputs(
-        "Usage: quorvel-cli [--skip-m2ts] SOURCE\n"
+        "Usage: quorvel-cli [--skip-m2ts] SOURCE...\n"
+        "       quorvel-cli --check [--json] [--skip-m2ts] SOURCE...\n"
         "\n"
         "Converts, in place, a Blu-ray folder whose video is HEVC into an Ultra HD Blu-ray\n"
         "structure. SOURCE is the disc folder (the one that holds BDMV), its BDMV folder, or\n"
-        "its BDMV/STREAM folder.\n"
+        "its BDMV/STREAM folder. Several SOURCEs are converted one after the other, each with\n"
+        "its own job log, followed by one summary line per SOURCE.\n"
         "\n"
-        "  --skip-m2ts  leave the stream file alone (navigation files only)\n"
+        "  --skip-m2ts  leave the stream files alone (navigation files only)\n"
+        "  --check      change nothing: tell, field by field, what a job would change, that the\n"
+        "               folder is converted already, or why a job would refuse it\n"
+        "  --json       with --check: the same facts as one JSON document\n"
         "  --help       show this text\n"
         "  --version    show the version\n"
         "\n"
-        "Exit status: 0 success, 1 failure, 2 usage error, refused source or missing analyser,\n"
-        "3 aborted (SIGINT or SIGTERM).\n",
+        "Exit status of a conversion: 0 every job succeeded, 1 a job failed or was refused,\n"
+        "2 usage error, a folder that is not a Blu-ray folder or a missing analyser, 3 stopped\n"
+        "by SIGINT or SIGTERM (run the job again to complete it).\n"
+        "Exit status of --check: 0 nothing to change, 4 a job would change a folder, 1 a job\n"
+        "would refuse a folder, 2 as above, 3 stopped; the first of 3, 2, 1, 4 that applies.\n",
         to);
 }
 
+// The folder as given, absolute, with "." and ".." and links resolved when it exists.
 std::string absolutePath(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
     if (!path.empty() && path.front() == '/') return path;
     std::vector<char> buffer(4096);
     if (::getcwd(buffer.data(), buffer.size()) == nullptr) return path;
-    std::string cwd(buffer.data());
-    if (cwd.back() != '/') cwd += '/';
-    return path == "." ? cwd : cwd + path;
+    return std::string(buffer.data()) + "/" + path;
+}
+
+struct Options {
+    bool skipM2ts = false;
+    bool check = false;
+    bool json = false;
+    std::vector<std::string> sources;
+};
+
+// Parses the command line; returns an exit status when the program ends here.
+int parse(int argc, char** argv, Options& options) {
+    bool onlySources = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (onlySources || arg.empty() || arg.front() != '-' || arg == "-") {
+            options.sources.push_back(arg);
+        } else if (arg == "--") {
+            onlySources = true;
+        } else if (arg == "--help" || arg == "-h") {
+            printUsage(stdout);
+            return kExitSuccess;
+        } else if (arg == "--version") {
+            std::printf("quorvel-cli %s\n", QUORVEL_VERSION);
+            return kExitSuccess;
+        } else if (arg == "--skip-m2ts") {
+            options.skipM2ts = true;
+        } else if (arg == "--check") {
+            options.check = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else {
+            std::fprintf(stderr, "quorvel-cli: unknown option %s\n\n", arg.c_str());
+            printUsage(stderr);
+            return kExitUsage;
+        }
+    }
+    const bool emptySource = std::any_of(options.sources.begin(), options.sources.end(),
+                                         [](const std::string& s) { return s.empty(); });
+    if (options.sources.empty() || emptySource || (options.json && !options.check)) {
+        if (options.json && !options.check) std::fputs("quorvel-cli: --json needs --check\n\n", stderr);
+        printUsage(stderr);
+        return kExitUsage;
+    }
+    return -1;
+}
+
+std::string sourceFolder(const std::string& given) {
+    return quorvel::Quorvel::sourceFromSelection(absolutePath(given));
+}
+
+int runChecks(quorvel::Quorvel& core, const Options& options) {
+    std::vector<quorvel::SourceCheck> checks;
+    for (const std::string& given : options.sources) {
+        if (quorvel::CliWindow::signalReceived()) break;
+        checks.push_back(core.checkSource(sourceFolder(given), !options.skipM2ts));
+    }
+    std::fflush(stderr);
+    const std::string report =
+        options.json ? checkReportJson(checks) : checkReportText(checks);
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    std::fflush(stdout);
+    return quorvel::CliWindow::signalReceived() ? kExitAborted : checkExitStatus(checks);
+}
+
+int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& options) {
+    struct Result {
+        std::string source;
+        const char* summary;
+        int status;
+    };
+    std::vector<Result> results;
+    for (const std::string& given : options.sources) {
+        const std::string folder = sourceFolder(given);
+        if (quorvel::CliWindow::signalReceived()) {
+            results.push_back({folder, "not-started", kExitAborted});
+            continue;
+        }
+        if (!quorvel::Quorvel::srcVerified(folder)) {
+            std::fprintf(stderr, "%s: Selected source is not BD format.\n", folder.c_str());
+            results.push_back({folder, "not-blu-ray", kExitUsage});
+            continue;
+        }
+        window.setSourcePath(folder);
+        core.Command1_Click();
+        window.finishProgressLine();
+        switch (core.lastOutcome()) {
+            case quorvel::JobOutcome::Succeeded:
+                results.push_back({folder, "converted", kExitSuccess});
+                break;
+            case quorvel::JobOutcome::Aborted:
+                results.push_back({folder, "aborted", kExitAborted});
+                break;
+            default:
+                results.push_back({folder, "failed", kExitFailure});
+                break;
+        }
+    }
+    if (results.size() > 1) {
+        for (const Result& result : results) {
+            std::printf("%-12s %s\n", result.summary, result.source.c_str());
+        }
+    }
+    std::fflush(stdout);
+    int status = kExitSuccess;
+    for (const int rank : {kExitAborted, kExitUsage, kExitFailure}) {
+        for (const Result& result : results) {
+            if (result.status == rank && status == kExitSuccess) status = rank;
+        }
+    }
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool skipM2ts = false;
-    std::string source;
-    bool haveSource = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            printUsage(stdout);
-            return kExitSuccess;
-        }
-        if (arg == "--version") {
-            std::printf("quorvel-cli %s\n", QUORVEL_VERSION);
-            return kExitSuccess;
-        }
-        if (arg == "--skip-m2ts") {
-            skipM2ts = true;
-        } else if (arg == "--") {
-            if (i + 1 < argc && !haveSource && i + 2 == argc) {
-                source = argv[++i];
-                haveSource = true;
-            } else {
-                printUsage(stderr);
-                return kExitUsage;
-            }
-        } else if (arg.size() > 1 && arg.front() == '-') {
-            std::fprintf(stderr, "quorvel-cli: unknown option %s\n\n", arg.c_str());
-            printUsage(stderr);
-            return kExitUsage;
-        } else if (!haveSource) {
-            source = arg;
-            haveSource = true;
-        } else {
-            std::fputs("quorvel-cli: only one SOURCE may be given\n\n", stderr);
-            printUsage(stderr);
-            return kExitUsage;
-        }
-    }
-    if (!haveSource || source.empty()) {
-        printUsage(stderr);
-        return kExitUsage;
-    }
+    // A reader of the log that goes away (`| head`) must not stop a job half-way: writes to a
+    // closed pipe just fail.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Options options;
+    if (const int status = parse(argc, argv, options); status >= 0) return status;
 
     try {
         quorvel::CliWindow window(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
         quorvel::Quorvel core(window);
         window.attach(&core);
+        window.setSkipM2ts(options.skipM2ts);
 
         if (!core.Form_Load(quorvel::fs::programFolder())) return kExitUsage;
-
-        const std::string folder = quorvel::Quorvel::sourceFromSelection(absolutePath(source));
-        if (!quorvel::Quorvel::srcVerified(folder)) {
-            std::fputs("Selected source is not BD format.\n", stderr);
-            return kExitUsage;
-        }
-        window.setSourcePath(folder);
-        window.setSkipM2ts(skipM2ts);
-
         quorvel::CliWindow::installSignalHandlers();
-        core.Command1_Click();
-        window.finishProgressLine();
-        std::fflush(stdout);
-
-        switch (core.lastOutcome()) {
-            case quorvel::JobOutcome::Succeeded:
-                return kExitSuccess;
-            case quorvel::JobOutcome::Aborted:
-                return kExitAborted;
-            default:
-                return kExitFailure;
-        }
+        return options.check ? runChecks(core, options) : runJobs(core, window, options);
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "quorvel-cli: %s\n", error.what());

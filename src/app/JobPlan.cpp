@@ -1,0 +1,123 @@
+#include "app/JobPlan.h"
+
+#include <utility>
+
+#include "app/QuietContext.h"
+#include "fileio/FileSystem.h"
+#include "navigation/ClipInfoAdjuster.h"
+#include "navigation/IndexAdjuster.h"
+#include "navigation/PlaylistAdjuster.h"
+#include "navigation/StructureCheck.h"
+#include "transport/StreamCheck.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kStreamKind = "stream file";
+constexpr const char* kClipInfoHeading = " Checking/Adjusting CLPI file";
+
+class Planner {
+  public:
+    Planner(JobContext& ctx, JobPlan& plan) : m_quiet(ctx), m_state(ctx.state), m_plan(plan) {}
+
+    JobContext& quiet() { return m_quiet.context(); }
+
+    void refuse(const std::string& kind, const std::string& file, const std::string& reason) {
+        m_plan.refusals.push_back({file, reason, navigation::refusalLine(kind, file, reason)});
+    }
+
+    void take(const Adjustment& adjustment) {
+        if (!adjustment.accepted) {
+            refuse(adjustment.kind, adjustment.refusedFile, adjustment.reason);
+            return;
+        }
+        m_plan.changes.insert(m_plan.changes.end(), adjustment.changes.begin(),
+                              adjustment.changes.end());
+    }
+
+    // Two names for one file would have it changed twice, the second time from the first
+    // change's result.
+    void requireDistinct(const std::string& kind, const std::string& path) {
+        const fs::FileId id = fs::fileId(path);
+        if (!id.valid()) return;
+        for (const auto& [seen, seenPath] : m_files) {
+            if (seen == id) {
+                refuse(kind, path, "it is the same file as " + seenPath);
+                return;
+            }
+        }
+        m_files.emplace_back(id, path);
+    }
+
+    void checkStream(const std::string& stream) {
+        const ProgramMapCheck check = checkFirstProgramMap(stream, m_state.crcTable);
+        if (check.state == ProgramMapCheck::State::Refused) {
+            refuse(kStreamKind, stream, check.reason);
+            return;
+        }
+        if (check.state == ProgramMapCheck::State::AlreadyMarked) {
+            m_plan.streamsAlreadyMarked.push_back(stream);
+        }
+        const std::string problem = fs::writeProblem(stream);
+        if (!problem.empty()) refuse(kStreamKind, stream, problem);
+    }
+
+  private:
+    QuietContext m_quiet;
+    SharedState& m_state;
+    JobPlan& m_plan;
+    std::vector<std::pair<fs::FileId, std::string>> m_files;
+};
+
+}  // namespace
+
+std::string clipInfoHeading(const Title& title, std::size_t clip) {
+    if (clip == 0) return std::string(kClipInfoHeading) + "...";
+    return std::string(kClipInfoHeading) + " " + fileNameOf(title.clips[clip].clipInfo) + "...";
+}
+
+JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title, bool withStreams) {
+    JobPlan plan;
+    Planner planner(ctx, plan);
+
+    for (const TitleClip& clip : title.clips) {
+        const StreamAttributes& video = clip.attributes;
+        // The only picture that the 2160p format code may describe.
+        if (!video.is2160) {
+            planner.refuse(kStreamKind, clip.stream,
+                           "the analyser reports its video as " + std::to_string(video.width) +
+                               "x" + std::to_string(video.height) +
+                               ", not 3840x2160, so it cannot be marked 2160p");
+        }
+    }
+
+    // The playlist's block is the first clip's; the scans of further clips have replaced the
+    // shared block since, so it is put back for the check (and for the job after it).
+    if (!title.clips.empty()) {
+        ctx.state.uhdExtensionData = title.clips.front().attributes.uhdExtensionData;
+    }
+    planner.take(adjustPlaylist(planner.quiet(), title.playlist, AdjustMode::Check));
+    planner.requireDistinct("playlist", title.playlist);
+    for (std::size_t k = 0; k < title.clips.size(); ++k) {
+        const TitleClip& clip = title.clips[k];
+        planner.take(adjustClipInfo(planner.quiet(), clip.clipInfo, clip.attributes.isHdr,
+                                    AdjustMode::Check, clipInfoHeading(title, k)));
+        planner.requireDistinct("clip information file", clip.clipInfo);
+    }
+    const std::string index = layout.indexFile();
+    const std::string movieObject = layout.movieObjectFile();
+    planner.take(adjustIndexAndMovieObject(planner.quiet(), index, movieObject, AdjustMode::Check));
+    planner.requireDistinct("index file", index);
+    planner.requireDistinct("MovieObject file", movieObject);
+
+    if (withStreams) {
+        for (const TitleClip& clip : title.clips) {
+            planner.checkStream(clip.stream);
+            planner.requireDistinct(kStreamKind, clip.stream);
+        }
+    }
+    return plan;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/BluRayLayout.h"
+#include "app/JobContext.h"
+#include "app/Refusal.h"
+#include "app/Title.h"
+#include "shared/FieldChange.h"
+
+namespace quorvel {
+
+// What a job will do to a disc, established before its first write.
+struct JobPlan {
+    std::vector<Refusal> refusals;
+    // Every navigation field the job changes, file by file.
+    FieldChanges changes;
+    // Stream files whose first program map section already marks the video for UHD.
+    std::vector<std::string> streamsAlreadyMarked;
+
+    bool accepted() const { return refusals.empty(); }
+};
+
+// Checks every file the job will change, after the scan: the analyser's verdict on each clip's
+// video (it must be 3840x2160), the playlist, each clip information file, index and MovieObject,
+// and (unless `withStreams` is false) the first program map section of each stream; that every
+// file can be opened for writing and is not a link; and that no two of them are one file.
+// Writes nothing and logs nothing.
+JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title, bool withStreams);
+
+// The heading of a clip information step: the first clip's is the plain one, a further clip's
+// names its file.
+std::string clipInfoHeading(const Title& title, std::size_t clip);
+
+}  // namespace quorvel

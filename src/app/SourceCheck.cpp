@@ -1,0 +1,175 @@
+#include "app/SourceCheck.h"
+
+#include <algorithm>
+
+#include "app/Quorvel.h"
+#include "app/QuietContext.h"
+#include "app/Title.h"
+#include "fileio/FileSystem.h"
+#include "navigation/StructureCheck.h"
+#include "transport/StreamCheck.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kScanFailedPrefix = " - Scan failed: ";
+constexpr const char* kStreamKind = "stream file";
+
+// The reason a quiet scan gave for failing, from the line it logged.
+std::string scanFailure(const std::string& quietLog) {
+    const std::size_t at = quietLog.rfind(kScanFailedPrefix);
+    if (at == std::string::npos) return "the analyser gave no report";
+    std::string reason = quietLog.substr(at + std::string(kScanFailedPrefix).size());
+    reason = reason.substr(0, reason.find('\r'));
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    return reason;
+}
+
+void refuse(SourceCheck& check, const std::string& file, const std::string& reason) {
+    check.refusals.push_back(
+        {file, reason, navigation::refusalLine(kStreamKind, file, reason)});
+}
+
+// The stream's fields as a job would change them, summed over the stream. True when some of the
+// stream is converted already.
+bool addStreamChanges(SourceCheck& check, const std::string& stream, const StreamSurvey& survey) {
+    const auto add = [&](const char* field, std::int64_t offset, ByteString before,
+                         ByteString after, std::int64_t count) {
+        if (count > 0) {
+            check.changes.push_back({stream, field, offset, std::move(before), std::move(after),
+                                     count});
+        }
+    };
+    add("program map: video stream type", survey.firstSectionToRemark, {0x06}, {0x24},
+        survey.sectionsToRemark);
+    add("program map: video registration descriptor", survey.firstSectionToRemark,
+        asciiBytes("HEVC"), asciiBytes("HDMV"), survey.identifiersToChange);
+    // The CRC differs from section to section; it is computed anew for each.
+    add("program map: section CRC-32", survey.firstSectionToRemark, {}, {},
+        survey.sectionsToRemark);
+    add("video PES header: stream id", survey.firstPesToRemark, {0xE0}, {0xE1},
+        survey.pesToRemark);
+
+    if (survey.sectionsUnusable > 0) {
+        refuse(check, stream,
+               std::to_string(survey.sectionsUnusable) +
+                   " program map section(s) cannot be re-marked, the first at byte " +
+                   std::to_string(survey.firstUnusableSection) + " (" + survey.unusableReason +
+                   "); a job would fail on this stream");
+    }
+    const bool someDone = survey.sectionsMarked > 0 || survey.pesMarked > 0;
+    const bool someLeft = survey.sectionsToRemark > 0 || survey.pesToRemark > 0;
+    if (someDone && someLeft) {
+        check.notes.push_back(fileNameOf(stream) + ": the conversion of the stream was cut short: " +
+                              std::to_string(survey.pesToRemark) + " of " +
+                              std::to_string(survey.pesToRemark + survey.pesMarked) +
+                              " video PES headers and " + std::to_string(survey.sectionsToRemark) +
+                              " of " +
+                              std::to_string(survey.sectionsToRemark + survey.sectionsMarked) +
+                              " program map sections are still to be re-marked");
+    }
+    return someDone;
+}
+
+// A navigation file whose version already reads 0300 has been through a job, at least in part.
+bool someNavigationConverted(const Title& title, const BluRayLayout& layout,
+                             const FieldChanges& changes) {
+    std::vector<std::string> files = {title.playlist, layout.indexFile(), layout.movieObjectFile()};
+    for (const TitleClip& clip : title.clips) files.push_back(clip.clipInfo);
+    return std::any_of(files.begin(), files.end(), [&](const std::string& file) {
+        return std::none_of(changes.begin(), changes.end(), [&](const FieldChange& change) {
+            return change.file == file && change.field == "version";
+        });
+    });
+}
+
+}  // namespace
+
+const char* stateName(SourceCheck::State state) {
+    switch (state) {
+        case SourceCheck::State::Unconverted:
+            return "unconverted";
+        case SourceCheck::State::PartlyConverted:
+            return "partly-converted";
+        case SourceCheck::State::Converted:
+            return "converted";
+        case SourceCheck::State::Refused:
+            return "refused";
+        case SourceCheck::State::NotBluRay:
+            return "not-blu-ray";
+        case SourceCheck::State::Aborted:
+            return "aborted";
+    }
+    return "refused";
+}
+
+SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& source,
+                        bool withStreams) {
+    SourceCheck check;
+    check.source = source;
+    if (!Quorvel::srcVerified(source)) {
+        check.state = SourceCheck::State::NotBluRay;
+        return check;
+    }
+    const BluRayLayout layout(source);
+    Title title = readTitle(layout);
+    if (!title.readable()) {
+        check.refusals = title.problems;
+        check.state = SourceCheck::State::Refused;
+        return check;
+    }
+
+    for (TitleClip& clip : title.clips) {
+        QuietContext quiet(ctx);
+        switch (steps.scanStream(quiet.context(), clip.stream, "", clip.attributes)) {
+            case ScanOutcome::Collected:
+                break;
+            case ScanOutcome::Aborted:
+                check.state = SourceCheck::State::Aborted;
+                return check;
+            case ScanOutcome::Failed:
+                refuse(check, clip.stream, scanFailure(quiet.text()));
+                break;
+        }
+    }
+    if (!check.refusals.empty()) {
+        check.state = SourceCheck::State::Refused;
+        return check;
+    }
+
+    const JobPlan plan = planJob(ctx, layout, title, withStreams);
+    check.refusals = plan.refusals;
+    check.changes = plan.changes;
+    bool someConverted = someNavigationConverted(title, layout, plan.changes);
+    if (check.refusals.empty() && withStreams) {
+        QuietContext quiet(ctx);
+        M2tsScanOptions options;
+        options.progressTotal = title.streamBytes();
+        for (const TitleClip& clip : title.clips) {
+            StreamSurvey survey;
+            if (!surveyM2ts(quiet.context(), clip.stream, survey, options)) {
+                if (ctx.state.abortRequested) {
+                    check.state = SourceCheck::State::Aborted;
+                    return check;
+                }
+                refuse(check, clip.stream, "the stream cannot be read through");
+                continue;
+            }
+            options.progressBefore += survey.size;
+            someConverted = addStreamChanges(check, clip.stream, survey) || someConverted;
+        }
+    }
+
+    if (!check.refusals.empty()) {
+        check.state = SourceCheck::State::Refused;
+    } else if (check.changes.empty()) {
+        check.state = SourceCheck::State::Converted;
+    } else {
+        check.state = someConverted ? SourceCheck::State::PartlyConverted
+                                    : SourceCheck::State::Unconverted;
+    }
+    return check;
+}
+
+}  // namespace quorvel

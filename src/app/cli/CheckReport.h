@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/SourceCheck.h"
+
+// What the command line prints for its check mode, as text for people and as JSON for scripts.
+namespace quorvel::cli {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitAborted = 3;
+inline constexpr int kExitWouldChange = 4;
+
+// 0 when no folder needs a change, 4 when a job would change one, 1 when a job would refuse one,
+// 2 when one is not a Blu-ray folder; the first of 3 (stopped), 2, 1, 4 that applies wins.
+int checkExitStatus(const std::vector<SourceCheck>& checks);
+
+// For each folder: its state, then what a job would change (file, field, offset, before and
+// after) or why it would refuse; file names relative to the folder.
+std::string checkReportText(const std::vector<SourceCheck>& checks);
+
+// The same facts as one JSON document:
+// {"exitStatus": N, "sources": [{"path", "state", "refusals": [{"file", "reason"}],
+//   "notes": [...], "changes": [{"file", "field", "offset", "count", "before", "after"}]}]}
+// with byte values as lower-case hexadecimal strings and files relative to the folder.
+std::string checkReportJson(const std::vector<SourceCheck>& checks);
+
+// A value as the text report shows it: quoted text for a printable marker, hexadecimal bytes
+// for a short field, a size for a block.
+std::string describeValue(const ByteString& bytes);
+
+}  // namespace quorvel::cli
