@@ -44,7 +44,10 @@ Quorvel::Quorvel(WindowOperations& window, std::unique_ptr<JobSteps> steps, Loca
     : m_window(window),
       m_steps(steps ? std::move(steps) : std::make_unique<RealJobSteps>()),
       m_log(m_state.statusText, window, std::move(clock)),
-      m_context{m_state, m_log, window} {}
+      m_context{m_state, m_log, window} {
+    // Start-up builds it again; a core that never starts up (a test, a check) still has it.
+    buildCrcTable(m_state.crcTable);
+}
 
 bool Quorvel::Form_Load(const std::string& programFolder) {
     buildCrcTable(m_state.crcTable);

@@ -122,7 +122,6 @@ struct JobDriverTest : ::testing::Test {
         core = std::make_unique<Quorvel>(window, std::move(owned), [] {
             return LocalTime{9, 8, 7};
         });
-        buildCrcTable(core->state().crcTable);
     }
     Lines log() const { return test::maskTimes(window.lines()); }
     // The log of the last job only.
@@ -362,7 +361,6 @@ TEST_F(JobDriverTest, AnAbortBetweenNavigationFilesStopsAfterTheFileAtHandAndARe
         RecordingWindow plain;
         plain.source = reference.path();
         Quorvel whole(plain, std::make_unique<ScriptedSteps>());
-        buildCrcTable(whole.state().crcTable);
         whole.Command1_Click();
         ASSERT_EQ(whole.lastOutcome(), JobOutcome::Succeeded);
     }

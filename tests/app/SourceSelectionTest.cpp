@@ -15,6 +15,8 @@ TEST(SourceSelection, APickedBdmvOrStreamFolderBecomesTheDiscFolder) {
     EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV/STREAM"), "/discs/Movie/");
     EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/Bdmv/Stream/"), "/discs/Movie/");
     EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/STREAM/"), "/discs/Movie/STREAM/");
+    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV/STREAM/."), "/discs/Movie/");
+    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV/./"), "/discs/Movie/");
     EXPECT_EQ(Quorvel::sourceFromSelection(""), "");
 }
 
