@@ -65,7 +65,8 @@ std::string fileText(const std::string& path) {
 
 std::string text(const ByteString& b, std::size_t offset, std::size_t size) {
     if (offset + size > b.size()) throw std::out_of_range("text beyond the file");
-    return std::string(b.begin() + std::ptrdiff_t(offset), b.begin() + std::ptrdiff_t(offset + size));
+    return std::string(b.begin() + std::ptrdiff_t(offset),
+                       b.begin() + std::ptrdiff_t(offset + size));
 }
 
 std::string lowered(std::string s) {
@@ -498,17 +499,19 @@ Tree expectedTree(const Tree& original, const DiscCase& disc, bool withStream) {
     const std::string movieObject = "BDMV/MovieObject.bdmv";
     tree[index] = expectedIndex(original.at(index));
     tree[movieObject] = expectedMovieObject(original.at(movieObject));
-    tree[files.playlist] = expectedPlaylist(
-        original.at(files.playlist),
-        uhdPlaylistExtension(disc.hdr, disc.maxLuminance, disc.minLuminance, disc.maxCll,
-                             disc.maxFall));
+    tree[files.playlist] =
+        expectedPlaylist(original.at(files.playlist),
+                         uhdPlaylistExtension(disc.hdr, disc.maxLuminance, disc.minLuminance,
+                                              disc.maxCll, disc.maxFall));
     std::vector<std::string> navigation{index, movieObject, files.playlist};
     for (const auto& clipInfo : files.clipInfos) {
         tree[clipInfo] = expectedClipInfo(original.at(clipInfo), disc.hdr);
         navigation.push_back(clipInfo);
     }
     const std::string bdmv = "BDMV/";
-    for (const auto& name : navigation) tree[bdmv + "BACKUP/" + name.substr(bdmv.size())] = tree[name];
+    for (const auto& name : navigation) {
+        tree[bdmv + "BACKUP/" + name.substr(bdmv.size())] = tree[name];
+    }
     if (withStream && disc.sectionsInOnePacket) {
         for (const auto& stream : files.streams) tree[stream] = expectedStream(original.at(stream));
     }
