@@ -4,22 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <set>
 
 #include "e2e/BlurayProbe.h"
 #include "e2e/DiscExpectations.h"
 #include "e2e/E2eRun.h"
+#include "e2e/TreeChecks.h"
 #include "support/TestSupport.h"
 
 namespace quorvel::test::e2e {
 namespace {
 
 const std::string kIndex = "BDMV/index.bdmv";
-const std::string kMovieObject = "BDMV/MovieObject.bdmv";
 const std::string kPlaylist = "BDMV/PLAYLIST/00000.mpls";
 const std::string kClipInfo = "BDMV/CLIPINF/00000.clpi";
 const std::string kStream = "BDMV/STREAM/00000.m2ts";
-const std::string kBackupPrefix = "BDMV/BACKUP/";
 
 class Conversion : public ::testing::TestWithParam<DiscCase> {
   protected:
@@ -34,35 +32,7 @@ class Conversion : public ::testing::TestWithParam<DiscCase> {
     // What the converted tree must hold: the patched files, their BACKUP copies equal to them,
     // every other file as it was.
     Tree expectedTree(bool withStream) const {
-        const DiscCase& disc = GetParam();
-        Tree tree = m_original;
-        const ByteString extension = uhdPlaylistExtension(
-            disc.hdr, disc.maxLuminance, disc.minLuminance, disc.maxCll, disc.maxFall);
-        tree[kIndex] = expectedIndex(m_original.at(kIndex));
-        tree[kMovieObject] = expectedMovieObject(m_original.at(kMovieObject));
-        tree[kPlaylist] = expectedPlaylist(m_original.at(kPlaylist), extension);
-        tree[kClipInfo] = expectedClipInfo(m_original.at(kClipInfo), disc.hdr);
-        for (const auto& name : {kIndex, kMovieObject, kPlaylist, kClipInfo}) {
-            tree[kBackupPrefix + name.substr(5)] = tree[name];
-        }
-        if (withStream && disc.sectionsInOnePacket) {
-            tree[kStream] = expectedStream(m_original.at(kStream));
-        }
-        return tree;
-    }
-
-    void expectTree(const Tree& expected, bool skipStream = false) const {
-        const Tree actual = readTree(m_dir.path());
-        std::set<std::string> names;
-        for (const auto& [name, bytes] : expected) names.insert(name);
-        for (const auto& [name, bytes] : actual) names.insert(name);
-        for (const auto& name : names) {
-            if (skipStream && name == kStream) continue;
-            ASSERT_TRUE(expected.count(name)) << "unexpected file " << name;
-            ASSERT_TRUE(actual.count(name)) << "missing file " << name;
-            EXPECT_TRUE(expected.at(name) == actual.at(name))
-                << name << ": " << describeFirstDifference(expected.at(name), actual.at(name));
-        }
+        return e2e::expectedTree(m_original, GetParam(), withStream);
     }
 
     TempDir m_dir;
@@ -84,19 +54,11 @@ TEST_P(Conversion, FirstJobLogsTheListingAndChangesExactlyTheDocumentedFields) {
     EXPECT_EQ(actual.at(kIndex).size(), m_original.at(kIndex).size() + 36);
     EXPECT_EQ(actual.at(kPlaylist).size(), m_original.at(kPlaylist).size() + 60);
     EXPECT_EQ(actual.at(kStream).size(), m_original.at(kStream).size());
-    expectTree(expectedTree(true), !GetParam().sectionsInOnePacket);
+    expectTree(folder(), expectedTree(true), !GetParam().sectionsInOnePacket);
 
     if (!GetParam().sectionsInOnePacket) {
         // Sections spread over packets: check them as a demultiplexer reads them.
-        const StreamCensus before = censusOf(m_original.at(kStream));
-        const StreamCensus after = censusOf(actual.at(kStream));
-        ASSERT_GT(after.sections, 0);
-        EXPECT_EQ(after.sections, before.sections);
-        EXPECT_EQ(after.sectionsCrcValid, after.sections);
-        EXPECT_EQ(after.videoTypeUhd, after.sections);
-        EXPECT_EQ(after.identifierHdmv, after.sections);
-        EXPECT_EQ(after.pesStartsE0, 0);
-        EXPECT_EQ(after.pesStartsE1, before.pesStartsE0);
+        expectConvertedCensus(kStream, m_original.at(kStream), actual.at(kStream));
     }
 }
 
@@ -108,14 +70,14 @@ TEST_P(Conversion, SecondJobLogsTheVariantAndChangesNoByte) {
     const JobRun second = runJob({folder()});
     ASSERT_EQ(second.result.exitCode, 0) << second.result.err;
     EXPECT_EQ(second.log, secondJobLog(GetParam().hdr));
-    expectTree(converted);
+    expectTree(folder(), converted);
 }
 
 TEST_P(Conversion, SkipM2tsConvertsTheNavigationFilesAndLeavesTheStreamBytes) {
     const JobRun run = runJob({"--skip-m2ts", folder()});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.err;
     EXPECT_EQ(run.log, skipStreamJobLog(GetParam().hdr));
-    expectTree(expectedTree(false));
+    expectTree(folder(), expectedTree(false));
 }
 
 TEST_P(Conversion, ToolsWeDidNotWriteReadTheConvertedDisc) {

@@ -1,6 +1,7 @@
 #include "e2e/DiscExpectations.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <regex>
@@ -19,6 +20,7 @@ constexpr std::size_t kPacketSize = 192;
 constexpr uint16_t kVideoPid = 0x1011;
 constexpr uint8_t kHevcAsMuxed = 0x06;
 constexpr uint8_t kHevcUhd = 0x24;
+constexpr uint8_t kFormat1080p = 0x60;
 constexpr uint8_t kFormat2160p = 0x80;
 constexpr uint8_t kDynamicRangeHdr10Bt2020 = 0x12;
 constexpr uint8_t kDynamicRangeSdrBt709 = 0x01;
@@ -59,6 +61,41 @@ void append32(ByteString& b, uint32_t v) {
 std::string fileText(const std::string& path) {
     const ByteString bytes = readFile(path);
     return std::string(bytes.begin(), bytes.end());
+}
+
+std::string text(const ByteString& b, std::size_t offset, std::size_t size) {
+    if (offset + size > b.size()) throw std::out_of_range("text beyond the file");
+    return std::string(b.begin() + std::ptrdiff_t(offset),
+                       b.begin() + std::ptrdiff_t(offset + size));
+}
+
+std::string lowered(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// A sample folder the build wrote, or empty when it is absent (its tests skip).
+std::string sampleFolder(const std::string& variant) {
+    const std::string folder = samplesDir() + "/" + variant;
+    return exists(folder + "/BDMV") ? folder : std::string{};
+}
+
+bool isMultiAngle(const ByteString& mpls, std::size_t item) {
+    return (at(mpls, item + 12) & 0xF0) != 0;
+}
+
+std::size_t streamTableOf(const ByteString& mpls, std::size_t item) {
+    if (isMultiAngle(mpls, item)) return item + 36 + 10 * (at(mpls, item + 34) - 1);
+    return item + 34;
+}
+
+// The tree path that equals `path` but for letter case; throws when there is none.
+std::string pathIgnoringCase(const Tree& tree, const std::string& path) {
+    const std::string wanted = lowered(path);
+    for (const auto& [name, bytes] : tree) {
+        if (lowered(name) == wanted) return name;
+    }
+    throw std::runtime_error("the playlist names " + path + ", which the folder lacks");
 }
 
 }  // namespace
@@ -115,14 +152,18 @@ std::vector<DiscCase> allDiscCases() {
         }
     }
     // The samples exist once the build has written them; absent ones skip.
-    const auto sample = [](const std::string& variant) {
-        const std::string folder = samplesDir() + "/" + variant;
-        return exists(folder + "/BDMV") ? folder : std::string{};
-    };
-    cases.push_back({"sample_hdr", sample("hdr"), true, 1000, 50, 1000, 400, true});
-    cases.push_back({"sample_sdr", sample("sdr"), false, 0, 0, 0, 0, true});
-    cases.push_back({"sample_pmt3", sample("pmt3"), true, 1000, 50, 1000, 400, false});
+    cases.push_back({"sample_hdr", sampleFolder("hdr"), true, 1000, 50, 1000, 400, true});
+    cases.push_back({"sample_sdr", sampleFolder("sdr"), false, 0, 0, 0, 0, true});
+    cases.push_back({"sample_pmt3", sampleFolder("pmt3"), true, 1000, 50, 1000, 400, false});
     return cases;
+}
+
+std::vector<DiscCase> multiClipCases() {
+    return {
+        {"clips2", sampleFolder("clips2"), true, 1000, 50, 1000, 400, true, 2},
+        {"clips3", sampleFolder("clips3"), false, 0, 0, 0, 0, true, 3},
+        {"clips2audio", sampleFolder("clips2audio"), true, 1000, 50, 1000, 400, false, 2},
+    };
 }
 
 Tree readTree(const std::string& root) {
@@ -166,11 +207,64 @@ std::vector<std::string> skipStreamJobLog(bool hdr) {
     return lines;
 }
 
-std::size_t playlistStreamTable(const ByteString& mpls) {
+// The play list's address is at 8, its item count at P+6, its first item at P+10; each item is
+// chained to the next by its own length field.
+std::vector<std::size_t> playItems(const ByteString& mpls) {
     const std::size_t playList = be32At(mpls, 8);
-    const std::size_t item = playList + 10;
-    if ((at(mpls, item + 12) & 0xF0) != 0) return item + 36 + 10 * (at(mpls, item + 34) - 1);
-    return item + 34;
+    const unsigned count = be16At(mpls, playList + 6);
+    std::vector<std::size_t> items;
+    std::size_t item = playList + 10;
+    for (unsigned k = 0; k < count; ++k) {
+        items.push_back(item);
+        item += 2 + be16At(mpls, item);
+    }
+    return items;
+}
+
+std::size_t playlistStreamTable(const ByteString& mpls) {
+    return streamTableOf(mpls, be32At(mpls, 8) + 10);
+}
+
+std::vector<std::size_t> playlistStreamTables(const ByteString& mpls) {
+    std::vector<std::size_t> tables;
+    for (const std::size_t item : playItems(mpls)) tables.push_back(streamTableOf(mpls, item));
+    return tables;
+}
+
+std::vector<std::string> playlistClipNames(const ByteString& mpls) {
+    std::vector<std::string> names;
+    const auto add = [&names](const std::string& name) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    };
+    for (const std::size_t item : playItems(mpls)) {
+        add(text(mpls, item + 2, 5));
+        if (!isMultiAngle(mpls, item)) continue;
+        // The further angles' entries follow the angle count and flags: a clip name, its codec
+        // identifier and an STC id, 10 bytes each.
+        for (unsigned angle = 1; angle < at(mpls, item + 34); ++angle) {
+            add(text(mpls, item + 36 + 10 * (angle - 1), 5));
+        }
+    }
+    return names;
+}
+
+ConvertedFiles convertedFiles(const Tree& tree) {
+    ConvertedFiles files;
+    for (const auto& [name, bytes] : tree) {
+        const std::string low = lowered(name);
+        const std::string folder = "bdmv/playlist/";
+        if (low.rfind(folder, 0) != 0 || low.find('/', folder.size()) != std::string::npos ||
+            low.size() < 5 || low.substr(low.size() - 5) != ".mpls") {
+            continue;
+        }
+        if (files.playlist.empty() || low < lowered(files.playlist)) files.playlist = name;
+    }
+    if (files.playlist.empty()) throw std::runtime_error("the folder has no playlist");
+    for (const auto& clip : playlistClipNames(tree.at(files.playlist))) {
+        files.clipInfos.push_back(pathIgnoringCase(tree, "BDMV/CLIPINF/" + clip + ".clpi"));
+        files.streams.push_back(pathIgnoringCase(tree, "BDMV/STREAM/" + clip + ".m2ts"));
+    }
+    return files;
 }
 
 std::size_t clipVideoEntry(const ByteString& clpi) {
@@ -231,10 +325,17 @@ ByteString expectedMovieObject(const ByteString& original) {
 
 ByteString expectedPlaylist(const ByteString& original, const ByteString& extension) {
     ByteString b = original;
-    const std::size_t s = playlistStreamTable(original);
-    putText(b, 0, "MPLS0300");
-    b.at(s + 27) = kHevcUhd;
-    b.at(s + 28) = uint8_t((b.at(s + 28) & 0x0F) | kFormat2160p);
+    for (const std::size_t s : playlistStreamTables(original)) {
+        if (at(original, s + 4) == 0) continue;  // no primary video stream
+        const uint8_t type = at(original, s + 27);
+        if (type == kHevcAsMuxed && (at(original, s + 28) & 0xF0) == kFormat1080p) {
+            b.at(s + 27) = kHevcUhd;
+            b.at(s + 28) = uint8_t((b.at(s + 28) & 0x0F) | kFormat2160p);
+            putText(b, 0, "MPLS0300");
+        } else if (type == kHevcUhd) {
+            putText(b, 0, "MPLS0300");
+        }
+    }
     if (be32At(b, 16) == 0) {
         putBe32(b, 16, uint32_t(original.size()));
         b.insert(b.end(), extension.begin(), extension.end());
@@ -389,6 +490,32 @@ StreamCensus censusOf(const ByteString& stream) {
         section.clear();
     }
     return census;
+}
+
+Tree expectedTree(const Tree& original, const DiscCase& disc, bool withStream) {
+    Tree tree = original;
+    const ConvertedFiles files = convertedFiles(original);
+    const std::string index = "BDMV/index.bdmv";
+    const std::string movieObject = "BDMV/MovieObject.bdmv";
+    tree[index] = expectedIndex(original.at(index));
+    tree[movieObject] = expectedMovieObject(original.at(movieObject));
+    tree[files.playlist] =
+        expectedPlaylist(original.at(files.playlist),
+                         uhdPlaylistExtension(disc.hdr, disc.maxLuminance, disc.minLuminance,
+                                              disc.maxCll, disc.maxFall));
+    std::vector<std::string> navigation{index, movieObject, files.playlist};
+    for (const auto& clipInfo : files.clipInfos) {
+        tree[clipInfo] = expectedClipInfo(original.at(clipInfo), disc.hdr);
+        navigation.push_back(clipInfo);
+    }
+    const std::string bdmv = "BDMV/";
+    for (const auto& name : navigation) {
+        tree[bdmv + "BACKUP/" + name.substr(bdmv.size())] = tree[name];
+    }
+    if (withStream && disc.sectionsInOnePacket) {
+        for (const auto& stream : files.streams) tree[stream] = expectedStream(original.at(stream));
+    }
+    return tree;
 }
 
 }  // namespace quorvel::test::e2e

@@ -23,6 +23,7 @@ struct DiscCase {
     uint16_t maxCll = 0;
     uint16_t maxFall = 0;
     bool sectionsInOnePacket = true;  // every program map section fits in one packet
+    std::size_t clips = 1;            // clips the playlist's title is split into
 };
 
 // Test output names a case by its name.
@@ -32,6 +33,8 @@ inline void PrintTo(const DiscCase& disc, std::ostream* os) {
 
 // The fixture folders (their HDR values read from the mediainfo.txt beside them) and the samples.
 std::vector<DiscCase> allDiscCases();
+// The samples whose title is split into several clips.
+std::vector<DiscCase> multiClipCases();
 // The HDR values of a media report, as the report states them.
 void readHdrValues(const std::string& report, DiscCase& disc);
 std::string samplesDir();
@@ -48,9 +51,26 @@ std::vector<std::string> secondJobLog(bool hdr);
 std::vector<std::string> skipStreamJobLog(bool hdr);
 
 // Positions found by walking the navigation structures: the stream number table S of the
-// playlist's first play item, and the entry E of the clip's first HEVC stream.
+// playlist's first play item (of every play item), and the entry E of the clip's first HEVC
+// stream.
 std::size_t playlistStreamTable(const ByteString& mpls);
+std::vector<std::size_t> playlistStreamTables(const ByteString& mpls);
+// The first byte I of every play item, in order.
+std::vector<std::size_t> playItems(const ByteString& mpls);
 std::size_t clipVideoEntry(const ByteString& clpi);
+
+// The names (five characters) of the clips the play items name, the further angles' clips
+// included, in playlist order, each once.
+std::vector<std::string> playlistClipNames(const ByteString& mpls);
+
+// The tree paths of the files a conversion changes: the first playlist in name order, and the
+// clip information and stream files of every clip it names. Names match whatever their case.
+struct ConvertedFiles {
+    std::string playlist;
+    std::vector<std::string> clipInfos;
+    std::vector<std::string> streams;
+};
+ConvertedFiles convertedFiles(const Tree& tree);
 
 // The 60-byte block the playlist receives; HDR form with the given luminance values.
 ByteString uhdPlaylistExtension(bool hdr, uint16_t maxLuminance, uint16_t minLuminance,
@@ -64,6 +84,12 @@ ByteString expectedClipInfo(const ByteString& original, bool hdr);
 // Program map sections that fit in their first packet are patched and re-checksummed; video
 // PES starts are re-marked. Throws when a section spans packets (not modelled here).
 ByteString expectedStream(const ByteString& original);
+
+// The whole tree after a first job: the navigation files and every clip of the first playlist
+// converted, their BACKUP copies equal to them, every other file as it was. Streams are
+// converted when `withStream` holds and the case's sections fit one packet, otherwise left as
+// they were.
+Tree expectedTree(const Tree& original, const DiscCase& disc, bool withStream);
 
 // Checks over a converted stream that hold for any section layout.
 struct StreamCensus {

@@ -9,6 +9,9 @@ Two kinds of cut:
     file-changing call, for every N the conversion makes (navigation steps, backup refresh and
     stream writes alike).
 
+With --clips N the title is split into N clips, each with its clip information file and stream;
+the uninterrupted conversion must change every one of them.
+
 Exit status 0 when every rerun produced the reference files."""
 
 import argparse
@@ -108,6 +111,18 @@ def stage_of(output):
     return reached
 
 
+def reference_digest(original, reference_disc):
+    """The digests of an uninterrupted conversion. It must have changed every clip information
+    file and stream, or comparing the reruns with it would prove nothing."""
+    before, after = tree_digest(original), tree_digest(reference_disc)
+    clip_folders = tuple(os.path.join("BDMV", folder) + os.sep for folder in ("CLIPINF", "STREAM"))
+    unchanged = sorted(name for name in before
+                       if name.startswith(clip_folders) and before[name] == after.get(name))
+    if unchanged:
+        raise SystemExit("the uninterrupted conversion left these files unchanged: %s" % unchanged)
+    return after
+
+
 def check_rerun(runner, disc, reference, label):
     result = runner.run(disc)
     if result.returncode != 0:
@@ -120,10 +135,10 @@ def check_rerun(runner, disc, reference, label):
     return None
 
 
-def random_kills(runner, work, count, size_mb, seed):
+def random_kills(runner, work, count, size_mb, seed, clips):
     original = os.path.join(work, "random-original")
     os.makedirs(original)
-    synthetic_disc.write_disc(original, stream_bytes=size_mb * 1024 * 1024)
+    synthetic_disc.write_disc(original, stream_bytes=size_mb * 1024 * 1024, clips=clips)
     reference_disc = os.path.join(work, "random-reference")
     copy_tree(original, reference_disc)
     started = time.monotonic()
@@ -132,7 +147,7 @@ def random_kills(runner, work, count, size_mb, seed):
     if result.returncode != 0:
         raise SystemExit("uninterrupted conversion failed:\n" + result.stdout.decode() +
                          result.stderr.decode())
-    reference = tree_digest(reference_disc)
+    reference = reference_digest(original, reference_disc)
     shutil.rmtree(reference_disc)
     print("random kills: %d MB stream, uninterrupted conversion %.2f s" % (size_mb, whole))
 
@@ -156,18 +171,19 @@ def random_kills(runner, work, count, size_mb, seed):
     return failures
 
 
-def every_write_cuts(runner, work):
+def every_write_cuts(runner, work, clips):
     original = os.path.join(work, "cut-original")
     os.makedirs(original)
-    # A stream long enough for several multi-packet sections and PES starts, with a partial
+    # Streams long enough for several multi-packet sections and PES starts, each with a partial
     # packet at its end.
-    synthetic_disc.write_disc(original, stream_bytes=192 * 450)
-    with open(os.path.join(original, "BDMV", "STREAM", "00000.m2ts"), "ab") as f:
-        f.write(b"\x47" * 100)
+    synthetic_disc.write_disc(original, stream_bytes=192 * 450 * clips, clips=clips)
+    for name in synthetic_disc.clip_names(clips):
+        with open(os.path.join(original, "BDMV", "STREAM", name + ".m2ts"), "ab") as f:
+            f.write(b"\x47" * 100)
     reference_disc = os.path.join(work, "cut-reference")
     copy_tree(original, reference_disc)
     total = runner.count_mutations(reference_disc, work)
-    reference = tree_digest(reference_disc)
+    reference = reference_digest(original, reference_disc)
     shutil.rmtree(reference_disc)
 
     disc = os.path.join(work, "cut-work")
@@ -197,6 +213,7 @@ def main():
     parser.add_argument("--random", type=int, default=20, help="number of random-moment kills")
     parser.add_argument("--size-mb", type=int, default=300, help="stream size for random kills")
     parser.add_argument("--seed", type=int, default=None)
+    parser.add_argument("--clips", type=int, default=1, help="clips the title is split into")
     args = parser.parse_args()
 
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
@@ -209,9 +226,9 @@ def main():
                         analyser)
         failures = []
         if args.shim:
-            failures += every_write_cuts(runner, work)
+            failures += every_write_cuts(runner, work, args.clips)
         if args.random > 0:
-            failures += random_kills(runner, work, args.random, args.size_mb, seed)
+            failures += random_kills(runner, work, args.random, args.size_mb, seed, args.clips)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:

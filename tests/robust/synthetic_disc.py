@@ -11,6 +11,8 @@ AUDIO_PID = 0x1100
 PMT_PID = 0x0100
 SOURCE_HEVC = 0x06
 FORMAT_1080P_23976 = 0x61
+CONNECTION_NOT_SEAMLESS = 1
+CONNECTION_SEAMLESS = 6  # a later clip of a title the muxer split
 
 
 def be16(value):
@@ -54,10 +56,10 @@ def _stream_table(video_type, video_format, with_audio=True, video_streams=1):
 
 
 def play_item(video_type=SOURCE_HEVC, video_format=FORMAT_1080P_23976, angles=1,
-              video_streams=1):
-    """One play item, its length field first. angles > 1 makes it multi-angle."""
+              video_streams=1, clip="00000", connection=CONNECTION_NOT_SEAMLESS):
+    """One play item of `clip`, its length field first. angles > 1 makes it multi-angle."""
     multi = angles > 1
-    body = b"00000M2TS" + bytes([0x00, 0x11 if multi else 0x01, 0x00])
+    body = clip.encode() + b"M2TS" + bytes([0x00, (0x10 if multi else 0x00) | connection, 0x00])
     body += be32(0x0B43E940) + be32(0x0B44F12F) + bytes(8) + bytes([0, 0]) + be16(0)
     if multi:
         body += bytes([angles, 0])
@@ -273,32 +275,43 @@ def write_fake_analyser(folder, report=REPORT, exit_code=0):
     return path
 
 
-def write_disc(root, stream_bytes=192 * 1000, with_backup=True):
-    """A complete disc folder under root/BDMV with one playlist, clip and stream."""
+def clip_names(clips):
+    return ["%05d" % k for k in range(clips)]
+
+
+def write_disc(root, stream_bytes=192 * 1000, with_backup=True, clips=1):
+    """A complete disc folder under root/BDMV with one playlist whose title is split into
+    `clips` clips (one clip information file and one stream each, of stream_bytes together)."""
     bdmv = os.path.join(root, "BDMV")
     for sub in ("PLAYLIST", "CLIPINF", "STREAM", "BACKUP/PLAYLIST", "BACKUP/CLIPINF"):
         if sub.startswith("BACKUP") and not with_backup:
             continue
         os.makedirs(os.path.join(bdmv, sub), exist_ok=True)
+    names = clip_names(clips)
+    items = [play_item(clip=name, connection=CONNECTION_SEAMLESS if k else CONNECTION_NOT_SEAMLESS)
+             for k, name in enumerate(names)]
     files = {
         "index.bdmv": index_bdmv(),
         "MovieObject.bdmv": movie_object_bdmv(),
-        "PLAYLIST/00000.mpls": mpls(),
-        "CLIPINF/00000.clpi": clpi(),
+        "PLAYLIST/00000.mpls": mpls(items),
     }
+    for name in names:
+        files["CLIPINF/%s.clpi" % name] = clpi()
     for name, data in files.items():
         with open(os.path.join(bdmv, name), "wb") as out:
             out.write(data)
         if with_backup:
             with open(os.path.join(bdmv, "BACKUP", name), "wb") as out:
                 out.write(data)
-    write_stream(os.path.join(bdmv, "STREAM", "00000.m2ts"), stream_bytes)
+    for name in names:
+        write_stream(os.path.join(bdmv, "STREAM", name + ".m2ts"), stream_bytes // clips)
 
 
 def main(argv):
-    """synthetic_disc.py disc ROOT [STREAM_BYTES] | analyser FOLDER"""
+    """synthetic_disc.py disc ROOT [STREAM_BYTES [CLIPS]] | analyser FOLDER"""
     if len(argv) >= 2 and argv[0] == "disc":
-        write_disc(argv[1], stream_bytes=int(argv[2]) if len(argv) > 2 else 192 * 1000)
+        write_disc(argv[1], stream_bytes=int(argv[2]) if len(argv) > 2 else 192 * 1000,
+                   clips=int(argv[3]) if len(argv) > 3 else 1)
         return 0
     if len(argv) == 2 and argv[0] == "analyser":
         write_fake_analyser(argv[1])
