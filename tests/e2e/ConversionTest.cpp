@@ -136,7 +136,30 @@ std::string caseName(const ::testing::TestParamInfo<DiscCase>& info) {
     return info.param.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Discs, Conversion, ::testing::ValuesIn(allDiscCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Discs, Conversion, ::testing::ValuesIn(convertibleDiscCases()), caseName);
+
+// A title whose picture is not 3840x2160 must not be marked 2160p: the job says why, ends as
+// failed, and no byte changes.
+class RefusedConversion : public Conversion {};
+
+TEST_P(RefusedConversion, SaysWhyAndChangesNoByte) {
+    const JobRun run = runJob({folder()});
+    EXPECT_EQ(run.result.exitCode, 1) << run.result.err;
+    EXPECT_EQ(readTree(folder()), m_original);
+    const std::vector<std::string> lines(run.log.end() - std::min<std::size_t>(3, run.log.size()),
+                                         run.log.end());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].rfind(" - Cannot adjust stream file " + folder() + kStream +
+                                 ": the analyser reports its video as 1920x1080, not 3840x2160",
+                             0),
+              0u)
+        << lines[0];
+    EXPECT_EQ(lines[1], "[ts] Failed. No file was changed.");
+    EXPECT_EQ(lines[2], "=========Job Ended=========");
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, RefusedConversion, ::testing::ValuesIn(refusedDiscCases()),
+                         caseName);
 
 }  // namespace
 }  // namespace quorvel::test::e2e

@@ -126,6 +126,31 @@ void readHdrValues(const std::string& report, DiscCase& disc) {
             section, m, std::regex(R"(\nMaximum Frame-Average Light Level\s*: ([0-9]+) cd/m2)"))) {
         disc.maxFall = uint16_t(std::stoi(m[1]));
     }
+    // "3 840 pixels": the analyser groups thousands with a space.
+    const auto pixels = [&](const char* key) {
+        if (!std::regex_search(section, m, std::regex(std::string("\\n") + key +
+                                                      R"(\s*: ([0-9 ]+) pixels)"))) {
+            return 0;
+        }
+        std::string digits = m[1];
+        digits.erase(std::remove(digits.begin(), digits.end(), ' '), digits.end());
+        return std::stoi(digits);
+    };
+    disc.is2160 = pixels("Width") == 3840 || pixels("Height") == 2160;
+}
+
+std::vector<DiscCase> convertibleDiscCases() {
+    std::vector<DiscCase> cases = allDiscCases();
+    cases.erase(std::remove_if(cases.begin(), cases.end(), [](const DiscCase& c) { return !c.is2160; }),
+                cases.end());
+    return cases;
+}
+
+std::vector<DiscCase> refusedDiscCases() {
+    std::vector<DiscCase> cases = allDiscCases();
+    cases.erase(std::remove_if(cases.begin(), cases.end(), [](const DiscCase& c) { return c.is2160; }),
+                cases.end());
+    return cases;
 }
 
 std::vector<DiscCase> allDiscCases() {
@@ -155,6 +180,8 @@ std::vector<DiscCase> allDiscCases() {
     cases.push_back({"sample_hdr", sampleFolder("hdr"), true, 1000, 50, 1000, 400, true});
     cases.push_back({"sample_sdr", sampleFolder("sdr"), false, 0, 0, 0, 0, true});
     cases.push_back({"sample_pmt3", sampleFolder("pmt3"), true, 1000, 50, 1000, 400, false});
+    cases.push_back({"sample_1080p", sampleFolder("hd1080"), true, 1000, 50, 1000, 400, true, 1,
+                     false});
     return cases;
 }
 

@@ -24,6 +24,7 @@ struct DiscCase {
     uint16_t maxFall = 0;
     bool sectionsInOnePacket = true;  // every program map section fits in one packet
     std::size_t clips = 1;            // clips the playlist's title is split into
+    bool is2160 = true;               // the analyser reports a 3840x2160 picture: a job converts it
 };
 
 // Test output names a case by its name.
@@ -33,9 +34,12 @@ inline void PrintTo(const DiscCase& disc, std::ostream* os) {
 
 // The fixture folders (their HDR values read from the mediainfo.txt beside them) and the samples.
 std::vector<DiscCase> allDiscCases();
+// Those of allDiscCases that a job converts, and those it refuses (a picture other than 2160p).
+std::vector<DiscCase> convertibleDiscCases();
+std::vector<DiscCase> refusedDiscCases();
 // The samples whose title is split into several clips.
 std::vector<DiscCase> multiClipCases();
-// The HDR values of a media report, as the report states them.
+// The HDR values and the picture size of a media report, as the report states them.
 void readHdrValues(const std::string& report, DiscCase& disc);
 std::string samplesDir();
 
