@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "analysis/MediaInfoRunner.h"
 #include "app/BluRayLayout.h"
@@ -39,9 +40,30 @@ constexpr std::array<std::uint16_t, 8> kHdrPrimaries = {
 
 constexpr std::size_t kHdrFieldsSize = kUhdExtensionDataSize - kUhdExtensionHeader.size();
 
+constexpr const char* kHdrCollectedLine = " - UHD and HDR attributes collected.";
+constexpr const char* kCollectedLine = " - UHD attributes collected.";
+constexpr const char* kCompletedLine = " - Scan completed.";
+constexpr const char* kFailedPrefix = " - Scan failed: ";
+
 void appendBe16(ByteString& block, std::int16_t value) {
     const ByteString bytes = be16ToBytes(value);
     block.insert(block.end(), bytes.begin(), bytes.end());
+}
+
+// Why the report of a run that was not aborted cannot be trusted; empty when it can.
+std::string failureReason(const AnalyserRun& run, const SharedState& state,
+                          const std::string& m2ts) {
+    if (run.ending == AnalyserRun::Ending::CouldNotStart) {
+        return "the analyser could not be started";
+    }
+    if (run.ending == AnalyserRun::Ending::OutputUnreadable) {
+        return "the analyser's output could not be read";
+    }
+    if (!run.finished()) return "the analyser ended with exit code " + std::to_string(run.exitCode);
+    // The analyser also finishes with exit code 0 on a file it cannot read, saying nothing
+    // about it; taking that for a video without HDR would mark an HDR disc SDR for good.
+    if (!state.videoTrackFound) return "the analyser reported no video track for " + m2ts;
+    return {};
 }
 
 }  // namespace
@@ -62,21 +84,17 @@ ByteString buildUhdExtensionData(const MediaTrack& video) {
     return block;
 }
 
-bool GetMediaInfo(JobContext& ctx, const std::string& path) {
-    const std::string stream = fs::firstFileMatching(path, BluRayLayout::kStreamExtension);
-    if (stream.empty()) {
-        ctx.window.showMessageBox("Cannot find M2TS file. Aborting...", "Error",
-                                  MessageBoxKind::Plain);
-        return false;
-    }
-
+ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::string& heading,
+                       StreamAttributes& out) {
+    out = StreamAttributes{};
     SharedState& state = ctx.state;
     state.mediaTracks.assign(1, MediaTrack{});
     state.mediaTrackCount = 0;
     state.videoTrackIndex = 0;
+    state.videoTrackFound = false;
 
-    ctx.log.Status(ctx.log.TimeStamp() + " Scanning source for UHD attributes...");
-    const bool finished = RunMediaInfo(ctx, path + fs::kSeparator + stream);
+    ctx.log.Status(ctx.log.TimeStamp() + heading);
+    const AnalyserRun run = RunMediaInfo(ctx, m2ts);
 
     // The parser keeps the index inside the records; the guard only protects against a
     // corrupted state.
@@ -84,10 +102,29 @@ bool GetMediaInfo(JobContext& ctx, const std::string& path) {
     const MediaTrack video =
         videoIndex < state.mediaTracks.size() ? state.mediaTracks[videoIndex] : MediaTrack{};
     state.uhdExtensionData = buildUhdExtensionData(video);
-    ctx.log.Status(video.isHdr ? " - UHD and HDR attributes collected."
-                               : " - UHD attributes collected.");
-    ctx.log.Status(" - Scan completed.");
-    return finished;
+
+    if (run.ending == AnalyserRun::Ending::Aborted) return ScanOutcome::Aborted;
+    if (const std::string reason = failureReason(run, state, m2ts); !reason.empty()) {
+        ctx.log.Status(kFailedPrefix + reason + ".");
+        return ScanOutcome::Failed;
+    }
+    ctx.log.Status(video.isHdr ? kHdrCollectedLine : kCollectedLine);
+    ctx.log.Status(kCompletedLine);
+    out = StreamAttributes{true,         video.is2160, video.isHdr,
+                           video.width,  video.height, state.uhdExtensionData};
+    return ScanOutcome::Collected;
+}
+
+bool GetMediaInfo(JobContext& ctx, const std::string& path) {
+    const std::string stream = fs::firstFileMatching(path, BluRayLayout::kStreamExtension);
+    if (stream.empty()) {
+        ctx.window.showMessageBox("Cannot find M2TS file. Aborting...", "Error",
+                                  MessageBoxKind::Plain);
+        return false;
+    }
+    StreamAttributes attributes;
+    return scanStream(ctx, path + fs::kSeparator + stream, kSourceScanHeading, attributes) ==
+           ScanOutcome::Collected;
 }
 
 }  // namespace quorvel

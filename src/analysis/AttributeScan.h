@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "app/JobContext.h"
@@ -16,9 +17,34 @@ inline constexpr std::size_t kUhdExtensionDataSize = 60;
 // mastering-display metadata, otherwise the same header followed by zeros.
 ByteString buildUhdExtensionData(const MediaTrack& video);
 
-// The job's first step: runs the analyser on the first stream file in `path` (the STREAM folder,
-// without a trailing separator), rebuilds the track records and uhdExtensionData, and logs the
-// scan. True when the analyser ran and ended normally.
+// The heading the job's scan of its source logs behind the time prefix.
+inline constexpr const char* kSourceScanHeading = " Scanning source for UHD attributes...";
+
+// What the analyser said about one stream's video.
+struct StreamAttributes {
+    bool hasVideo = false;  // the report named a video track
+    bool is2160 = false;    // that track's width is 3840 or its height 2160
+    bool isHdr = false;     // that track carries mastering-display metadata
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    ByteString uhdExtensionData;  // the 60-byte playlist block built from that track
+};
+
+enum class ScanOutcome { Collected, Failed, Aborted };
+
+// Runs the analyser on the stream file `m2ts` (a full path). Logs `heading` behind the time
+// prefix, then either the attribute line and " - Scan completed." (Collected: the analyser
+// finished with exit code 0 or 1 and its report named a video track), or " - Scan failed:
+// <reason>." (Failed), or nothing more (Aborted: the job logs the abort itself).
+// Whatever the outcome, the shared track records and uhdExtensionData are rebuilt from what the
+// report said. `out` is filled for Collected and left at its defaults otherwise, so nothing from
+// a report that cannot be trusted reaches a caller.
+ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::string& heading,
+                       StreamAttributes& out);
+
+// The job's first step: scans the first stream file in `path` (the STREAM folder, without a
+// trailing separator) under kSourceScanHeading. When the folder holds none, only a message box
+// says so and nothing else changes. True only when the scan collected the attributes.
 bool GetMediaInfo(JobContext& ctx, const std::string& path);
 
 }  // namespace quorvel

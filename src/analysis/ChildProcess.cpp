@@ -1,4 +1,5 @@
-// POSIX implementation of ChildProcess: posix_spawn, one pipe, poll and waitpid.
+// POSIX implementation of ChildProcess: posix_spawn into a new process group, one pipe, poll,
+// waitid and waitpid.
 
 #include "analysis/ChildProcess.h"
 
@@ -6,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,13 +26,23 @@ constexpr int kStderr = 2;
 constexpr const char* kNullDevice = "/dev/null";
 // Exit code reported for a child ended by signal N, as shells do.
 constexpr int kSignalExitBase = 128;
-// How long a terminated child may take to go before it is killed outright.
+// How long the members of a terminated group may take to go before they are killed outright.
 constexpr auto kTerminateGrace = std::chrono::milliseconds(500);
+// Group id 0 in the spawn attributes: the child leads a new group named by its own id.
+constexpr pid_t kOwnProcessGroup = 0;
 constexpr auto kReapPollInterval = std::chrono::milliseconds(1);
 
 int exitCodeFromStatus(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return kSignalExitBase + WTERMSIG(status);
+    return -1;
+}
+
+int exitCodeFromInfo(const siginfo_t& info) {
+    if (info.si_code == CLD_EXITED) return info.si_status;
+    if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) {
+        return kSignalExitBase + info.si_status;
+    }
     return -1;
 }
 
@@ -61,8 +73,7 @@ void closeQuietly(int& fd) {
 
 ChildProcess::~ChildProcess() {
     closeOutput();
-    if (m_pid >= 0 && !m_reaped && !exitCode()) terminate();
-    if (m_pid >= 0 && !m_reaped) reap(true);
+    terminate();
 }
 
 bool ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments) {
@@ -88,7 +99,11 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     sigemptyset(&noneBlocked);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
     posix_spawnattr_setsigmask(&setup.attributes, &noneBlocked);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // Its own group: whatever it starts stays in that group and can be ended with it, and a
+    // terminal's Ctrl-C reaches the front end, which decides, rather than the child.
+    posix_spawnattr_setpgroup(&setup.attributes, kOwnProcessGroup);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -130,9 +145,29 @@ ChildProcess::ReadResult ChildProcess::read(char* buffer, std::size_t capacity, 
     return ReadResult::Failed;
 }
 
+std::size_t ChildProcess::waitingBytes() const {
+    if (m_readFd < 0) return 0;
+    int waiting = 0;
+    if (::ioctl(m_readFd, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+    return static_cast<std::size_t>(waiting);
+}
+
 std::optional<int> ChildProcess::exitCode() {
-    if (!m_reaped && m_pid >= 0) reap(false);
-    return m_exitCode;
+    if (m_exitCode || m_pid < 0) return m_exitCode;
+    // The ended child is looked at, not reaped: until terminate() reaps it, its id cannot name
+    // another process, so the group id still names our group when the group is signalled.
+    for (;;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+            if (info.si_pid != 0) m_exitCode = exitCodeFromInfo(info);
+            return m_exitCode;
+        }
+        if (errno == EINTR) continue;
+        // Someone else collected it (SIGCHLD ignored, for instance): it is gone, its code unknown.
+        m_reaped = true;
+        m_exitCode = -1;
+        return m_exitCode;
+    }
 }
 
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds wait) {
@@ -144,11 +179,28 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds wait) {
 }
 
 void ChildProcess::terminate() {
-    if (m_pid < 0 || m_reaped) return;
-    ::kill(static_cast<pid_t>(m_pid), SIGTERM);
-    if (waitForExit(kTerminateGrace)) return;
-    ::kill(static_cast<pid_t>(m_pid), SIGKILL);
-    reap(true);
+    if (m_pid < 0 || m_groupEnded) return;
+    m_groupEnded = true;
+    // The child is not reaped yet, so the group still bears its id.
+    signalGroup(SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kTerminateGrace;
+    for (;;) {
+        if (!m_reaped) reap(false);
+        if (m_reaped && !groupHasMembers()) return;
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        std::this_thread::sleep_for(kReapPollInterval);
+    }
+    signalGroup(SIGKILL);
+    if (!m_reaped) reap(true);
+}
+
+bool ChildProcess::groupHasMembers() const {
+    // Signal 0 only asks whether any member is left that we may signal.
+    return ::kill(-static_cast<pid_t>(m_pid), 0) == 0;
+}
+
+void ChildProcess::signalGroup(int signal) const {
+    ::kill(-static_cast<pid_t>(m_pid), signal);
 }
 
 void ChildProcess::closeOutput() {
@@ -161,14 +213,14 @@ void ChildProcess::reap(bool block) {
         const pid_t done = ::waitpid(static_cast<pid_t>(m_pid), &status, block ? 0 : WNOHANG);
         if (done == static_cast<pid_t>(m_pid)) {
             m_reaped = true;
-            m_exitCode = exitCodeFromStatus(status);
+            if (!m_exitCode) m_exitCode = exitCodeFromStatus(status);
             return;
         }
         if (done == 0) return;  // still running
         if (errno == EINTR) continue;
-        // Someone else collected it (SIGCHLD ignored, for instance): it is gone, its code unknown.
+        // Someone else collected it: it is gone, its code unknown.
         m_reaped = true;
-        m_exitCode = -1;
+        if (!m_exitCode) m_exitCode = -1;
         return;
     }
 }

@@ -9,11 +9,13 @@
 namespace quorvel {
 
 // A child program whose standard output and standard error both arrive on one pipe, with
-// standard input from the null device. This is the only file that knows how the platform starts
-// processes and polls pipes; a port replaces its implementation and nothing else.
+// standard input from the null device. The child leads a process group of its own, so that
+// whatever it starts in turn can be ended with it. This is the only file that knows how the
+// platform starts processes and polls pipes; a port replaces its implementation and nothing else.
 //
-// The object owns the child: however it goes out of scope (an error thrown by a reader
-// included), a child still running is terminated, every child is reaped and the pipe is closed.
+// The object owns the child and its group: however it goes out of scope (an error thrown by a
+// reader included), what is left of the group is ended, the child is reaped and the pipe is
+// closed.
 class ChildProcess {
   public:
     enum class ReadResult {
@@ -36,15 +38,19 @@ class ChildProcess {
     ReadResult read(char* buffer, std::size_t capacity, std::size_t& count,
                     std::chrono::milliseconds wait);
 
+    // Bytes waiting in the pipe now, without removing any; 0 when none or when it cannot tell.
+    std::size_t waitingBytes() const;
+
     // The child's exit code once it has ended (128 + signal number when a signal ended it);
-    // empty while it runs. Never blocks.
+    // empty while it runs. Never blocks. What the child started may still run.
     std::optional<int> exitCode();
 
     // Waits up to `wait` for the child to end; its exit code, or empty while it still runs.
     std::optional<int> waitForExit(std::chrono::milliseconds wait);
 
-    // Ends a running child: a polite request first, then a forced kill if it lingers. The child
-    // is reaped before this returns.
+    // Ends what is left of the child's process group, the child included: a polite request to
+    // every member, a short grace for them to go, then a forced kill of the group if any member
+    // lingers. The child is reaped before this returns; a second call does nothing.
     void terminate();
 
     // Closes our end of the pipe; a child still writing then gets a broken pipe.
@@ -54,11 +60,14 @@ class ChildProcess {
     long processId() const { return m_pid; }
 
   private:
+    bool groupHasMembers() const;
+    void signalGroup(int signal) const;
     void reap(bool block);
 
     long m_pid = -1;
     int m_readFd = -1;
     bool m_reaped = false;
+    bool m_groupEnded = false;
     std::optional<int> m_exitCode;
 };
 

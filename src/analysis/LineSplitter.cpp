@@ -32,6 +32,14 @@ void LineSplitter::feed(std::string_view chunk) {
 bool LineSplitter::nextLine(std::string& line) {
     for (;;) {
         const std::size_t end = m_pending.find(kLineFeed, m_readPosition);
+        if (end == std::string::npos && m_finished && m_readPosition < m_pending.size()) {
+            // The partial line is never longer than the limit: feed() drops it once it passes.
+            line.assign(m_pending, m_readPosition);
+            m_pending.clear();
+            m_readPosition = 0;
+            m_tailStart = 0;
+            return true;
+        }
         if (end == std::string::npos) {
             // Only the partial tail is left: move it to the front so the buffer does not creep.
             m_pending.erase(0, m_readPosition);
@@ -50,6 +58,15 @@ bool LineSplitter::nextLine(std::string& line) {
         line.assign(m_pending, start, length + 1);
         return true;
     }
+}
+
+void LineSplitter::finish() {
+    if (m_skipping) {
+        // The over-long line ends with the stream: it counts as dropped, like one ended by an LF.
+        m_skipping = false;
+        ++m_droppedLines;
+    }
+    m_finished = true;
 }
 
 }  // namespace quorvel

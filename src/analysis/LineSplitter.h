@@ -8,7 +8,8 @@ namespace quorvel {
 
 // Cuts a byte stream that arrives in arbitrary chunks into LF-ended lines. Lines come out whole
 // (with their LF, and a CR before it when there is one) and in order, whatever the chunking;
-// text after the last LF stays pending and is never handed out.
+// text after the last LF stays pending until finish() says the stream has ended, and then comes
+// out as a last line without an LF.
 //
 // Memory stays bounded: a line longer than `maxLineLength` (its LF not counted) is thrown away
 // whole, however it arrives, and counted in droppedLines(); a partial line is discarded as soon
@@ -25,6 +26,10 @@ class LineSplitter {
     void feed(std::string_view chunk);
     // Moves the next complete line into `line`. False when no complete line is pending.
     bool nextLine(std::string& line);
+    // The stream has ended: the text after the last LF becomes a line of its own, handed out by
+    // nextLine() after the complete lines. A partial line over the limit is dropped instead.
+    // Nothing may be fed afterwards.
+    void finish();
 
     // Bytes received and not handed out yet (complete lines included).
     std::size_t pendingBytes() const { return m_pending.size() - m_readPosition; }
@@ -39,6 +44,8 @@ class LineSplitter {
     std::size_t m_tailStart = 0;
     // True while the rest of an over-long line is being thrown away.
     bool m_skipping = false;
+    // True once finish() has been called: the partial tail counts as a line.
+    bool m_finished = false;
     std::size_t m_droppedLines = 0;
 };
 

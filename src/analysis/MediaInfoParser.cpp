@@ -206,8 +206,9 @@ void setTrackFrameRate(MediaTrack& rec, std::string_view value, bool mapRate24) 
     rec.frameRate = std::move(rate);
 }
 
-// "1 h 52 mn", "52 mn 3 s", "1 s 514 ms": hours, then minutes, then seconds. The "s" of "ms"
-// counts as seconds, so "120 ms" gives 120; this is how the value has always been read.
+// "1 h 52 mn", "52 mn 3 s", "1 s 514 ms": hours, then minutes, then seconds. Each unit is found
+// by its letters alone: the first "s" left after the minutes ends the seconds, whatever word it
+// belongs to, so "120 ms" reads as 120 seconds, and "min" is not minutes.
 std::int32_t readDuration(std::string_view text) {
     constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
     constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
@@ -240,8 +241,11 @@ void applyCodecId(SharedState& state, MediaTrack& rec, std::int32_t r, std::stri
     }
     if (row->formatLabel != nullptr) rec.formatLabel = row->formatLabel;
     if (row->normalisedId != nullptr) rec.codecId = row->normalisedId;
-    // 0 doubles as "no video track yet": the first video track met is the one the job uses.
-    if (row->video && state.videoTrackIndex == 0) state.videoTrackIndex = r;
+    if (!row->video) return;
+    state.videoTrackFound = true;
+    // The first video track met is the one the job uses; one in record 0 (before any "ID" line)
+    // gives way to the first video track of a record an "ID" line opened.
+    if (state.videoTrackIndex == 0) state.videoTrackIndex = r;
 }
 
 void applyLuminance(MediaTrack& rec, std::string_view line) {

@@ -1,5 +1,6 @@
 #include "analysis/MediaInfoRunner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <vector>
@@ -17,63 +18,117 @@ constexpr std::size_t kReadChunk = 65000;
 // How long a poll turn waits for output (or for the analyser to end) before the window gets its
 // turn: short enough to keep the window live, long enough not to spin a core.
 constexpr std::chrono::milliseconds kPollWait{10};
+constexpr std::chrono::milliseconds kNoWait{0};
 // Exit codes of a finished analysis.
 constexpr int kExitCompleted = 0;
 constexpr int kExitCompletedWithRemarks = 1;
 
-bool isFinishedAnalysis(const std::optional<int>& code) {
-    return code && (*code == kExitCompleted || *code == kExitCompletedWithRemarks);
+AnalyserRun ended(AnalyserRun::Ending how, int exitCode = -1) {
+    return AnalyserRun{how, exitCode};
 }
+
+// Reads the analyser's output into the parser line by line, yielding to the window after each
+// line. Once an abort is asked for, no further line is parsed.
+class ReportReader {
+  public:
+    explicit ReportReader(JobContext& ctx) : m_ctx(ctx), m_buffer(kReadChunk) {}
+
+    // One read, after waiting up to a poll turn for output.
+    ChildProcess::ReadResult readSome(ChildProcess& child) {
+        std::size_t count = 0;
+        return readUpTo(child, m_buffer.size(), kPollWait, count);
+    }
+
+    // Reads what is waiting in the pipe at this moment and nothing more, without waiting.
+    ChildProcess::ReadResult readWaiting(ChildProcess& child) {
+        ChildProcess::ReadResult result = ChildProcess::ReadResult::NothingYet;
+        std::size_t count = 0;
+        for (std::size_t waiting = child.waitingBytes(); waiting > 0 && !aborted();
+             waiting -= count) {
+            result = readUpTo(child, std::min(waiting, m_buffer.size()), kNoWait, count);
+            if (result != ChildProcess::ReadResult::Data) break;
+        }
+        return result;
+    }
+
+    // The output has ended: the text after the last line feed is a line too.
+    void finish() {
+        m_splitter.finish();
+        parsePendingLines();
+    }
+
+    bool aborted() const { return m_ctx.state.abortRequested; }
+
+  private:
+    ChildProcess::ReadResult readUpTo(ChildProcess& child, std::size_t limit,
+                                      std::chrono::milliseconds wait, std::size_t& count) {
+        const ChildProcess::ReadResult result = child.read(m_buffer.data(), limit, count, wait);
+        if (result == ChildProcess::ReadResult::Data) {
+            m_splitter.feed(std::string_view(m_buffer.data(), count));
+            parsePendingLines();
+        }
+        return result;
+    }
+
+    void parsePendingLines() {
+        while (!aborted() && m_splitter.nextLine(m_line)) {
+            ParseMediaInfoLine(m_ctx.state, m_line);
+            m_ctx.window.processPendingEvents();
+        }
+    }
+
+    JobContext& m_ctx;
+    std::vector<char> m_buffer;
+    LineSplitter m_splitter;
+    std::string m_line;
+};
 
 }  // namespace
 
-bool RunMediaInfo(JobContext& ctx, const std::string& file) {
-    ChildProcess child;
-    if (!child.start(ctx.state.mediaInfoPath, {file})) return false;
+bool AnalyserRun::finished() const {
+    return ending == Ending::Exited &&
+           (exitCode == kExitCompleted || exitCode == kExitCompletedWithRemarks);
+}
 
-    LineSplitter splitter;
-    std::vector<char> buffer(kReadChunk);
-    std::string line;
+AnalyserRun RunMediaInfo(JobContext& ctx, const std::string& file) {
+    using ReadResult = ChildProcess::ReadResult;
+    // Its destructor ends whatever is left of the analyser's process group on every way out.
+    ChildProcess child;
+    if (!child.start(ctx.state.mediaInfoPath, {file})) {
+        return ended(AnalyserRun::Ending::CouldNotStart);
+    }
+
+    ReportReader reader(ctx);
     bool outputOpen = true;
     for (;;) {
         if (outputOpen) {
-            std::size_t count = 0;
-            switch (child.read(buffer.data(), buffer.size(), count, kPollWait)) {
-                case ChildProcess::ReadResult::Data:
-                    splitter.feed(std::string_view(buffer.data(), count));
-                    while (splitter.nextLine(line)) {
-                        ParseMediaInfoLine(ctx.state, line);
-                        ctx.window.processPendingEvents();
-                        if (ctx.state.abortRequested) {
-                            child.terminate();
-                            return false;
-                        }
-                    }
-                    break;
-                case ChildProcess::ReadResult::NothingYet:
-                    break;
-                case ChildProcess::ReadResult::EndOfData:
-                    outputOpen = false;
-                    break;
-                case ChildProcess::ReadResult::Failed:
-                    // A pipe that cannot be read would leave the analyser blocked on a full pipe
-                    // for ever; its report is incomplete anyway.
-                    return false;
-            }
+            const ReadResult result = reader.readSome(child);
+            if (reader.aborted()) return ended(AnalyserRun::Ending::Aborted);
+            // A pipe that cannot be read would leave the analyser blocked on a full pipe for
+            // ever; its report is incomplete anyway.
+            if (result == ReadResult::Failed) return ended(AnalyserRun::Ending::OutputUnreadable);
+            if (result == ReadResult::EndOfData) outputOpen = false;
         } else {
             // The output has closed; the analyser is about to end.
             child.waitForExit(kPollWait);
         }
 
-        const std::optional<int> code = child.exitCode();
         ctx.window.processPendingEvents();
         // The abort wins even over an analyser that has just ended: the user asked the job to
         // stop, so it must not go on to patch the disc.
-        if (ctx.state.abortRequested) {
-            child.terminate();
-            return false;
-        }
-        if (!outputOpen && code) return isFinishedAnalysis(code);
+        if (reader.aborted()) return ended(AnalyserRun::Ending::Aborted);
+
+        const std::optional<int> code = child.exitCode();
+        if (!code) continue;
+        // The analyser has ended, so all it wrote is in the pipe now. Something it started may
+        // hold the pipe open or go on writing: only the bytes waiting at this moment are read.
+        const ReadResult last = reader.readWaiting(child);
+        if (reader.aborted()) return ended(AnalyserRun::Ending::Aborted);
+        if (last == ReadResult::Failed) return ended(AnalyserRun::Ending::OutputUnreadable);
+        reader.finish();
+        if (reader.aborted()) return ended(AnalyserRun::Ending::Aborted);
+        child.terminate();
+        return ended(AnalyserRun::Ending::Exited, *code);
     }
 }
 

@@ -6,10 +6,28 @@
 
 namespace quorvel {
 
-// Runs the analyser (ctx.state.mediaInfoPath) on `file` and hands every complete line of its
-// report to ParseMediaInfoLine as it arrives, keeping the window live in between. True only when
-// the analyser was started and ended by itself with exit code 0 or 1. An abort request stops the
-// analyser and gives false. The child never outlives the call, whatever happens.
-bool RunMediaInfo(JobContext& ctx, const std::string& file);
+// How a run of the analyser ended.
+struct AnalyserRun {
+    enum class Ending {
+        Exited,            // the analyser ended by itself; `exitCode` says how
+        CouldNotStart,     // the pipe or the analyser's process could not be made
+        OutputUnreadable,  // the pipe failed, so the report is incomplete
+        Aborted,           // the user asked the job to stop while the analyser ran
+    };
+    Ending ending = Ending::CouldNotStart;
+    // For Exited: the analyser's exit code, 128 + N when signal N ended it.
+    int exitCode = -1;
+
+    // The analyser finished its analysis: it ended by itself with exit code 0 or 1.
+    bool finished() const;
+};
+
+// Runs the analyser (ctx.state.mediaInfoPath) on `file` and hands every line of its report to
+// ParseMediaInfoLine as it arrives, keeping the window live in between; a last line without a
+// line feed is handed on when the output ends. Once the analyser itself has ended, only what is
+// already waiting in the pipe is read, so nothing it left behind can hold the run open. An abort
+// request stops the run at once. Neither the analyser nor anything it started outlives the call,
+// whatever happens.
+AnalyserRun RunMediaInfo(JobContext& ctx, const std::string& file);
 
 }  // namespace quorvel

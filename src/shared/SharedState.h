@@ -31,6 +31,9 @@ struct SharedState {
     std::int32_t mediaTrackCount = 0;
     // Index in mediaTracks of the first video track met; 0 when none.
     std::int32_t videoTrackIndex = 0;
+    // Whether the report named a video track at all (a "Codec ID" known as video), which
+    // videoTrackIndex alone cannot tell: 0 is both "none" and the record before the first "ID".
+    bool videoTrackFound = false;
     // The 60-byte UHD extension block the playlist receives.
     ByteString uhdExtensionData;
     // The large-file slots; the stream adjuster works on slot 1.

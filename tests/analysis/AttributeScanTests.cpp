@@ -136,22 +136,94 @@ TEST(GetMediaInfo, EmptyStreamFolderShowsOnlyTheBox) {
     EXPECT_EQ(h.state.uhdExtensionData, ByteString{0xAA});
 }
 
-TEST(GetMediaInfo, FailedAnalyserStillBuildsTheBlockAndLogsTheScan) {
+// A scan is trusted only when the analyser finished and named a video track; otherwise one line
+// says why (nothing on an abort, which the job reports), and no attribute line appears.
+TEST(ScanStream, UntrustworthyRunsFailWithTheirReason) {
+    const std::string hdrVideo = field("ID", "1") + field("Codec ID", "36") +
+                                 field("Mastering display color primaries", "BT.2020");
+    struct Case {
+        const char* name;
+        std::string report;
+        int exitCode;
+        bool analyserPresent;
+        bool abort;
+        ScanOutcome outcome;
+        std::string failure;  // after " - Scan failed: "; "FILE" stands for the stream's path
+    };
+    const Case cases[] = {
+        {"exit 2", hdrVideo, 2, true, false, ScanOutcome::Failed,
+         "the analyser ended with exit code 2"},
+        {"missing", "", 0, false, false, ScanOutcome::Failed, "the analyser could not be started"},
+        {"silent", "", 0, true, false, ScanOutcome::Failed,
+         "the analyser reported no video track for FILE"},
+        {"general only", "General\n" + field("File size", "0.00 Byte"), 1, true, false,
+         ScanOutcome::Failed, "the analyser reported no video track for FILE"},
+        {"abort", hdrVideo, 0, true, true, ScanOutcome::Aborted, ""},
+    };
+    for (const Case& c : cases) {
+        ScanHarness h;
+        h.emptyStream();
+        if (c.analyserPresent) {
+            h.fakeAnalyser(c.report, c.exitCode);
+        } else {
+            h.state.mediaInfoPath = h.dir / "absent";
+        }
+        if (c.abort) h.window.onProcessEvents = [&] { h.state.abortRequested = true; };
+        const std::string file = h.streamFolder() + "/00000.m2ts";
+        StreamAttributes out;
+        out.hasVideo = true;  // must be cleared
+        EXPECT_EQ(scanStream(h.ctx, file, " Scanning clip 1...", out), c.outcome) << c.name;
+
+        std::vector<std::string> expected = {"[ts] Scanning clip 1..."};
+        if (!c.failure.empty()) {
+            std::string reason = c.failure;
+            if (const std::size_t at = reason.find("FILE"); at != std::string::npos)
+                reason.replace(at, 4, file);
+            expected.push_back(" - Scan failed: " + reason + ".");
+        }
+        EXPECT_EQ(h.maskedLog(), expected) << c.name;
+        EXPECT_FALSE(out.hasVideo) << c.name;
+        EXPECT_TRUE(out.uhdExtensionData.empty()) << c.name;
+        // The shared block is still rebuilt from what the report said.
+        EXPECT_EQ(h.state.uhdExtensionData.size(), kUhdExtensionDataSize) << c.name;
+    }
+}
+
+TEST(ScanStream, RealAnalyserOnAnEmptyStreamFails) {
+    const std::string analyser = fs::findOnPath("mediainfo");
+    if (analyser.empty()) GTEST_SKIP() << "mediainfo absent";
     ScanHarness h;
     h.emptyStream();
-    h.fakeAnalyser(field("ID", "1") + field("Codec ID", "36") +
-                       field("Mastering display color primaries", "BT.2020"),
-                   2);
+    h.state.mediaInfoPath = analyser;
     EXPECT_FALSE(GetMediaInfo(h.ctx, h.streamFolder()));
-    EXPECT_EQ(slice(h.state.uhdExtensionData, 36, 16), kP3D65Primaries);
-    EXPECT_EQ(slice(h.state.uhdExtensionData, 52, 8), ByteString(8, 0x00));
-    EXPECT_EQ(h.maskedLog(), kHdrLog);
+    EXPECT_EQ(h.maskedLog(),
+              (std::vector<std::string>{"[ts] Scanning source for UHD attributes...",
+                                        " - Scan failed: the analyser reported no video track for " +
+                                            h.streamFolder() + "/00000.m2ts."}));
+}
 
-    ScanHarness missing;
-    missing.emptyStream();
-    missing.state.mediaInfoPath = missing.dir / "absent";
-    EXPECT_FALSE(GetMediaInfo(missing.ctx, missing.streamFolder()));
-    EXPECT_EQ(missing.maskedLog(), kSdrLog);
+TEST(ScanStream, CollectedScanDescribesTheChosenTrack) {
+    ScanHarness h;
+    h.emptyStream();
+    h.fakeAnalyser(field("ID", "1") + field("Codec ID", "A_AC3") + field("ID", "2") +
+                   field("Codec ID", "36") + field("Width", "3 840 pixels") +
+                   field("Height", "2 160 pixels") +
+                   field("Mastering display color primaries", "BT.2020") +
+                   field("Maximum Content Light Level", "1000 cd/m2"));
+    StreamAttributes out;
+    EXPECT_EQ(scanStream(h.ctx, h.streamFolder() + "/00000.m2ts", " Scanning clip 2...", out),
+              ScanOutcome::Collected);
+    EXPECT_TRUE(out.hasVideo);
+    EXPECT_TRUE(out.is2160);
+    EXPECT_TRUE(out.isHdr);
+    EXPECT_EQ(out.width, 3840);
+    EXPECT_EQ(out.height, 2160);
+    EXPECT_EQ(out.uhdExtensionData, h.state.uhdExtensionData);
+    EXPECT_EQ(slice(out.uhdExtensionData, 56, 2), (ByteString{0x03, 0xE8}));
+    EXPECT_EQ(h.maskedLog(),
+              (std::vector<std::string>{"[ts] Scanning clip 2...",
+                                        " - UHD and HDR attributes collected.",
+                                        " - Scan completed."}));
 }
 
 TEST(GetMediaInfo, FirstVideoTrackDecidesEvenWhenOnlyTheSecondIsHdr) {
@@ -171,11 +243,14 @@ TEST(GetMediaInfo, EachScanStartsFromOneEmptyRecord) {
     EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
     EXPECT_EQ(h.state.mediaTracks.size(), 3u);
 
+    EXPECT_TRUE(h.state.videoTrackFound);
+
     h.fakeAnalyser("General\n");
-    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_FALSE(GetMediaInfo(h.ctx, h.streamFolder()));  // no video track: not trusted
     EXPECT_EQ(h.state.mediaTracks, std::vector<MediaTrack>{MediaTrack{}});
     EXPECT_EQ(h.state.mediaTrackCount, 0);
     EXPECT_EQ(h.state.videoTrackIndex, 0);
+    EXPECT_FALSE(h.state.videoTrackFound);
 }
 
 }  // namespace

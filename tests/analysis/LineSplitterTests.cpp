@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,35 @@ TEST(LineSplitter, TextAfterTheLastLineFeedStaysPending) {
     splitter.feed("ht\n");
     EXPECT_EQ(drain(splitter), std::vector<std::string>{"Height\n"});
     EXPECT_EQ(splitter.pendingBytes(), 0u);
+}
+
+TEST(LineSplitter, FinishHandsOutTheUnendedTailUnlessItIsTooLong) {
+    constexpr std::size_t kLimit = 8;
+    struct Case {
+        std::string text;
+        std::vector<std::string> lines;
+        std::size_t dropped;
+    };
+    const std::vector<Case> cases = {
+        {"a\nlast", {"a\n", "last"}, 0},
+        {"a\n", {"a\n"}, 0},
+        {"", {}, 0},
+        {"a\n12345678", {"a\n", "12345678"}, 0},  // exactly the limit
+        {"a\n123456789", {"a\n"}, 1},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t chunk = 1; chunk <= std::max<std::size_t>(c.text.size(), 1); ++chunk) {
+            LineSplitter splitter(kLimit);
+            std::vector<std::string> lines;
+            for (std::size_t at = 0; at < c.text.size(); at += chunk) {
+                splitter.feed(std::string_view(c.text).substr(at, chunk));
+            }
+            splitter.finish();
+            EXPECT_EQ(drain(splitter), c.lines) << c.text << ", chunk " << chunk;
+            EXPECT_EQ(splitter.droppedLines(), c.dropped) << c.text << ", chunk " << chunk;
+            EXPECT_EQ(splitter.pendingBytes(), 0u) << c.text;
+        }
+    }
 }
 
 TEST(LineSplitter, OverlongLineIsDroppedAndMemoryStaysBounded) {

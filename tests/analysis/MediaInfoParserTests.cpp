@@ -141,6 +141,7 @@ TEST(MediaInfoParserReport, CodecTable) {
         EXPECT_EQ(track.formatLabel, c.label) << c.codecId;
         EXPECT_EQ(track.codecId, c.storedId) << c.codecId;
         EXPECT_EQ(state.videoTrackIndex, c.video ? 1 : 0) << c.codecId;
+        EXPECT_EQ(state.videoTrackFound, c.video) << c.codecId;
     }
 }
 

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "analysis/MediaInfoRunner.h"
 #include "analysis/ReportBuilder.h"
@@ -37,17 +39,39 @@ struct RunnerHarness {
         test::writeText(dir / name, content);
         return "'" + dir / name + "'";
     }
-    bool run(const std::string& file = "/dev/null") { return RunMediaInfo(ctx, file); }
+    AnalyserRun run(const std::string& file = "/dev/null") { return RunMediaInfo(ctx, file); }
 };
 
-// Whether a process id no longer names a process, zombie included (kill succeeds on a zombie).
-bool processGone(long pid) {
-    return ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
+bool isZombie(long pid) {
+    const ByteString stat = test::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text(stat.begin(), stat.end());
+    const std::size_t nameEnd = text.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < text.size() && text[nameEnd + 2] == 'Z';
 }
 
-long readPid(const std::string& path) {
+// Whether a process has ended. Our own child must be reaped by then (kill succeeds on a zombie).
+// One of its children is reaped by whoever adopted it, so its zombie counts as ended, and it may
+// take a moment to die of a forced kill already sent.
+bool processGone(long pid, bool reapedByUs = true) {
+    if (reapedByUs) return ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        if ((::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH) || isZombie(pid)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// The process ids a script wrote to `path`, one a line.
+std::vector<long> readPids(const std::string& path) {
     const ByteString bytes = test::readFile(path);
-    return std::stol(std::string(bytes.begin(), bytes.end()));
+    std::vector<long> pids;
+    for (const std::string& line : test::splitLines(std::string(bytes.begin(), bytes.end()))) {
+        if (!line.empty()) pids.push_back(std::stol(line));
+    }
+    return pids;
 }
 
 TEST(MediaInfoRunner, TwoCrLfLinesAndExitZeroAreParsedInOrder) {
@@ -55,7 +79,7 @@ TEST(MediaInfoRunner, TwoCrLfLinesAndExitZeroAreParsedInOrder) {
     h.fakeAnalyser("cat " +
                    h.data("report", test::withCrLf(field("ID", "7") + field("Codec ID", "36"))) +
                    "\nexit 0");
-    EXPECT_TRUE(h.run());
+    EXPECT_TRUE(h.run().finished());
     EXPECT_EQ(h.state.mediaTrackCount, 1);
     EXPECT_EQ(h.state.mediaTracks[1].trackId, 7);
     EXPECT_EQ(h.state.mediaTracks[1].codecId, "36");
@@ -69,53 +93,57 @@ TEST(MediaInfoRunner, LineArrivingInTwoWritesIsParsedOnceWhole) {
     h.fakeAnalyser("cat " + h.data("id", field("ID", "1")) + "\nprintf '%s' '" +
                    width.substr(0, 3) + "'\nsleep 0.3\nprintf '%s\\n' '" +
                    width.substr(3, width.size() - 4) + "'");
-    EXPECT_TRUE(h.run());
+    EXPECT_TRUE(h.run().finished());
     EXPECT_EQ(h.state.mediaTracks[1].width, 3840);
 }
 
-TEST(MediaInfoRunner, LastLineWithoutLineFeedIsNotPassedOn) {
+TEST(MediaInfoRunner, LastLineWithoutLineFeedIsParsedWhenTheOutputEnds) {
     RunnerHarness h;
-    const std::string height = field("Height", "2 160 pixels");
-    h.fakeAnalyser("cat " +
-                   h.data("report", field("ID", "1") + height.substr(0, height.size() - 1)));
-    EXPECT_TRUE(h.run());
+    const std::string fall = field("Maximum Frame-Average Light Level", "400 cd/m2");
+    h.fakeAnalyser("cat " + h.data("report", field("ID", "1") + fall.substr(0, fall.size() - 1)));
+    EXPECT_TRUE(h.run().finished());
     EXPECT_EQ(h.state.mediaTrackCount, 1);
-    EXPECT_EQ(h.state.mediaTracks[1].height, 0);
+    EXPECT_EQ(h.state.mediaTracks[1].maxFall, 400);
 }
 
-TEST(MediaInfoRunner, ExitCodeDecidesTheResult) {
-    {
+TEST(MediaInfoRunner, HowTheRunEndedIsReported) {
+    using Ending = AnalyserRun::Ending;
+    struct Case {
+        const char* script;  // after the report of two tracks; nullptr: no analyser at the path
+        Ending ending;
+        int exitCode;
+        bool finished;
+    };
+    const Case cases[] = {
+        {"exit 0", Ending::Exited, 0, true},
+        {"exit 1", Ending::Exited, 1, true},
+        {"exit 2", Ending::Exited, 2, false},
+        {"kill -KILL $$", Ending::Exited, 128 + SIGKILL, false},
+        {nullptr, Ending::CouldNotStart, -1, false},
+    };
+    for (const Case& c : cases) {
         RunnerHarness h;
-        h.fakeAnalyser("exit 1");
-        EXPECT_TRUE(h.run());
-        EXPECT_EQ(h.state.mediaTrackCount, 0);
-        EXPECT_EQ(h.state.mediaTracks.size(), 1u);
+        const std::string label = c.script != nullptr ? c.script : "missing analyser";
+        if (c.script != nullptr) {
+            h.fakeAnalyser("cat " + h.data("report", field("ID", "1") + field("ID", "2")) + "\n" +
+                           c.script);
+        } else {
+            h.state.mediaInfoPath = h.dir / "no-such-analyser";
+        }
+        const AnalyserRun run = h.run();
+        EXPECT_EQ(run.ending, c.ending) << label;
+        EXPECT_EQ(run.exitCode, c.exitCode) << label;
+        EXPECT_EQ(run.finished(), c.finished) << label;
+        // Every line written is parsed, however the analyser ends.
+        EXPECT_EQ(h.state.mediaTrackCount, c.script != nullptr ? 2 : 0) << label;
     }
-    {
-        RunnerHarness h;
-        h.fakeAnalyser("cat " + h.data("report", field("ID", "1") + field("ID", "2")) + "\nexit 2");
-        EXPECT_FALSE(h.run());
-        EXPECT_EQ(h.state.mediaTrackCount, 2);  // every line was still parsed
-    }
-    {
-        RunnerHarness h;
-        h.fakeAnalyser("kill -KILL $$");
-        EXPECT_FALSE(h.run());
-    }
-}
-
-TEST(MediaInfoRunner, MissingAnalyserGivesFalse) {
-    RunnerHarness h;
-    h.state.mediaInfoPath = h.dir / "no-such-analyser";
-    EXPECT_FALSE(h.run());
-    EXPECT_EQ(h.state.mediaTrackCount, 0);
 }
 
 TEST(MediaInfoRunner, StderrSharesThePipeAndStdinIsEmpty) {
     RunnerHarness h;
     h.fakeAnalyser("cat > '" + h.dir / "stdin" + "'\ncat " + h.data("report", field("ID", "5")) +
                    " >&2");
-    EXPECT_TRUE(h.run());
+    EXPECT_TRUE(h.run().finished());
     EXPECT_EQ(h.state.mediaTracks[1].trackId, 5);
     EXPECT_TRUE(test::readFile(h.dir / "stdin").empty());
 }
@@ -129,7 +157,7 @@ TEST(MediaInfoRunner, PathsWithSpacesStayOneArgumentEach) {
             h.data("report", field("ID", "3")),
         "tool folder/fake media info");
     const std::string file = h.dir / "my disc/BDMV/STREAM/00000 copy.m2ts";
-    EXPECT_TRUE(h.run(file));
+    EXPECT_TRUE(h.run(file).finished());
     EXPECT_EQ(test::readFile(h.dir / "tool folder/argc"), asciiBytes("1"));
     EXPECT_EQ(test::readFile(h.dir / "tool folder/arg1"), asciiBytes(file));
     EXPECT_EQ(h.state.mediaTracks[1].trackId, 3);
@@ -138,48 +166,89 @@ TEST(MediaInfoRunner, PathsWithSpacesStayOneArgumentEach) {
 TEST(MediaInfoRunner, WaitingDoesNotSpin) {
     RunnerHarness h;
     h.fakeAnalyser("sleep 0.5");
-    EXPECT_TRUE(h.run());
+    EXPECT_TRUE(h.run().finished());
     // About one turn per 10 ms of waiting; a spinning loop would make tens of thousands.
     EXPECT_LT(h.window.eventTurns, 200);
     EXPECT_GT(h.window.eventTurns, 5);
 }
 
-TEST(MediaInfoRunner, AbortTerminatesTheChildAndLeavesNoZombie) {
-    // The second script ignores the polite request, so the forced kill has to follow.
-    for (const char* wait : {"exec sleep 30", "trap '' TERM\nwhile :; do sleep 0.05; done"}) {
+// Each script writes its own id, then those of the children it starts, to the file PIDS.
+std::string withPidFile(std::string script, const std::string& pidFile) {
+    for (std::size_t at = script.find("PIDS"); at != std::string::npos; at = script.find("PIDS"))
+        script.replace(at, 4, "'" + pidFile + "'");
+    return "echo $$ > '" + pidFile + "'\n" + script;
+}
+
+TEST(MediaInfoRunner, AbortEndsTheAnalyserAndEverythingItStarted) {
+    const char* const scripts[] = {
+        "exec sleep 30",
+        // Ignores the polite request, so the forced kill has to follow.
+        "trap '' TERM\nwhile :; do sleep 0.05; done",
+        // A wrapper waiting for its own child.
+        "sleep 30 &\necho $! >> PIDS\nwait",
+        // A child that ignores the polite request and outlives the wrapper.
+        "(trap '' TERM; while :; do sleep 0.05; done) &\necho $! >> PIDS\nwait",
+    };
+    for (const char* script : scripts) {
         RunnerHarness h;
-        const std::string pidFile = h.dir / "pid";
-        h.fakeAnalyser("echo $$ > '" + pidFile + "'\ncat " + h.data("report", field("ID", "1")) +
-                       "\n" + wait);
+        const std::string pidFile = h.dir / "pids";
+        h.fakeAnalyser(
+            withPidFile("cat " + h.data("report", field("ID", "1")) + "\n" + script, pidFile));
         h.window.onProcessEvents = [&] {
             if (h.window.eventTurns == 20) h.state.abortRequested = true;
         };
         const auto started = std::chrono::steady_clock::now();
-        EXPECT_FALSE(h.run());
+        EXPECT_EQ(h.run().ending, AnalyserRun::Ending::Aborted) << script;
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-        const int turnsAtReturn = h.window.eventTurns;
-        EXPECT_EQ(turnsAtReturn, 20) << "no further turn after the abort";
-        EXPECT_TRUE(processGone(readPid(pidFile))) << wait;
+        EXPECT_EQ(h.window.eventTurns, 20) << "no further turn after the abort";
+        const std::vector<long> pids = readPids(pidFile);
+        ASSERT_FALSE(pids.empty()) << script;
+        EXPECT_TRUE(processGone(pids[0])) << script;
+        for (std::size_t i = 1; i < pids.size(); ++i)
+            EXPECT_TRUE(processGone(pids[i], false)) << script << ": child " << pids[i];
+    }
+}
+
+TEST(MediaInfoRunner, ChildHoldingThePipeOpenDoesNotKeepTheRunWaiting) {
+    const char* const holders[] = {
+        "sleep 10",
+        "while :; do echo noise; sleep 0.01; done",
+    };
+    for (const char* holder : holders) {
+        RunnerHarness h;
+        const std::string pidFile = h.dir / "pids";
+        h.fakeAnalyser(withPidFile("(" + std::string(holder) + ") &\necho $! >> PIDS\ncat " +
+                                       h.data("report", field("ID", "7")) + "\nexit 1",
+                                   pidFile));
+        const auto started = std::chrono::steady_clock::now();
+        const AnalyserRun run = h.run();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << holder;
+        EXPECT_EQ(run.ending, AnalyserRun::Ending::Exited) << holder;
+        EXPECT_EQ(run.exitCode, 1) << holder;
+        EXPECT_EQ(h.state.mediaTracks.at(1).trackId, 7) << holder;
+        const std::vector<long> pids = readPids(pidFile);
+        ASSERT_EQ(pids.size(), 2u) << holder;
+        EXPECT_TRUE(processGone(pids[1], false)) << holder << ": the holder outlived the run";
     }
 }
 
 TEST(MediaInfoRunner, ErrorInsideTheLoopStillEndsAndReapsTheChild) {
     RunnerHarness h;
-    const std::string pidFile = h.dir / "pid";
-    h.fakeAnalyser("echo $$ > '" + pidFile + "'\ncat " + h.data("report", field("ID", "1")) +
-                   "\nexec sleep 30");
+    const std::string pidFile = h.dir / "pids";
+    h.fakeAnalyser(
+        withPidFile("cat " + h.data("report", field("ID", "1")) + "\nexec sleep 30", pidFile));
     h.window.onProcessEvents = [&] {
         if (h.state.mediaTrackCount == 1) throw std::runtime_error("handler failed");
     };
     EXPECT_THROW(h.run(), std::runtime_error);
-    EXPECT_TRUE(processGone(readPid(pidFile)));
+    EXPECT_TRUE(processGone(readPids(pidFile).at(0)));
 }
 
 TEST(MediaInfoRunner, EnormousLineIsSkippedAndTheRestStillParsed) {
     RunnerHarness h;
     h.fakeAnalyser("head -c 3000000 /dev/zero | tr '\\000' x\nprintf '\\n'\ncat " +
                    h.data("report", field("ID", "9")));
-    EXPECT_TRUE(h.run());
+    EXPECT_TRUE(h.run().finished());
     EXPECT_EQ(h.state.mediaTrackCount, 1);
     EXPECT_EQ(h.state.mediaTracks[1].trackId, 9);
 }

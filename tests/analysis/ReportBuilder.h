@@ -25,6 +25,7 @@ struct ParsedReport {
     std::vector<MediaTrack> mediaTracks;
     std::int32_t mediaTrackCount = 0;
     std::int32_t videoTrackIndex = 0;
+    bool videoTrackFound = false;
 };
 
 // Feeds a whole report to the parser line by line, as the runner does, starting from the
@@ -34,11 +35,13 @@ inline ParsedReport parseReport(std::string_view report) {
     std::size_t start = 0;
     while (start < report.size()) {
         const std::size_t end = report.find('\n', start);
-        if (end == std::string_view::npos) break;  // an unfinished last line is never passed on
-        ParseMediaInfoLine(state, report.substr(start, end + 1 - start));
-        start = end + 1;
+        // A last line without a line feed is passed on as well, as the runner does at the end.
+        const std::size_t next = end == std::string_view::npos ? report.size() : end + 1;
+        ParseMediaInfoLine(state, report.substr(start, next - start));
+        start = next;
     }
-    return ParsedReport{state.mediaTracks, state.mediaTrackCount, state.videoTrackIndex};
+    return ParsedReport{state.mediaTracks, state.mediaTrackCount, state.videoTrackIndex,
+                        state.videoTrackFound};
 }
 
 inline std::string withCrLf(std::string_view report) {

@@ -59,13 +59,14 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    // The reference cut: every LF ends a line; what follows the last LF is never a line.
+    // The reference cut: every LF ends a line; what follows the last LF is a line of its own
+    // once the output has ended.
     std::vector<std::string> lines;
-    for (std::size_t start = 0;;) {
+    for (std::size_t start = 0; start < text.size();) {
         const std::size_t lf = text.find('\n', start);
-        if (lf == std::string::npos) break;
-        lines.push_back(text.substr(start, lf - start + 1));
-        start = lf + 1;
+        const std::size_t next = lf == std::string::npos ? text.size() : lf + 1;
+        lines.push_back(text.substr(start, next - start));
+        start = next;
     }
 
     SharedState reference;
@@ -89,12 +90,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             parseExact(chunked, line);
         }
     }
+    splitter.finish();
+    while (splitter.nextLine(line)) {
+        received.push_back(line);
+        parseExact(chunked, line);
+    }
     checkInvariants(chunked);
     FUZZ_CHECK(kTarget, received == lines, "the splitter cut other lines than the reference");
     FUZZ_CHECK(kTarget, chunked.mediaTracks == reference.mediaTracks,
                "the records differ with the chunking");
     FUZZ_CHECK(kTarget, chunked.mediaTrackCount == reference.mediaTrackCount &&
-                            chunked.videoTrackIndex == reference.videoTrackIndex,
-               "the count or the video index differ with the chunking");
+                            chunked.videoTrackIndex == reference.videoTrackIndex &&
+                            chunked.videoTrackFound == reference.videoTrackFound,
+               "the count or the video track differ with the chunking");
     return 0;
 }

@@ -108,9 +108,9 @@ TEST_F(CliRobustness, AnalyserThatNeverEndsIsStoppedBySigintWithStatusThree) {
     const std::vector<std::string> lines = maskTimes(splitLines(
         std::string(reinterpret_cast<const char*>(readFile(outPath).data()),
                     readFile(outPath).size())));
+    // An aborted scan reports no attributes: it has none it could trust.
     const std::vector<std::string> expected{"========Job Started========",
-                                            "[ts] Scanning source for UHD attributes...",
-                                            " - UHD attributes collected.", " - Scan completed."};
+                                            "[ts] Scanning source for UHD attributes..."};
     EXPECT_EQ(expected, lines);
     // The analyser was ended with the job, not left behind.
     const ByteString pidText = readFile(pidFile);
