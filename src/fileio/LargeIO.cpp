@@ -21,6 +21,17 @@ bool usable(const LargeFileTable& files, int slot) {
     return slotNumberValid(slot) && files[slot].isOpen;
 }
 
+const char* accessWords(int mode) {
+    switch (mode) {
+        case kLargeModeRead:
+            return "reading";
+        case kLargeModeWrite:
+            return "writing";
+        default:
+            return "reading and writing";
+    }
+}
+
 int openAccessFlags(int mode) {
     switch (mode) {
         case kLargeModeRead:
@@ -49,18 +60,6 @@ int platformOpen(const std::string& path, int flags) {
     return fd;
 }
 
-// Opens an existing regular file. A folder or a device is not a file whose bytes we patch.
-int openExisting(const std::string& path, int mode) {
-    const int fd = platformOpen(path, openAccessFlags(mode));
-    if (fd < 0) return -1;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void resetWindow(LargeFileSlot& entry) {
     if (!entry.window.empty()) entry.window.assign(kLargeWindowSize, kLargeWindowFill);
     entry.windowStart = kLargeEmptyWindowStart;
@@ -85,28 +84,66 @@ std::int64_t readFully(int fd, std::uint8_t* data, std::size_t size, std::int64_
 
 }  // namespace
 
+// A link would let the pass patch a file outside the disc folder, and a FIFO or a device is not a
+// file whose bytes we patch; O_NONBLOCK keeps a FIFO from holding the open until a writer comes.
+int openRegularFile(const std::string& path, int mode, std::string* why) {
+    const int fd = platformOpen(path, openAccessFlags(mode) | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (why == nullptr) return -1;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            *why = "it is a symbolic link";
+        } else if (error == EISDIR || error == ENXIO) {
+            *why = "it is not a regular file";
+        } else {
+            *why = std::string("cannot open it for ") + accessWords(mode) + " (" +
+                   std::strerror(error) + ")";
+        }
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        if (why != nullptr) *why = "it is not a regular file";
+        return -1;
+    }
+    // Reads and writes of the regular file wait as usual.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+FileHandle::~FileHandle() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
 LargeFileTable::~LargeFileTable() {
     for (auto& entry : m_slots) {
         if (entry.isOpen) ::close(entry.handle);
     }
 }
 
-bool largeOpen(LargeFileTable& files, const std::string& path, int slot, int mode) {
+namespace {
+
+bool openIntoSlot(LargeFileTable& files, const std::string& path, int slot, int mode, bool create,
+                  std::string* why) {
     if (slot < kLargeFirstOpenableSlot || slot > kLargeLastSlot || files[slot].isOpen) {
+        if (why != nullptr) *why = "its slot " + std::to_string(slot) + " is not free";
         return false;
     }
     LargeFileSlot& entry = files[slot];
     entry.fileName = path;
 
-    int fd = openExisting(path, mode);
+    int fd = openRegularFile(path, mode, why);
     if (fd < 0) {
-        if (mode != kLargeModeWrite && mode != kLargeModeReadWrite) return false;
+        if (!create || (mode != kLargeModeWrite && mode != kLargeModeReadWrite)) return false;
         // Create the missing file empty. O_EXCL: a file that exists but refused the requested
-        // access must never be truncated by this fallback.
+        // access must never be truncated by this fallback, and a link is never followed.
         const int created = platformOpen(path, O_WRONLY | O_CREAT | O_EXCL);
         if (created < 0) return false;
         ::close(created);
-        fd = openExisting(path, mode);
+        fd = openRegularFile(path, mode);
         if (fd < 0) return false;
     }
 
@@ -115,6 +152,17 @@ bool largeOpen(LargeFileTable& files, const std::string& path, int slot, int mod
     entry.position = 0;
     resetWindow(entry);
     return true;
+}
+
+}  // namespace
+
+bool largeOpen(LargeFileTable& files, const std::string& path, int slot, int mode) {
+    return openIntoSlot(files, path, slot, mode, true, nullptr);
+}
+
+bool largeOpenExisting(LargeFileTable& files, const std::string& path, int slot, int mode,
+                       std::string* why) {
+    return openIntoSlot(files, path, slot, mode, false, why);
 }
 
 bool largeClose(LargeFileTable& files, int slot) {
@@ -193,6 +241,18 @@ std::int64_t largeWriteAt(LargeFileTable& files, int slot, const std::uint8_t* d
     }
     entry.position = offset + static_cast<std::int64_t>(done);
     return static_cast<std::int64_t>(done);
+}
+
+std::int64_t largeWriteInside(LargeFileTable& files, int slot, const std::uint8_t* data,
+                              std::size_t size, std::int64_t offset) {
+    if (!usable(files, slot)) return 0;
+    struct stat info {};
+    if (::fstat(files[slot].handle, &info) != 0) return 0;
+    if (offset >= 0 && static_cast<std::uint64_t>(offset) + size >
+                           static_cast<std::uint64_t>(info.st_size)) {
+        return kLargePastEnd;
+    }
+    return largeWriteAt(files, slot, data, size, offset);
 }
 
 std::int64_t largeWriteAt(LargeFileTable& files, int slot, const ByteString& data,

@@ -66,9 +66,32 @@ class LargeFileTable {
     std::array<LargeFileSlot, kLargeSlotCount> m_slots;
 };
 
-// Opens an existing file into a closed slot 1..100; in the write modes a missing file is
-// created empty first. True when the slot is open afterwards.
+// Opens an existing regular file in `mode`, without following a symbolic link in the path's last
+// component and without waiting on a FIFO or a device. The descriptor, or -1; then `why`, when
+// given, says why, lower case and without a final full stop: "it is a symbolic link", "it is not
+// a regular file" or "cannot open it for reading (<the system's reason>)".
+int openRegularFile(const std::string& path, int mode, std::string* why = nullptr);
+
+// Owns one descriptor and closes it.
+class FileHandle {
+  public:
+    explicit FileHandle(int fd = -1) : m_fd(fd) {}
+    ~FileHandle();
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+
+  private:
+    int m_fd;
+};
+
+// Opens an existing regular file (see openRegularFile) into a closed slot 1..100; in the write
+// modes a missing file is created empty first. True when the slot is open afterwards.
 bool largeOpen(LargeFileTable& files, const std::string& path, int slot, int mode);
+// As largeOpen, but a missing file is never created; on failure `why`, when given, says why.
+bool largeOpenExisting(LargeFileTable& files, const std::string& path, int slot, int mode,
+                       std::string* why = nullptr);
 // Closes the slot if it is open. Always true.
 bool largeClose(LargeFileTable& files, int slot);
 // The file's size, or -1 when the slot is not usable.
@@ -90,6 +113,13 @@ std::int64_t largeWriteAt(LargeFileTable& files, int slot, const ByteString& dat
                           std::int64_t offset);
 std::int64_t largeWriteAt(LargeFileTable& files, int slot, const std::uint8_t* data,
                           std::size_t size, std::int64_t offset);
+
+// What largeWriteInside returns for a write that would reach the file's current end or beyond.
+inline constexpr std::int64_t kLargePastEnd = -1;
+// As largeWriteAt, for files that keep their size: a write that would reach beyond the file's
+// current end (someone cut it short) writes nothing and returns kLargePastEnd.
+std::int64_t largeWriteInside(LargeFileTable& files, int slot, const std::uint8_t* data,
+                              std::size_t size, std::int64_t offset);
 
 // Starts writing the slot's changed pages in [from, to) to disk and returns without waiting,
 // where the platform offers that; elsewhere it does nothing. Whoever needs the data on disk

@@ -94,8 +94,9 @@ void WriteBehind::carryOut(const Request& request) {
         return;
     }
     const std::int64_t put =
-        largeWriteAt(m_files, m_slot, request.bytes.data(), request.size, request.offset);
+        largeWriteInside(m_files, m_slot, request.bytes.data(), request.size, request.offset);
     if (put != static_cast<std::int64_t>(request.size)) {
+        m_failedPastEnd.store(put == kLargePastEnd, std::memory_order_release);
         m_failedAt.store(request.offset, std::memory_order_release);
     }
 }

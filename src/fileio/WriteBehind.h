@@ -20,7 +20,8 @@ namespace quorvel {
 // The order is what makes this safe: the file only ever passes through the states a sequence of
 // synchronous writes would give, so a process killed at any moment leaves what an earlier kill
 // of the synchronous writer would have left. After the first failed write nothing more is
-// written, as a synchronous writer would have stopped there too.
+// written, as a synchronous writer would have stopped there too. The writes never extend the file:
+// one that would reach past its current end (someone cut it short) fails instead.
 class WriteBehind {
   public:
     // One source packet: the largest write the stream scan makes.
@@ -48,6 +49,8 @@ class WriteBehind {
     void finish();
     // Offset of the first write that failed, or kNoFailure. Safe to poll at any time.
     std::int64_t failedAt() const { return m_failedAt.load(std::memory_order_acquire); }
+    // After a failure: the write would have reached past the file's end.
+    bool failedPastEnd() const { return m_failedPastEnd.load(std::memory_order_acquire); }
 
   private:
     struct Request {
@@ -73,6 +76,7 @@ class WriteBehind {
     bool m_stopping = false;
     bool m_writerIdle = false;  // the writer sleeps on m_work
     std::atomic<std::int64_t> m_failedAt{kNoFailure};
+    std::atomic<bool> m_failedPastEnd{false};
     std::thread m_thread;
 };
 

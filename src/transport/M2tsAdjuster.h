@@ -27,12 +27,19 @@ struct M2tsScanOptions {
     std::uint32_t packetsPerClockCheck = 256;
     // Time between two turns of the window's event processing.
     std::chrono::nanoseconds yieldInterval = std::chrono::milliseconds(12);
+    // A job over several stream files shows one percentage over their total size: the bytes of
+    // the streams before this one, and the total (0: this stream alone).
+    std::int64_t progressBefore = 0;
+    std::int64_t progressTotal = 0;
 };
 
 // Re-marks the HEVC video stream of a stream file for UHD: the program map entry of PID 0x1011
-// (stream type 0x24, "HDMV", new CRC) and the stream id of every video PES start (0xE1).
-// True when the whole file was scanned; false on abort, when the file cannot be opened, read
-// or written.
+// (stream type 0x24, "HDMV", new CRC) and the stream id of every video PES start (0xE1) behind
+// the first program map section that gives the video 0x24. True when the whole file was scanned
+// and every program map section is re-marked or was so already. False on abort; when the file is
+// a link, not a regular file, or cannot be opened, read or written; when a program map section
+// cannot be re-marked (the rest of the file is still converted); and when no program map section
+// gives the video 0x24 (then nothing is written). Each failure but the abort is logged.
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts);
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options);
 

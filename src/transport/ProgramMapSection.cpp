@@ -1,6 +1,7 @@
 #include "transport/ProgramMapSection.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "fileio/BigEndian.h"
@@ -13,44 +14,97 @@ std::size_t twelveBits(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(be16FromBytes(bytes)) & kTwelveBitMask;
 }
 
+std::string hexByte(unsigned value) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "0x%02X", value & 0xFFu);
+    return text.data();
+}
+
 }  // namespace
+
+std::string describeSectionProblem(const SectionProblem& problem) {
+    switch (problem.fault) {
+        case SectionFault::None:
+            return "it is well formed";
+        case SectionFault::FirstWithoutPayload:
+            return "its first packet carries no payload";
+        case SectionFault::FirstWithAdaptation:
+            return "its first packet carries an adaptation field";
+        case SectionFault::PointerField:
+            return "its pointer field is not 0";
+        case SectionFault::TableId:
+            return "its table id is " + hexByte(problem.detail) + ", not 0x02";
+        case SectionFault::SectionLength:
+            return "its section length " + std::to_string(problem.detail) + " lies outside " +
+                   std::to_string(kMinProgramMapSectionLength) + ".." +
+                   std::to_string(kMaxSectionLength);
+        case SectionFault::ContinuationNotPlain:
+            return "a continuation packet carries an adaptation field or no payload";
+        case SectionFault::Interrupted:
+            return "a new section begins before it is complete";
+        case SectionFault::EndOfFile:
+            return "the file ends before it is complete";
+        case SectionFault::Orphan:
+            return "it is a continuation packet without a section to continue";
+        case SectionFault::CrcFails:
+            return "its CRC-32 does not hold";
+        case SectionFault::EntriesOverrun:
+            return "its entries run past its CRC-32";
+        case SectionFault::NoVideoEntry:
+            return "it has no entry for the video stream (PID 0x1011)";
+        case SectionFault::VideoStreamType:
+            return "its video entry has stream type " + hexByte(problem.detail) +
+                   ", not 0x06 or 0x24";
+    }
+    return "it cannot be read";
+}
 
 std::size_t ProgramMapSection::sectionLength() const {
     return twelveBits(m_buffer.data() + kSectionLengthOffset);
 }
 
-bool ProgramMapSection::opensSection(const SourcePacket& packet) const {
-    if (!packet.startBit() || packet.adaptationControl() != kPayloadOnly) return false;
-    if (packet[kPointerFieldOffset] != 0 || packet[kTableIdOffset] != kProgramMapTableId) {
-        return false;
-    }
-    const std::size_t length = twelveBits(packet.bytes() + kSectionLengthOffset);
-    return length >= static_cast<std::size_t>(kMinProgramMapSectionLength) &&
-           length <= static_cast<std::size_t>(kMaxSectionLength);
-}
-
-ProgramMapSection::Step ProgramMapSection::add(const SourcePacket& packet, std::int64_t offset) {
-    if (collecting() && packet.startBit()) {
-        // A new section begins before the one being collected is whole: that one is broken.
-        clear();
-    }
-    if (!collecting()) {
-        if (!opensSection(packet)) return Step::Ignored;
-        std::memcpy(m_buffer.data(), packet.bytes(), kSourcePacketSize);
-        m_length = kSourcePacketSize;
-    } else {
-        if (packet.adaptationControl() != kPayloadOnly || m_packets == kMaxPackets) {
-            clear();
-            return Step::Ignored;
-        }
-        std::memcpy(m_buffer.data() + m_length, packet.bytes() + kSourcePacketHeaderSize,
-                    kContinuationPayloadSize);
-        m_length += kContinuationPayloadSize;
-    }
+void ProgramMapSection::remember(const SourcePacket& packet, std::int64_t offset) {
     m_offsets[m_packets] = offset;
     m_counters[m_packets] = static_cast<std::uint8_t>(packet.continuityCounter());
+    std::memcpy(m_extraHeaders[m_packets].data(), packet.bytes(), kExtraHeaderSize);
     ++m_packets;
-    return complete() ? Step::Complete : Step::Collecting;
+}
+
+SectionProblem ProgramMapSection::open(const SourcePacket& packet, std::int64_t offset) {
+    clear();
+    switch (packet.adaptationControl()) {
+        case kPayloadOnly:
+            break;
+        case kAdaptationAndPayload:
+            return {SectionFault::FirstWithAdaptation};
+        default:
+            return {SectionFault::FirstWithoutPayload};
+    }
+    if (packet[kPointerFieldOffset] != 0) return {SectionFault::PointerField};
+    if (packet[kTableIdOffset] != kProgramMapTableId) {
+        return {SectionFault::TableId, packet[kTableIdOffset]};
+    }
+    const std::size_t length = twelveBits(packet.bytes() + kSectionLengthOffset);
+    if (length < static_cast<std::size_t>(kMinProgramMapSectionLength) ||
+        length > static_cast<std::size_t>(kMaxSectionLength)) {
+        return {SectionFault::SectionLength, static_cast<unsigned>(length)};
+    }
+    std::memcpy(m_buffer.data(), packet.bytes(), kSourcePacketSize);
+    m_length = kSourcePacketSize;
+    remember(packet, offset);
+    return {};
+}
+
+SectionProblem ProgramMapSection::append(const SourcePacket& packet, std::int64_t offset) {
+    // A section of at most 1021 bytes is whole within kMaxPackets, and a whole section is never
+    // offered more; the count is checked all the same, as it guards the buffer.
+    if (!collecting() || m_packets == kMaxPackets) return {SectionFault::Orphan};
+    if (packet.adaptationControl() != kPayloadOnly) return {SectionFault::ContinuationNotPlain};
+    std::memcpy(m_buffer.data() + m_length, packet.bytes() + kSourcePacketHeaderSize,
+                kContinuationPayloadSize);
+    m_length += kContinuationPayloadSize;
+    remember(packet, offset);
+    return {};
 }
 
 std::uint32_t ProgramMapSection::sectionCrc(const CrcTable& table) const {
@@ -59,46 +113,86 @@ std::uint32_t ProgramMapSection::sectionCrc(const CrcTable& table) const {
     return crc32Mpeg2(table, m_buffer.data() + kTableIdOffset, crcField - kTableIdOffset);
 }
 
-bool ProgramMapSection::remarkVideoEntry(const CrcTable& table) {
-    if (!collecting() || !complete()) return false;
-    std::uint8_t* section = m_buffer.data();
+ProgramMapSection::EntryWalk ProgramMapSection::walkEntries() const {
+    const std::uint8_t* section = m_buffer.data();
     const std::size_t crcField = sectionLength() + kCrcFieldBase;
-
+    EntryWalk walk;
     std::size_t e = kFirstEntryOffset + twelveBits(section + kProgramInfoLengthOffset);
-    std::size_t found = 0;
-    std::size_t infoLength = 0;
-    while (e < crcField) {
-        if (crcField - e < kEntryHeaderSize) return false;
-        infoLength = twelveBits(section + e + kEntryInfoLengthOffset);
-        if (crcField - e - kEntryHeaderSize < infoLength) return false;
-        // An entry already typed 0x24 is passed over: that is what makes a second run a no-op.
-        if (pidAt(section + e + kEntryPidOffset) == kVideoPid && section[e] == kStreamTypeHevc) {
-            found = e;
+    if (e > crcField) walk.fits = false;
+    while (walk.fits && e < crcField) {
+        if (crcField - e < kEntryHeaderSize) {
+            walk.fits = false;
             break;
+        }
+        const std::size_t infoLength = twelveBits(section + e + kEntryInfoLengthOffset);
+        if (crcField - e - kEntryHeaderSize < infoLength) {
+            walk.fits = false;
+            break;
+        }
+        if (walk.entry == 0 && pidAt(section + e + kEntryPidOffset) == kVideoPid) {
+            walk.entry = e;
+            walk.infoLength = infoLength;
         }
         e += kEntryHeaderSize + infoLength;
     }
-    if (found == 0) return false;
+    return walk;
+}
 
-    const std::uint32_t stored = static_cast<std::uint32_t>(be32FromBytes(section + crcField));
-    const std::uint32_t asFound = sectionCrc(table);
+ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable& table) {
+    Assessment result;
+    if (!complete()) {
+        result.problem = {SectionFault::EndOfFile};
+        return result;
+    }
+    std::uint8_t* section = m_buffer.data();
+    const std::size_t crcField = sectionLength() + kCrcFieldBase;
+    const auto stored = static_cast<std::uint32_t>(be32FromBytes(section + crcField));
+    const bool crcHolds = stored == sectionCrc(table);
+    const EntryWalk walk = walkEntries();
+    const bool remarkable = walk.fits && walk.entry != 0 && section[walk.entry] == kStreamTypeHevc;
 
-    section[found] = kStreamTypeHevcUhd;
-    std::uint8_t* identifier = section + found + kEntryIdentifierOffset;
-    if (infoLength >= kMinInfoLengthForIdentifier &&
+    // Rewriting a section whose CRC does not hold would bless corrupt data with a fresh CRC.
+    if (!crcHolds && !remarkable) {
+        result.problem = {SectionFault::CrcFails};
+        return result;
+    }
+    if (!walk.fits) {
+        result.problem = {SectionFault::EntriesOverrun};
+        return result;
+    }
+    if (walk.entry == 0) {
+        result.problem = {SectionFault::NoVideoEntry};
+        return result;
+    }
+    if (section[walk.entry] == kStreamTypeHevcUhd) {
+        result.verdict = Verdict::Marked;
+        return result;
+    }
+    if (!remarkable) {
+        result.problem = {SectionFault::VideoStreamType, section[walk.entry]};
+        return result;
+    }
+
+    section[walk.entry] = kStreamTypeHevcUhd;
+    std::uint8_t* identifier = section + walk.entry + kEntryIdentifierOffset;
+    if (walk.infoLength >= kMinInfoLengthForIdentifier &&
         std::equal(kHevcIdentifier.begin(), kHevcIdentifier.end(), identifier)) {
         std::copy(kHdmvIdentifier.begin(), kHdmvIdentifier.end(), identifier);
+        result.identifierChanges = true;
     }
     const std::uint32_t remarked = sectionCrc(table);
-    // Rewriting a section whose CRC holds in neither state would bless corrupt data with a
-    // fresh CRC.
-    if (stored != asFound && stored != remarked) return false;
+    if (!crcHolds && stored != remarked) {
+        result.problem = {SectionFault::CrcFails};
+        result.identifierChanges = false;
+        return result;
+    }
 
     const ByteString crcBytes = be32ToBytes(static_cast<std::int32_t>(remarked));
     std::copy(crcBytes.begin(), crcBytes.end(), section + crcField);
     std::fill(section + crcField + kCrcSize, section + m_length, kStuffingByte);
-    m_typeOffset = found;
-    return true;
+    m_typeOffset = walk.entry;
+    result.verdict = Verdict::Remark;
+    return result;
 }
 
 std::size_t ProgramMapSection::typePacket() const {
@@ -116,7 +210,9 @@ void ProgramMapSection::buildPacket(std::size_t j, std::uint8_t* out) const {
         std::memcpy(out, m_buffer.data(), kSourcePacketSize);
         return;
     }
-    std::memcpy(out, m_buffer.data(), kSourcePacketHeaderSize);
+    std::memcpy(out, m_extraHeaders[j].data(), kExtraHeaderSize);
+    std::memcpy(out + kExtraHeaderSize, m_buffer.data() + kExtraHeaderSize,
+                kSourcePacketHeaderSize - kExtraHeaderSize);
     out[kStartBitOffset] = static_cast<std::uint8_t>(out[kStartBitOffset] & ~kStartBitMask);
     out[kControlOffset] =
         static_cast<std::uint8_t>((out[kControlOffset] & ~kContinuityCounterMask) | m_counters[j]);

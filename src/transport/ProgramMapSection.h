@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "transport/Crc32Mpeg2.h"
 #include "transport/SourcePacket.h"
@@ -44,6 +45,33 @@ inline constexpr std::array<std::uint8_t, 4> kHevcIdentifier{'H', 'E', 'V', 'C'}
 inline constexpr std::array<std::uint8_t, 4> kHdmvIdentifier{'H', 'D', 'M', 'V'};
 inline constexpr std::uint8_t kStuffingByte = 0xFF;
 
+// Why the packets of a program map section cannot be re-marked.
+enum class SectionFault : std::uint8_t {
+    None,
+    FirstWithoutPayload,      // the opening packet has adaptation field control 0 or 2
+    FirstWithAdaptation,      // the opening packet carries an adaptation field
+    PointerField,             // the section does not begin right behind the pointer field
+    TableId,                  // detail: the table id found
+    SectionLength,            // detail: the section length found
+    ContinuationNotPlain,     // a continuation packet is not payload only
+    Interrupted,              // a new section begins before this one is whole
+    EndOfFile,                // the file ends before the section is whole
+    Orphan,                   // a continuation packet with no section to continue
+    CrcFails,                 // the stored CRC holds neither as found nor re-marked
+    EntriesOverrun,           // the program info or an entry runs past the CRC field
+    NoVideoEntry,             // no entry for PID 0x1011
+    VideoStreamType,          // detail: the video entry's stream type, neither 0x06 nor 0x24
+};
+
+struct SectionProblem {
+    SectionFault fault = SectionFault::None;
+    unsigned detail = 0;
+};
+
+// The problem in words, lower case and without a final full stop, e.g. "its CRC-32 does not
+// hold".
+std::string describeSectionProblem(const SectionProblem& problem);
+
 class ProgramMapSection {
   public:
     // The largest section (1021 + 3 bytes behind offset 9) fits in the first packet and five
@@ -52,29 +80,37 @@ class ProgramMapSection {
     static constexpr std::size_t kCapacity =
         kSourcePacketSize + (kMaxPackets - 1) * kContinuationPayloadSize;
 
-    enum class Step {
-        Ignored,     // the packet is not part of a section this class will rewrite
-        Collecting,  // taken; the section needs more packets
-        Complete,    // taken; the section is whole
+    enum class Verdict {
+        Remark,    // the video entry reads 0x06: the buffer now holds the re-marked section
+        Marked,    // the video entry already reads 0x24 and the CRC holds
+        Unusable,  // see the problem
+    };
+    struct Assessment {
+        Verdict verdict = Verdict::Unusable;
+        SectionProblem problem;
+        bool identifierChanges = false;  // Remark: "HEVC" becomes "HDMV"
     };
 
-    // Offers the next packet on the program map PID, found at `offset` of the file.
-    // A section is only taken when it is laid out as the muxer writes it: it opens on a packet
-    // with the start bit, pointer field 0 and no adaptation field; table id 0x02; a section
-    // length of 13..1021; continuation packets with a payload only. Anything else drops the
-    // section being collected, so it is left alone.
-    Step add(const SourcePacket& packet, std::int64_t offset);
+    // Offers a packet with the start bit, found at `offset` of the file, to open a section. It
+    // is taken only when laid out as the muxer writes it: no adaptation field, pointer field 0,
+    // table id 0x02, a section length of 13..1021. Otherwise nothing is collected and the
+    // problem says why.
+    SectionProblem open(const SourcePacket& packet, std::int64_t offset);
+    // Offers the next packet of the section being collected; it must carry a payload only.
+    // Otherwise nothing is taken and the problem says why.
+    SectionProblem append(const SourcePacket& packet, std::int64_t offset);
 
-    // For a complete section: re-marks the video entry (stream type 0x06 -> 0x24, "HEVC" ->
-    // "HDMV") and stores the new CRC. False, and nothing to write, when there is no such entry,
-    // when the entry walk would leave the section, or when the stored CRC fits neither the
-    // section as it is nor the section with the entry already re-marked (the state that a rewrite
-    // cut short between its packets leaves behind).
-    bool remarkVideoEntry(const CrcTable& table);
+    // For a complete section: finds the first entry of PID 0x1011 and judges it. With stream
+    // type 0x06 the entry is re-marked (0x24, "HEVC" -> "HDMV") and the new CRC stored. The
+    // stored CRC must hold for the section as it is, or, for an entry still reading 0x06, for
+    // the section with the entry re-marked (the state that a rewrite cut short between its
+    // packets leaves behind).
+    Assessment remarkVideoEntry(const CrcTable& table);
 
-    // Packet j (0-based) of the rewritten section: the first one as collected, each later one
-    // with the first packet's 8 header bytes, start bit cleared and its own continuity counter.
-    // Section bytes behind the CRC are 0xFF.
+    // Packet j (0-based) of the rewritten section: the first one as collected; each later one
+    // with its own TP_extra_header, the first packet's transport header with the start bit
+    // cleared and its own continuity counter, then its part of the section. Section bytes
+    // behind the CRC are 0xFF.
     void buildPacket(std::size_t j, std::uint8_t* out) const;
 
     // Where the re-marked stream type lies: the packet (0-based) and the offset in it.
@@ -84,6 +120,7 @@ class ProgramMapSection {
     std::size_t packetCount() const { return m_packets; }
     std::int64_t packetOffset(std::size_t j) const { return m_offsets[j]; }
     bool collecting() const { return m_packets != 0; }
+    bool complete() const { return collecting() && m_length >= sectionLength() + kSectionTail; }
     void clear() {
         m_packets = 0;
         m_length = 0;
@@ -93,9 +130,14 @@ class ProgramMapSection {
     std::size_t sectionLength() const;
 
   private:
-    bool opensSection(const SourcePacket& packet) const;
-    bool complete() const { return m_length >= sectionLength() + kSectionTail; }
+    struct EntryWalk {
+        bool fits = true;        // every entry ends inside the section, before the CRC field
+        std::size_t entry = 0;   // offset of the first entry of PID 0x1011; 0 when none
+        std::size_t infoLength = 0;
+    };
+    EntryWalk walkEntries() const;
     std::uint32_t sectionCrc(const CrcTable& table) const;
+    void remember(const SourcePacket& packet, std::int64_t offset);
 
     std::array<std::uint8_t, kCapacity> m_buffer{};
     std::size_t m_length = 0;
@@ -103,6 +145,7 @@ class ProgramMapSection {
     std::size_t m_typeOffset = 0;
     std::array<std::int64_t, kMaxPackets> m_offsets{};
     std::array<std::uint8_t, kMaxPackets> m_counters{};
+    std::array<std::array<std::uint8_t, kExtraHeaderSize>, kMaxPackets> m_extraHeaders{};
 };
 
 }  // namespace quorvel

@@ -12,6 +12,11 @@
 namespace quorvel {
 
 inline constexpr std::size_t kSourcePacketSize = 192;
+// The TP_extra_header: the packet's own copy permission and arrival time stamp.
+inline constexpr std::size_t kExtraHeaderSize = 4;
+// Every transport packet opens with this byte, right behind the TP_extra_header.
+inline constexpr std::size_t kSyncByteOffset = 4;
+inline constexpr std::uint8_t kSyncByte = 0x47;
 // TP_extra_header plus the 4-byte transport header.
 inline constexpr std::size_t kSourcePacketHeaderSize = 8;
 // Section data carried by a packet that continues a section: everything behind the header.
@@ -55,6 +60,7 @@ class SourcePacket {
     const std::uint8_t* bytes() const { return m_bytes; }
     std::uint8_t operator[](std::size_t offset) const { return m_bytes[offset]; }
 
+    bool synced() const { return m_bytes[kSyncByteOffset] == kSyncByte; }
     std::uint16_t pid() const { return pidAt(m_bytes + kPidOffset); }
     bool startBit() const { return (m_bytes[kStartBitOffset] & kStartBitMask) != 0; }
     int adaptationControl() const {

@@ -61,10 +61,22 @@ TEST(LargeIOOpen, ExistingFileThatRefusesAccessIsNeverTruncated) {
     EXPECT_EQ(test::readFile(dir / "ro"), numbered(50));
 }
 
-TEST(LargeIOOpen, FolderIsNotOpened) {
+TEST(LargeIOOpen, FolderFifoAndLinksAreNeverOpenedNorCreated) {
     TempDir dir;
+    test::writeFile(dir / "target", numbered(20));
+    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "absent").c_str(), (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     LargeFileTable files;
-    EXPECT_FALSE(largeOpen(files, dir.path(), 1, kLargeModeRead));
+    for (const char* name : {"", "link", "dangling", "fifo"}) {
+        for (const int mode : {kLargeModeRead, kLargeModeWrite, kLargeModeReadWrite}) {
+            SCOPED_TRACE(std::string(name) + " mode " + std::to_string(mode));
+            // A FIFO without a writer or reader would hold a blocking open here for ever.
+            EXPECT_FALSE(largeOpen(files, dir / name, 1, mode));
+        }
+    }
+    EXPECT_FALSE(test::exists(dir / "absent"));
+    EXPECT_EQ(test::readFile(dir / "target"), numbered(20));
 }
 
 TEST(LargeIOUnusableSlot, EveryOperationReportsItsFailureValue) {

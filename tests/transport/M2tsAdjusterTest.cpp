@@ -1,7 +1,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -14,14 +16,11 @@ namespace {
 
 using namespace test;
 
-// The PMT of the muxer's streams: HEVC video with its registration descriptor, then AC-3 audio.
-ByteString muxerPmt(const char* identifier = "HEVC") {
-    return pmtSection({{0x06, kTestVideoPid, registrationDescriptor(identifier, {0xFF, 0x00})},
-                       {0x81, kTestAudioPid, {}}});
-}
-
-// Offset, inside a section (table id at 0), of the video entry of muxerPmt().
-constexpr std::size_t kVideoEntryInSection = 12;
+const std::string kNoProgramMapLine =
+    " - No usable program map section lists the video stream (PID 0x1011); the stream was left "
+    "unchanged.";
+const std::string kNoAssociationLine =
+    " - No program association section names a program map; the stream was left unchanged.";
 
 class M2tsAdjusterTest : public ::testing::Test {
   protected:
@@ -56,9 +55,13 @@ TEST_F(M2tsAdjusterTest, LogsTheLineAndSetsTheTimerBeforeOpening) {
     h.window.tickInterval = 0;
     h.window.barWidth = 12.0f;
     h.window.percentText = "42.00%";
-    EXPECT_FALSE(h.run(dir / "no-such-folder/00000.m2ts"));
+    EXPECT_FALSE(h.run(path));
     EXPECT_EQ(h.window.lines(),
-              std::vector<std::string>{"[12:34:56] Checking/Adjusting M2TS file..."});
+              (std::vector<std::string>{"[12:34:56] Checking/Adjusting M2TS file...",
+                                        " - Couldn't open the stream " + path +
+                                            ": cannot open it for reading and writing (No such "
+                                            "file or directory)."}));
+    EXPECT_FALSE(exists(path)) << "a missing stream is never created";
     EXPECT_EQ(h.window.tickInterval, 500);
     // A failed open leaves the display alone.
     EXPECT_EQ(h.window.barWidth, 12.0f);
@@ -66,12 +69,13 @@ TEST_F(M2tsAdjusterTest, LogsTheLineAndSetsTheTimerBeforeOpening) {
     EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
 }
 
-TEST_F(M2tsAdjusterTest, EmptyAndOneByteFilesAreDoneAtOnce) {
+TEST_F(M2tsAdjusterTest, EmptyAndOneByteFilesAreScannedAtOnceAndNotConverted) {
     for (const ByteString& content : {ByteString{}, ByteString{0x47}}) {
         test::writeFile(path, content);
         h.window.barWidth = 0.0f;
         h.window.percentText = "0.00%";
-        EXPECT_TRUE(h.run(path));
+        EXPECT_FALSE(h.run(path));
+        EXPECT_EQ(h.window.lines().back(), kNoAssociationLine);
         EXPECT_EQ(h.window.barWidth, 3675.0f);
         EXPECT_EQ(h.window.percentText, "100.00%");
         EXPECT_EQ(test::readFile(path), content);
@@ -166,7 +170,10 @@ TEST_F(M2tsAdjusterTest, TwoPacketSectionWithPacketsBetween) {
     const ByteString p2 = packetAt(after, second);
     EXPECT_EQ(ByteString(p1.begin(), p1.begin() + 8),
               ByteString(parts[0].begin(), parts[0].begin() + 8));
+    // Its own arrival stamp, the first packet's transport header with the start bit cleared and
+    // its own continuity counter.
     ByteString header(parts[0].begin(), parts[0].begin() + 8);
+    std::copy_n(parts[1].begin(), 4, header.begin());
     header[5] &= static_cast<std::uint8_t>(~0x40);
     header[7] = static_cast<std::uint8_t>((header[7] & 0xF0) | 5);
     EXPECT_EQ(ByteString(p2.begin(), p2.begin() + 8), header);
@@ -196,8 +203,12 @@ TEST_F(M2tsAdjusterTest, ThreePacketSectionGetsHeadersAndStuffing) {
     std::vector<ByteString> packets;
     for (std::int64_t offset : at) packets.push_back(packetAt(after, offset));
     for (std::size_t j = 1; j < 3; ++j) {
-        EXPECT_EQ(ByteString(packets[j].begin(), packets[j].begin() + 5),
-                  ByteString(packets[0].begin(), packets[0].begin() + 5));
+        // Each keeps its own arrival stamp; the transport header follows the first packet's.
+        const ByteString before = packetAt(stream.bytes(), at[j]);
+        EXPECT_EQ(ByteString(packets[j].begin(), packets[j].begin() + 4),
+                  ByteString(before.begin(), before.begin() + 4));
+        EXPECT_EQ(packets[j][4], packets[0][4]);
+        EXPECT_EQ(packets[j][6], packets[0][6]);
         EXPECT_EQ(packets[j][5], packets[0][5] & ~0x40);
         EXPECT_EQ(packets[j][7] & 0x0F, packetAt(stream.bytes(), at[j])[7] & 0x0F);
     }
@@ -209,7 +220,7 @@ TEST_F(M2tsAdjusterTest, ThreePacketSectionGetsHeadersAndStuffing) {
 }
 
 TEST_F(M2tsAdjusterTest, VideoStartsByAdaptationFieldControl) {
-    StreamBuilder stream;
+    StreamBuilder stream = convertibleStream();
     const std::int64_t plain = stream.addVideo(pesStart(), true, 1);
     const std::int64_t withField = stream.addVideo(pesStart(), true, 3, 7);
     const std::int64_t noStartBit = stream.addVideo(pesStart(), false, 1);
@@ -228,8 +239,9 @@ TEST_F(M2tsAdjusterTest, VideoStartsByAdaptationFieldControl) {
     ASSERT_TRUE(h.run(write(stream)));
     const ByteString after = test::readFile(path);
 
-    EXPECT_EQ(differingOffsets(stream.bytes(), after),
-              (std::set<std::int64_t>{plain + 11, withField + 19, noStartBit + 11}));
+    std::set<std::int64_t> videoChanges = differingOffsets(stream.bytes(), after);
+    videoChanges.erase(videoChanges.begin(), videoChanges.lower_bound(plain));
+    EXPECT_EQ(videoChanges, (std::set<std::int64_t>{plain + 11, withField + 19, noStartBit + 11}));
     EXPECT_EQ(after[static_cast<std::size_t>(withField) + 16], 0x00);
     EXPECT_EQ(after[static_cast<std::size_t>(plain) + 11], 0xE1);
     (void)already, (void)audioId, (void)fieldOnly, (void)reserved, (void)tooShort, (void)otherPid;
@@ -240,13 +252,19 @@ TEST_F(M2tsAdjusterTest, IncompleteSectionAtEndOfFileIsNotWritten) {
                                            {0x81, kTestAudioPid, ByteString(190, 0x0A)}});
     StreamBuilder stream;
     stream.addPat();
-    stream.add(sectionPackets(section, kTestPmtPid).front());
-    ASSERT_TRUE(h.run(write(stream)));
+    const std::int64_t first = stream.add(sectionPackets(section, kTestPmtPid).front());
+    EXPECT_FALSE(h.run(write(stream)));
     EXPECT_EQ(test::readFile(path), stream.bytes());
+    EXPECT_EQ(h.window.lines(),
+              (std::vector<std::string>{"[12:34:56] Checking/Adjusting M2TS file...",
+                                        " - Couldn't re-mark the program map section at byte " +
+                                            std::to_string(first) +
+                                            ": the file ends before it is complete.",
+                                        kNoProgramMapLine}));
 }
 
 TEST_F(M2tsAdjusterTest, WholePacketsAreAllExaminedAndAPartialTailNever) {
-    StreamBuilder stream;
+    StreamBuilder stream = convertibleStream();
     stream.addNull(3);
     const std::int64_t last = stream.addVideo(pesStart());
     ByteString content = stream.bytes();
@@ -267,59 +285,186 @@ TEST_F(M2tsAdjusterTest, WholePacketsAreAllExaminedAndAPartialTailNever) {
     EXPECT_EQ(h.window.percentText, "100.00%");
 }
 
-TEST_F(M2tsAdjusterTest, MalformedSectionsAreLeftAlone) {
+TEST_F(M2tsAdjusterTest, SectionsThatCannotBeReMarkedAreLeftAloneReportedAndFailThePass) {
     StreamBuilder stream;
     stream.addPat();
     std::vector<std::int64_t> untouched;
+    std::int64_t sections = 0;
+    for (const MalformedSection& malformed : malformedSections()) {
+        for (std::int64_t at : stream.add(malformed.packets)) untouched.push_back(at);
+        sections += malformed.sections;
+    }
+    // A well-formed section after all of them is still re-marked, and the video behind it.
+    const std::int64_t fine = stream.addSection(muxerPmt()).front();
+    const std::int64_t video = stream.addVideo(pesStart());
+    EXPECT_FALSE(h.run(write(stream)));
 
-    ByteString badCrc = muxerPmt();
-    badCrc.back() ^= 0x01;
-    untouched.push_back(stream.addSection(badCrc).front());
-
-    ByteString shortLength = muxerPmt();
-    shortLength[2] = 12;  // below the fixed fields
-    untouched.push_back(stream.addSection(shortLength).front());
-
-    ByteString longLength = muxerPmt();
-    longLength[1] = 0xB3;
-    longLength[2] = 0xFE;  // 1022
-    untouched.push_back(stream.addSection(longLength).front());
-
-    ByteString pointerOne{0x01, 0xAA};  // pointer field 1
-    const ByteString good = muxerPmt();
-    pointerOne.insert(pointerOne.end(), good.begin(), good.end());
-    untouched.push_back(stream.add(sourcePacket({kTestPmtPid, true, 1, 0, 0}, pointerOne)));
-
-    ByteString withField{0x00};  // first packet carries an adaptation field
-    withField.insert(withField.end(), good.begin(), good.end());
-    untouched.push_back(stream.add(sourcePacket({kTestPmtPid, true, 3, 0, 0}, withField)));
-
-    ByteString otherTable = muxerPmt();
-    otherTable[0] = 0x42;
-    fixSectionCrc(otherTable);
-    untouched.push_back(stream.addSection(otherTable).front());
-
-    // The entry's ES info length runs past the CRC field.
-    ByteString overlong = muxerPmt();
-    overlong[kVideoEntryInSection + 4] = 0x40;
-    fixSectionCrc(overlong);
-    untouched.push_back(stream.addSection(overlong).front());
-
-    // A continuation packet with an adaptation field.
-    const ByteString twoPackets = pmtSection({{0x06, kTestVideoPid, registrationDescriptor()},
-                                              {0x81, kTestAudioPid, ByteString(190, 0x0A)}});
-    std::vector<ByteString> parts = sectionPackets(twoPackets, kTestPmtPid);
-    parts[1][7] = static_cast<std::uint8_t>((parts[1][7] & 0x0F) | 0x30);
-    for (std::int64_t at : stream.add(parts)) untouched.push_back(at);
-
-    // A well-formed section after all of them is still found.
-    const std::int64_t fine = stream.addSection(good).front();
-    ASSERT_TRUE(h.run(write(stream)));
     const ByteString after = test::readFile(path);
     for (std::int64_t at : untouched) {
         EXPECT_EQ(packetAt(after, at), packetAt(stream.bytes(), at)) << "packet at " << at;
     }
     EXPECT_EQ(sectionFromPackets({packetAt(after, fine)})[kVideoEntryInSection], 0x24);
+    EXPECT_EQ(after[static_cast<std::size_t>(video) + 11], 0xE1);
+    EXPECT_EQ(h.window.lines(),
+              (std::vector<std::string>{
+                  "[12:34:56] Checking/Adjusting M2TS file...",
+                  " - Couldn't re-mark the program map section at byte " +
+                      std::to_string(untouched.front()) + ": " +
+                      malformedSections().front().reason + ".",
+                  " - Couldn't re-mark " + std::to_string(sections) +
+                      " program map sections in all; they were left as they are."}));
+}
+
+// The stream as 188-byte transport packets: every source packet without its TP_extra_header.
+ByteString withoutExtraHeaders(const ByteString& stream) {
+    ByteString packets;
+    for (std::size_t at = 0; at + 192 <= stream.size(); at += 192) {
+        packets.insert(packets.end(), stream.begin() + static_cast<long>(at) + 4,
+                       stream.begin() + static_cast<long>(at) + 192);
+    }
+    return packets;
+}
+
+TEST_F(M2tsAdjusterTest, StreamWithoutAMarkedVideoEntryIsLeftUnchanged) {
+    StreamBuilder everyCrcBad;
+    everyCrcBad.addPat();
+    everyCrcBad.add(malformedSections().front().packets);
+    everyCrcBad.addVideo(pesStart());
+    everyCrcBad.add(malformedSections().front().packets);
+    StreamBuilder mapElsewhere;
+    mapElsewhere.addPat(0x0200);
+    mapElsewhere.addSection(muxerPmt());
+    mapElsewhere.addVideo(pesStart());
+    StreamBuilder noAssociation;
+    noAssociation.addSection(muxerPmt());
+    noAssociation.addVideo(pesStart());
+    StreamBuilder whole = convertibleStream();
+    whole.addVideo(pesStart());
+    whole.addNull(3);
+    whole.addVideo(pesStart());
+
+    const struct {
+        const char* name;
+        ByteString bytes;
+        std::string lastLine;
+    } cases[] = {
+        {"EveryProgramMapCrcBad", everyCrcBad.bytes(), kNoProgramMapLine},
+        {"AssociationNamesAPidWithoutProgramMap", mapElsewhere.bytes(), kNoProgramMapLine},
+        {"NoProgramAssociation", noAssociation.bytes(), kNoAssociationLine},
+        {"TransportPacketsOf188Bytes", withoutExtraHeaders(whole.bytes()), kNoAssociationLine},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(path, c.bytes);
+        h.window.logText.clear();
+        EXPECT_FALSE(h.run(path));
+        EXPECT_EQ(test::readFile(path), c.bytes);
+        EXPECT_EQ(h.window.lines().back(), c.lastLine);
+    }
+}
+
+TEST_F(M2tsAdjusterTest, PacketsWithoutTheSyncByteAreNeverExaminedOrWritten) {
+    StreamBuilder stream = convertibleStream();
+    ByteString unsynced = videoPacket({kTestVideoPid, true, 1, 0, 0}, pesStart());
+    unsynced[4] = 0x00;
+    const std::int64_t first = stream.add(unsynced);
+    const std::int64_t video = stream.addVideo(pesStart());
+    const std::int64_t second = stream.add(unsynced);
+    EXPECT_TRUE(h.run(write(stream)));
+    const ByteString after = test::readFile(path);
+    EXPECT_EQ(packetAt(after, first), unsynced);
+    EXPECT_EQ(packetAt(after, second), unsynced);
+    EXPECT_EQ(after[static_cast<std::size_t>(video) + 11], 0xE1);
+    EXPECT_EQ(h.window.lines().back(),
+              " - Warning:  2 packets without the sync byte 0x47 were passed over, the first at "
+              "byte " + std::to_string(first) + ".");
+}
+
+TEST_F(M2tsAdjusterTest, WriteThatWouldGrowTheFileFailsInsteadOfGrowingIt) {
+    for (const bool writeBehind : {true, false}) {
+        SCOPED_TRACE(writeBehind ? "write-behind" : "direct writes");
+        StreamBuilder stream = convertibleStream();
+        stream.addNull(20);
+        const std::int64_t video = stream.addVideo(pesStart());
+        write(stream);
+        // The whole file in one read, then cut short by someone else during the pass.
+        M2tsScanOptions options = M2tsHarness::perPacket(64);
+        options.mapFile = false;
+        options.writeBehind = writeBehind;
+        h.window.onProcessEvents = [&] {
+            if (h.window.eventTurns == 5) {
+                ASSERT_EQ(::truncate(path.c_str(), 192 * 10), 0);
+            }
+        };
+        h.window.eventTurns = 0;
+        h.window.logText.clear();
+        EXPECT_FALSE(h.run(path, options));
+        EXPECT_EQ(h.window.lines().back(), " - Couldn't write the stream at byte " +
+                                               std::to_string(video) +
+                                               ": the file has been cut short.");
+        EXPECT_EQ(test::readFile(path).size(), 192u * 10);
+    }
+}
+
+TEST_F(M2tsAdjusterTest, LinkOrFifoInPlaceOfTheStreamIsRefusedUntouched) {
+    const std::string target = dir / "elsewhere.m2ts";
+    StreamBuilder stream = convertibleStream();
+    stream.addVideo(pesStart());
+    test::writeFile(target, stream.bytes());
+    const struct {
+        const char* name;
+        std::function<int(const std::string&)> make;
+        const char* why;
+    } cases[] = {
+        {"SymbolicLink", [&](const std::string& p) { return ::symlink(target.c_str(), p.c_str()); },
+         "it is a symbolic link"},
+        {"Fifo", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600); },
+         "it is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string at = dir / (std::string(c.name) + ".m2ts");
+        ASSERT_EQ(c.make(at), 0);
+        EXPECT_FALSE(h.run(at));
+        EXPECT_EQ(h.window.lines().back(),
+                  " - Couldn't open the stream " + at + ": " + c.why + ".");
+        EXPECT_EQ(test::readFile(target), stream.bytes());
+    }
+}
+
+TEST_F(M2tsAdjusterTest, ProgressOverSeveralStreamsCountsTheStreamsBefore) {
+    StreamBuilder stream = convertibleStream();
+    stream.addNull(6);  // 8 packets, 1536 bytes
+    write(stream);
+    const struct {
+        std::int64_t before;
+        std::int64_t total;
+        const char* secondTurn;  // after two packets
+        const char* end;
+    } cases[] = {
+        {0, 0, "25.00%", "100.00%"},  // this stream alone
+        {1536, 6144, "31.25%", "50.00%"},
+        {4608, 6144, "81.25%", "100.00%"},
+        // 31536 of 31537 bytes rounds to 100.00%, which only the whole may show.
+        {30000, 31537, "96.34%", "99.99%"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.total);
+        std::vector<std::string> texts;
+        h.window.onProcessEvents = [&] {
+            texts.push_back(h.window.percentText);
+            h.state.timerTick = true;
+        };
+        M2tsScanOptions options = M2tsHarness::perPacket();
+        options.progressBefore = c.before;
+        options.progressTotal = c.total;
+        ASSERT_TRUE(h.run(path, options));
+        ASSERT_GE(texts.size(), 2u);
+        EXPECT_EQ(texts[1], c.secondTurn);
+        EXPECT_EQ(h.window.percentText, c.end);
+        const double whole = c.total == 0 ? 1.0 : static_cast<double>(c.before + 1536) / c.total;
+        EXPECT_FLOAT_EQ(h.window.barWidth, static_cast<float>(whole * 3675.0));
+    }
 }
 
 TEST_F(M2tsAdjusterTest, SecondRunWritesNothing) {
@@ -445,8 +590,11 @@ TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
     for (const bool writeBehind : {true, false}) {
         SCOPED_TRACE(writeBehind ? "write-behind" : "direct writes");
         StreamBuilder stream;
+        stream.addPat();
         stream.addNull(2);
-        const std::int64_t video = stream.addVideo(pesStart());
+        // The section's one piece is the pass's first write.
+        const std::int64_t pmt = stream.addSection(muxerPmt()).front();
+        stream.addVideo(pesStart());
         stream.addNull(3);
         stream.addVideo(pesStart());
         std::size_t tries = 0;
@@ -459,7 +607,7 @@ TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
         EXPECT_FALSE(h.run(write(stream), options));
         const auto lines = h.window.lines();
         EXPECT_EQ(lines.back(),
-                  " - Couldn't write the stream at byte " + std::to_string(video) + ".");
+                  " - Couldn't write the stream at byte " + std::to_string(pmt) + ".");
         EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1) << "reported once";
         EXPECT_EQ(tries, 1u) << "nothing is written after the failed write";
         EXPECT_EQ(largeHandle(h.state.largeFiles, 1), -1);
@@ -470,7 +618,7 @@ TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
 }
 
 TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {
-    StreamBuilder stream;
+    StreamBuilder stream = convertibleStream();
     stream.addNull(4);
     h.window.onProcessEvents = [] { throw std::runtime_error("handler failed"); };
     EXPECT_THROW(h.run(write(stream)), std::runtime_error);
@@ -480,8 +628,8 @@ TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {
 }
 
 TEST_F(M2tsAdjusterTest, ProgressOnTicksAndFullAtTheEnd) {
-    StreamBuilder stream;
-    stream.addNull(8);
+    StreamBuilder stream = convertibleStream();
+    stream.addNull(6);
     write(stream);
     std::vector<std::string> texts;
     std::vector<float> widths;
@@ -503,7 +651,7 @@ TEST_F(M2tsAdjusterTest, ProgressOnTicksAndFullAtTheEnd) {
 }
 
 TEST_F(M2tsAdjusterTest, DefaultPacingYieldsByTimeNotPerPacket) {
-    StreamBuilder stream;
+    StreamBuilder stream = convertibleStream();
     stream.addNull(5000);
     ASSERT_TRUE(h.run(write(stream), M2tsScanOptions{}));
     EXPECT_LT(h.window.eventTurns, 10);
@@ -526,8 +674,8 @@ TEST_F(M2tsAdjusterTest, ShortReadEndsTheScanWithFalse) {
 }
 
 TEST_F(M2tsAdjusterTest, FileCutShortUnderTheMappingEndsTheScanWithFalse) {
-    StreamBuilder stream;
-    stream.addNull(100);
+    StreamBuilder stream = convertibleStream();
+    stream.addNull(98);
     write(stream);
     h.window.onProcessEvents = [&] {
         if (h.window.eventTurns == 2) {

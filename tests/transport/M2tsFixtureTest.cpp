@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "M2tsHarness.h"
+#include "transport/StreamCheck.h"
 #include "transport/ProgramMapSection.h"
 #include "transport/SourcePacket.h"
 
@@ -84,6 +85,16 @@ TEST_P(M2tsFixtureTest, ReMarksEverySectionAndPesStartAndNothingElse) {
     ASSERT_EQ(before.e0, kFixturePesStarts);
 
     M2tsHarness h;
+    // The read-only looks foresee exactly what the pass changes.
+    EXPECT_EQ(checkFirstProgramMap(path, h.state.crcTable).state,
+              ProgramMapCheck::State::Convertible);
+    StreamSurvey survey;
+    ASSERT_TRUE(surveyM2ts(h.ctx, path, survey));
+    EXPECT_EQ(survey.sectionsToRemark, static_cast<std::int64_t>(before.sections));
+    EXPECT_EQ(survey.identifiersToChange, static_cast<std::int64_t>(before.sections));
+    EXPECT_EQ(survey.pesToRemark, static_cast<std::int64_t>(kFixturePesStarts));
+    EXPECT_EQ(survey.sectionsUnusable + survey.sectionsMarked + survey.packetsWithoutSync, 0);
+
     ASSERT_TRUE(h.run(path, M2tsScanOptions{}));
     const ByteString after = readFile(path);
     ASSERT_EQ(after.size(), original.size());
@@ -114,6 +125,12 @@ TEST_P(M2tsFixtureTest, ReMarksEverySectionAndPesStartAndNothingElse) {
     }
 
     EXPECT_EQ(probedStreams(path), probedStreams(fixture + "/BDMV/STREAM/00000.m2ts"));
+    EXPECT_EQ(checkFirstProgramMap(path, h.state.crcTable).state,
+              ProgramMapCheck::State::AlreadyMarked);
+    ASSERT_TRUE(surveyM2ts(h.ctx, path, survey));
+    EXPECT_EQ(survey.sectionsMarked, static_cast<std::int64_t>(before.sections));
+    EXPECT_EQ(survey.pesMarked, static_cast<std::int64_t>(kFixturePesStarts));
+    EXPECT_EQ(survey.sectionsToRemark + survey.pesToRemark + survey.sectionsUnusable, 0);
 
     const long long stamp = modificationTime(path);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,0 +1,136 @@
+#include "transport/StreamCheck.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "fileio/LargeIO.h"
+#include "transport/StreamRules.h"
+#include "transport/StreamScan.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kTickIntervalMs = 500;
+// Reads of the check: 341 packets, just under 64 KiB.
+constexpr std::size_t kCheckReadBytes = 341 * kSourcePacketSize;
+
+std::int64_t fileSizeOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return -1;
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+// Reads up to `size` bytes at `offset`: the bytes read, or -1 on an error.
+std::int64_t readSome(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::string hexPid(std::uint16_t pid) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "0x%04X", static_cast<unsigned>(pid));
+    return text.data();
+}
+
+ProgramMapCheck refused(std::string reason, std::int64_t offset = -1) {
+    return {ProgramMapCheck::State::Refused, std::move(reason), offset};
+}
+
+}  // namespace
+
+bool surveyM2ts(JobContext& ctx, const std::string& m2ts, StreamSurvey& survey,
+                const M2tsScanOptions& options) {
+    survey = StreamSurvey{};
+    ctx.window.setTickInterval(kTickIntervalMs);
+    std::string why;
+    const FileHandle file(openRegularFile(m2ts, kLargeModeRead, &why));
+    if (!file.valid()) {
+        logStreamRefusal(ctx, m2ts, why);
+        return false;
+    }
+    const std::int64_t size = fileSizeOf(file.get());
+    if (size < 0) {
+        logStreamFailure(ctx, "read", 0);
+        return false;
+    }
+    StreamRules rules(ctx.state.crcTable, nullptr);
+    StreamScan scan(ctx, options, file.get(), size, rules, nullptr);
+    const StreamScan::Outcome outcome = scan.run();
+    survey = rules.tally();
+    survey.size = size;
+    return outcome == StreamScan::Outcome::Done;
+}
+
+ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& table) {
+    std::string why;
+    const FileHandle file(openRegularFile(m2ts, kLargeModeRead, &why));
+    if (!file.valid()) return refused(why);
+    const std::int64_t size = fileSizeOf(file.get());
+    if (size < 0) return refused("cannot read its size");
+
+    const std::int64_t packetsEnd =
+        size / static_cast<std::int64_t>(kSourcePacketSize) * kSourcePacketSize;
+    const std::int64_t end = std::min(packetsEnd, kProgramMapCheckLimit);
+    std::vector<std::uint8_t> buffer(kCheckReadBytes);
+    StreamRules rules(table, nullptr);
+    for (std::int64_t at = 0; at < end && !rules.firstSection().found;) {
+        const auto want = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), end - at));
+        const std::int64_t got = readSome(file.get(), buffer.data(), want, at);
+        if (got < static_cast<std::int64_t>(want)) {
+            return refused("cannot read it at byte " + std::to_string(at + std::max<std::int64_t>(got, 0)));
+        }
+        if (at == 0 && !SourcePacket(buffer.data()).synced()) {
+            return refused(
+                "it is not a stream of 192-byte source packets: its first packet has no sync "
+                "byte 0x47 at byte 4");
+        }
+        for (std::size_t p = 0; p < want && !rules.firstSection().found; p += kSourcePacketSize) {
+            rules.examine(buffer.data() + p, at + static_cast<std::int64_t>(p));
+        }
+        at += static_cast<std::int64_t>(want);
+    }
+    const bool wholeFile = end == packetsEnd;
+    if (!rules.firstSection().found && wholeFile) rules.finish();
+
+    const StreamRules::FirstSection& first = rules.firstSection();
+    if (first.found) {
+        switch (first.verdict) {
+            case ProgramMapSection::Verdict::Remark:
+                return {ProgramMapCheck::State::Convertible, {}, first.offset};
+            case ProgramMapSection::Verdict::Marked:
+                return {ProgramMapCheck::State::AlreadyMarked, {}, first.offset};
+            case ProgramMapSection::Verdict::Unusable:
+                return refused("the program map section at byte " + std::to_string(first.offset) +
+                                   " cannot be re-marked: " + describeSectionProblem(first.problem),
+                               first.offset);
+        }
+    }
+    if (packetsEnd == 0) return refused("it holds no whole 192-byte source packet");
+    const std::string where = wholeFile ? "" : " in its first " +
+                                                   std::to_string(kProgramMapCheckLimit >> 20) +
+                                                   " MiB";
+    if (!rules.programMapNamed()) {
+        return refused("no program association section" + where + " names a program map PID");
+    }
+    return refused("no program map section on PID " + hexPid(rules.programMapPid()) + " follows" +
+                   where);
+}
+
+}  // namespace quorvel
