@@ -16,6 +16,10 @@ namespace quorvel::fs {
 
 namespace {
 
+// A new copy is written as "." + its name + this + six unique characters, then renamed.
+constexpr const char* kTemporaryInfix = ".quorvel-";
+constexpr std::size_t kTemporaryUnique = 6;
+
 char upperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -230,8 +234,18 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
         errno = EINVAL;
         return fail(source + " is not a regular file");
     }
-    // A hidden, unique name: a leftover of a cut run is never taken for a disc file.
-    std::string temporary = joinPath(folder, "." + copyName + ".quorvel-XXXXXX");
+    // A hidden, unique name: a leftover of a cut run is never taken for a disc file, and the
+    // next refresh of the same copy clears it away (only files and links of exactly that form).
+    const std::string prefix = "." + copyName + kTemporaryInfix;
+    for (const std::string& entry : listNames(folder)) {
+        struct stat leftover {};
+        const std::string path = joinPath(folder, entry);
+        if (entry.size() == prefix.size() + kTemporaryUnique && entry.rfind(prefix, 0) == 0 &&
+            ::lstat(path.c_str(), &leftover) == 0 && !S_ISDIR(leftover.st_mode)) {
+            ::unlink(path.c_str());
+        }
+    }
+    std::string temporary = joinPath(folder, prefix + "XXXXXX");
     const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) {
         const int error = errno;

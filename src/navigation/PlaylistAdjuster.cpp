@@ -120,7 +120,7 @@ PlaylistPlan walkPlayItems(const NavigationFile& file) {
             const std::uint8_t angles = file.getByte(item + kAngleCountOffset);
             if (angles == 0) throw AdjustRefused("multi-angle " + name + " has no angles");
             table = item + kMultiAngleStreamTableOffset + kAngleEntrySize * (angles - 1);
-            requireInside(table, 0, item, itemEnd, name + " is too short for its angles");
+            requireInside(table, 0, item, itemEnd, name + " is too short for its stream number table");
             for (int angle = 2; angle <= angles; ++angle) {
                 addClipName(file, item + kFirstAngleEntryOffset + kAngleEntrySize * (angle - 2),
                             "angle " + std::to_string(angle) + " of " + name, plan.clipNames);

@@ -15,7 +15,6 @@ namespace {
 
 constexpr int kTickIntervalMs = 500;
 constexpr double kPercent = 100.0;
-constexpr const char* kCheckingLine = " Checking/Adjusting M2TS file...";
 
 // The end-of-pass lines. True when the stream is converted: some program map section gives the
 // video 0x24 and none was left as it was.
@@ -57,7 +56,7 @@ bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts) {
 }
 
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options) {
-    ctx.log.Status(ctx.log.TimeStamp() + kCheckingLine);
+    ctx.log.Status(ctx.log.TimeStamp() + options.heading);
     ctx.window.setTickInterval(kTickIntervalMs);
 
     LargeFileTable& files = ctx.state.largeFiles;

@@ -31,6 +31,8 @@ struct M2tsScanOptions {
     // the streams before this one, and the total (0: this stream alone).
     std::int64_t progressBefore = 0;
     std::int64_t progressTotal = 0;
+    // The step's opening line, behind the time prefix; a further stream of a title names its file.
+    std::string heading = " Checking/Adjusting M2TS file...";
 };
 
 // Re-marks the HEVC video stream of a stream file for UHD: the program map entry of PID 0x1011

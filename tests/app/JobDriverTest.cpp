@@ -297,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
                         ::rename(stream.c_str(), (root + "elsewhere.m2ts").c_str());
                         ::symlink((root + "elsewhere.m2ts").c_str(), stream.c_str());
                     },
-                    "00000.m2ts: is a symbolic link"},
+                    "symbolic link"},
         RefusedCase{"StreamOf188BytePackets", 2,
                     [](const std::string& root, ScriptedSteps&) {
                         ByteString bytes = test::readFile(root + "BDMV/STREAM/00001.m2ts");
@@ -458,6 +458,10 @@ struct BackupCase {
     std::function<void(const std::string& root, const Lines& log)> check;
 };
 
+void expectNoWarning(const Lines& log) {
+    for (const std::string& line : log) EXPECT_EQ(line.find("Warning"), std::string::npos) << line;
+}
+
 class BackupRefresh : public JobDriverTest, public ::testing::WithParamInterface<BackupCase> {};
 
 TEST_P(BackupRefresh, LeavesEveryFileWholeAndTellsWhatItCouldNotDo) {
@@ -481,7 +485,7 @@ INSTANTIATE_TEST_SUITE_P(
                        ::symlink(".", (root + "BDMV/BACKUP").c_str());
                    },
                    [](const std::string&, const Lines& log) {
-                       EXPECT_EQ(log.size(), 18u) << "no warning: the copies are the files";
+                       expectNoWarning(log);  // the copies are the files themselves
                    }},
         BackupCase{"CopyNamedInAnotherCase",
                    [](const std::string& root) {
@@ -512,7 +516,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    [](const std::string& root, const Lines& log) {
                        EXPECT_FALSE(test::exists(root + "BDMV/BACKUP"));
-                       EXPECT_EQ(log.size(), 18u);
+                       expectNoWarning(log);
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -120,7 +120,9 @@ TEST_P(UnwritableNavigationFile, IsRefusedWithAReasonAndNothingChanges) {
     EXPECT_NE(std::string::npos, h.lines().back().find(target + ": " + GetParam().reason))
         << h.lines().back();
     EXPECT_SAME_BYTES(original, readFile(outside));
-    if (GetParam().hazard == Hazard::Immutable) EXPECT_SAME_BYTES(original, readFile(target));
+    if (GetParam().hazard == Hazard::Immutable) {
+        EXPECT_SAME_BYTES(original, readFile(target));
+    }
     EXPECT_SAME_BYTES(buildMovieObject(), readFile(movieObject));
 }
 

@@ -365,11 +365,14 @@ class MainWindowTest : public QObject {
         QCOMPARE(button->text(), QString::fromLatin1(kIdle));
         QVERIFY(h.window->core().state().abortRequested);
         using t::operator+;
-        QCOMPARE(maskedLines(h.window->core().state().statusText),
-                 linesBeforeTheStream() + std::vector<std::string>{
-                     "[ts] Job aborted by user.", " - Warning:  M2TS update not completed",
-                     " - Warning:  M2TS format is not compliant",
-                     " - Warning:  Restart job to complete.", "=========Job Ended========="});
+        const std::vector<std::string> expected =
+            linesBeforeTheStream() +
+            std::vector<std::string>{"[ts] Job aborted by user.",
+                                     " - Warning:  M2TS update not completed",
+                                     " - Warning:  M2TS format is not compliant",
+                                     " - Warning:  Restart job to complete.",
+                                     "=========Job Ended========="};
+        QCOMPARE(maskedLines(h.window->core().state().statusText), expected);
         QCOMPARE(boxLines(h.child<QPlainTextEdit>("v1StatusLog")).size(), 24);
         QVERIFY(!h.endedWith.has_value());
     }

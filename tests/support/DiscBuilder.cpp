@@ -24,7 +24,7 @@ ByteString stream(int videoPackets) {
 }
 
 std::string clipName(int clip) {
-    char name[8];
+    char name[16];
     std::snprintf(name, sizeof name, "%05d", clip);
     return name;
 }

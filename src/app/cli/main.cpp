@@ -131,7 +131,12 @@ int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& o
             continue;
         }
         if (!quorvel::Quorvel::srcVerified(folder)) {
-            std::fprintf(stderr, "%s: Selected source is not BD format.\n", folder.c_str());
+            // One source keeps the window's own message; a batch says which folder it means.
+            if (options.sources.size() == 1) {
+                std::fputs("Selected source is not BD format.\n", stderr);
+            } else {
+                std::fprintf(stderr, "%s: Selected source is not BD format.\n", folder.c_str());
+            }
             results.push_back({folder, "not-blu-ray", kExitUsage});
             continue;
         }
