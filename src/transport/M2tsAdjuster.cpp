@@ -13,7 +13,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr int kTickIntervalMs = 500;
 constexpr double kPercent = 100.0;
 constexpr const char* kCheckingLine = " Checking/Adjusting M2TS file...";
 
@@ -58,7 +57,7 @@ bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts) {
 
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options) {
     ctx.log.Status(ctx.log.TimeStamp() + kCheckingLine);
-    ctx.window.setTickInterval(kTickIntervalMs);
+    ctx.window.setTickInterval(kStreamTickIntervalMs);
 
     LargeFileTable& files = ctx.state.largeFiles;
     std::string why;

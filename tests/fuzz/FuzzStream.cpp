@@ -100,8 +100,8 @@ std::int64_t checkChange(const ByteString& before, const ByteString& after,
             continue;
         }
         FUZZ_CHECK(kTarget, programMapPids.count(pid) != 0,
-                   "packet " + std::to_string(at / kPacketSize) + " on PID " +
-                       std::to_string(pid) + " changed beyond a video stream id");
+                   "packet " + std::to_string(at / kPacketSize) + " on PID " + std::to_string(pid) +
+                       " changed beyond a video stream id");
         FUZZ_CHECK(kTarget, pidOf(now) == pid, "a program map packet changed its PID");
         ++otherPacketsChanged;
     }
@@ -119,13 +119,13 @@ void checkFirstSection(const ProgramMapCheck& check, const StreamSurvey& survey)
                        "the check's convertible section is not the survey's first");
             break;
         case ProgramMapCheck::State::AlreadyMarked:
-            FUZZ_CHECK(kTarget,
-                       survey.sectionsMarked > 0 &&
-                           (survey.firstSectionToRemark < 0 ||
-                            survey.firstSectionToRemark > check.offset) &&
-                           (survey.firstUnusableSection < 0 ||
-                            survey.firstUnusableSection > check.offset),
-                       "the check's marked section is not the survey's first");
+            FUZZ_CHECK(
+                kTarget,
+                survey.sectionsMarked > 0 &&
+                    (survey.firstSectionToRemark < 0 ||
+                     survey.firstSectionToRemark > check.offset) &&
+                    (survey.firstUnusableSection < 0 || survey.firstUnusableSection > check.offset),
+                "the check's marked section is not the survey's first");
             break;
         case ProgramMapCheck::State::Refused:
             FUZZ_CHECK(kTarget, check.offset < 0 || check.offset == survey.firstUnusableSection,
@@ -160,8 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                "the pass's result disagrees with the survey");
     if (!marked) FUZZ_CHECK(kTarget, after == before, "a stream without a marked entry changed");
     FUZZ_CHECK(kTarget, pesChanged == survey.pesToRemark,
-               "the pass re-marked " + std::to_string(pesChanged) + " PES starts, the survey counted " +
-                   std::to_string(survey.pesToRemark));
+               "the pass re-marked " + std::to_string(pesChanged) +
+                   " PES starts, the survey counted " + std::to_string(survey.pesToRemark));
     FUZZ_CHECK(kTarget, (sectionPacketsChanged > 0) == (survey.sectionsToRemark > 0),
                "program map packets changed against the survey's count");
 

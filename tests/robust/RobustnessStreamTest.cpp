@@ -11,8 +11,8 @@ namespace {
 using namespace test;
 
 ByteString videoFirstPmt() {
-    return pmtSection({{0x06, kTestVideoPid, registrationDescriptor("HEVC")},
-                       {0x81, kTestAudioPid, {}}});
+    return pmtSection(
+        {{0x06, kTestVideoPid, registrationDescriptor("HEVC")}, {0x81, kTestAudioPid, {}}});
 }
 
 // Sets the 12-bit section length of a section (table id at 0) and leaves the rest alone.
@@ -47,14 +47,14 @@ TEST(RobustnessStream, SectionLengthZeroOr4095IsLeftAloneReportedAndTheScanGoesO
         }
         EXPECT_EQ(0x24, sectionFromPackets({packetAt(after, good)})[12]);
         EXPECT_EQ(0xE1, after[static_cast<std::size_t>(video) + 11]);
-        EXPECT_EQ(h.window.lines(),
-                  (std::vector<std::string>{
-                      "[12:34:56] Checking/Adjusting M2TS file...",
-                      " - Couldn't re-mark the program map section at byte " +
-                          std::to_string(bad) + ": its section length " +
-                          std::to_string(length) + " lies outside 13..1021.",
-                      " - Couldn't re-mark 25 program map sections in all; they were left as "
-                      "they are."}));
+        EXPECT_EQ(
+            h.window.lines(),
+            (std::vector<std::string>{
+                "[12:34:56] Checking/Adjusting M2TS file...",
+                " - Couldn't re-mark the program map section at byte " + std::to_string(bad) +
+                    ": its section length " + std::to_string(length) + " lies outside 13..1021.",
+                " - Couldn't re-mark 25 program map sections in all; they were left as "
+                "they are."}));
     }
 }
 
