@@ -65,23 +65,6 @@ void resetWindow(LargeFileSlot& entry) {
     entry.windowStart = kLargeEmptyWindowStart;
 }
 
-// Reads up to `size` bytes at `offset`, going on after a short read until the end of the file.
-// -1 when the very first read fails.
-std::int64_t readFully(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return done == 0 ? -1 : static_cast<std::int64_t>(done);
-        }
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
 }  // namespace
 
 // A link would let the pass patch a file outside the disc folder, and a FIFO or a device is not a
@@ -185,7 +168,8 @@ std::int64_t largeRead(LargeFileTable& files, int slot, ByteString& buffer) {
     if (buffer.empty() || !usable(files, slot)) return 0;
     LargeFileSlot& entry = files[slot];
     if (entry.position < 0) return 0;
-    const std::int64_t got = readFully(entry.handle, buffer.data(), buffer.size(), entry.position);
+    const std::int64_t got =
+        readFullyAt(entry.handle, buffer.data(), buffer.size(), entry.position);
     if (got <= 0) return 0;
     entry.position += got;
     return got;
@@ -248,8 +232,8 @@ std::int64_t largeWriteInside(LargeFileTable& files, int slot, const std::uint8_
     if (!usable(files, slot)) return 0;
     struct stat info {};
     if (::fstat(files[slot].handle, &info) != 0) return 0;
-    if (offset >= 0 && static_cast<std::uint64_t>(offset) + size >
-                           static_cast<std::uint64_t>(info.st_size)) {
+    if (offset >= 0 &&
+        static_cast<std::uint64_t>(offset) + size > static_cast<std::uint64_t>(info.st_size)) {
         return kLargePastEnd;
     }
     return largeWriteAt(files, slot, data, size, offset);
@@ -266,6 +250,21 @@ void largeStartWriteBack(const LargeFileTable& files, int slot, std::int64_t fro
 #ifdef __linux__
     ::sync_file_range(files[slot].handle, from, to - from, SYNC_FILE_RANGE_WRITE);
 #endif
+}
+
+std::int64_t readFullyAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return done == 0 ? -1 : static_cast<std::int64_t>(done);
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
 }
 
 int largeHandle(const LargeFileTable& files, int slot) {

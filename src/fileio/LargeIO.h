@@ -126,6 +126,10 @@ std::int64_t largeWriteInside(LargeFileTable& files, int slot, const std::uint8_
 // still has to flush.
 void largeStartWriteBack(const LargeFileTable& files, int slot, std::int64_t from, std::int64_t to);
 
+// Reads up to `size` bytes at `offset` of a descriptor, going on after a short read until the end
+// of the file. The bytes read; -1 when the very first read fails.
+std::int64_t readFullyAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset);
+
 // The descriptor of a usable slot, or -1. For readers that bring their own buffer.
 int largeHandle(const LargeFileTable& files, int slot);
 

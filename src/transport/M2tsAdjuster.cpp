@@ -13,7 +13,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr int kTickIntervalMs = 500;
 constexpr double kPercent = 100.0;
 
 // The end-of-pass lines. True when the stream is converted: some program map section gives the
@@ -57,7 +56,7 @@ bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts) {
 
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options) {
     ctx.log.Status(ctx.log.TimeStamp() + options.heading);
-    ctx.window.setTickInterval(kTickIntervalMs);
+    ctx.window.setTickInterval(kStreamTickIntervalMs);
 
     LargeFileTable& files = ctx.state.largeFiles;
     std::string why;

@@ -48,19 +48,19 @@ inline constexpr std::uint8_t kStuffingByte = 0xFF;
 // Why the packets of a program map section cannot be re-marked.
 enum class SectionFault : std::uint8_t {
     None,
-    FirstWithoutPayload,      // the opening packet has adaptation field control 0 or 2
-    FirstWithAdaptation,      // the opening packet carries an adaptation field
-    PointerField,             // the section does not begin right behind the pointer field
-    TableId,                  // detail: the table id found
-    SectionLength,            // detail: the section length found
-    ContinuationNotPlain,     // a continuation packet is not payload only
-    Interrupted,              // a new section begins before this one is whole
-    EndOfFile,                // the file ends before the section is whole
-    Orphan,                   // a continuation packet with no section to continue
-    CrcFails,                 // the stored CRC holds neither as found nor re-marked
-    EntriesOverrun,           // the program info or an entry runs past the CRC field
-    NoVideoEntry,             // no entry for PID 0x1011
-    VideoStreamType,          // detail: the video entry's stream type, neither 0x06 nor 0x24
+    FirstWithoutPayload,   // the opening packet has adaptation field control 0 or 2
+    FirstWithAdaptation,   // the opening packet carries an adaptation field
+    PointerField,          // the section does not begin right behind the pointer field
+    TableId,               // detail: the table id found
+    SectionLength,         // detail: the section length found
+    ContinuationNotPlain,  // a continuation packet is not payload only
+    Interrupted,           // a new section begins before this one is whole
+    EndOfFile,             // the file ends before the section is whole
+    Orphan,                // a continuation packet with no section to continue
+    CrcFails,              // the stored CRC holds neither as found nor re-marked
+    EntriesOverrun,        // the program info or an entry runs past the CRC field
+    NoVideoEntry,          // no entry for PID 0x1011
+    VideoStreamType,       // detail: the video entry's stream type, neither 0x06 nor 0x24
 };
 
 struct SectionProblem {
@@ -131,8 +131,8 @@ class ProgramMapSection {
 
   private:
     struct EntryWalk {
-        bool fits = true;        // every entry ends inside the section, before the CRC field
-        std::size_t entry = 0;   // offset of the first entry of PID 0x1011; 0 when none
+        bool fits = true;       // every entry ends inside the section, before the CRC field
+        std::size_t entry = 0;  // offset of the first entry of PID 0x1011; 0 when none
         std::size_t infoLength = 0;
     };
     EntryWalk walkEntries() const;

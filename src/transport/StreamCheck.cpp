@@ -1,11 +1,9 @@
 #include "transport/StreamCheck.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -18,7 +16,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr int kTickIntervalMs = 500;
 // Reads of the check: 341 packets, just under 64 KiB.
 constexpr std::size_t kCheckReadBytes = 341 * kSourcePacketSize;
 
@@ -26,20 +23,6 @@ std::int64_t fileSizeOf(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return -1;
     return static_cast<std::int64_t>(info.st_size);
-}
-
-// Reads up to `size` bytes at `offset`: the bytes read, or -1 on an error.
-std::int64_t readSome(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
 }
 
 std::string hexPid(std::uint16_t pid) {
@@ -57,7 +40,7 @@ ProgramMapCheck refused(std::string reason, std::int64_t offset = -1) {
 bool surveyM2ts(JobContext& ctx, const std::string& m2ts, StreamSurvey& survey,
                 const M2tsScanOptions& options) {
     survey = StreamSurvey{};
-    ctx.window.setTickInterval(kTickIntervalMs);
+    ctx.window.setTickInterval(kStreamTickIntervalMs);
     std::string why;
     const FileHandle file(openRegularFile(m2ts, kLargeModeRead, &why));
     if (!file.valid()) {
@@ -92,9 +75,10 @@ ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& ta
     for (std::int64_t at = 0; at < end && !rules.firstSection().found;) {
         const auto want = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), end - at));
-        const std::int64_t got = readSome(file.get(), buffer.data(), want, at);
+        const std::int64_t got = readFullyAt(file.get(), buffer.data(), want, at);
         if (got < static_cast<std::int64_t>(want)) {
-            return refused("cannot read it at byte " + std::to_string(at + std::max<std::int64_t>(got, 0)));
+            return refused("cannot read it at byte " +
+                           std::to_string(at + std::max<std::int64_t>(got, 0)));
         }
         if (at == 0 && !SourcePacket(buffer.data()).synced()) {
             return refused(
@@ -123,9 +107,8 @@ ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& ta
         }
     }
     if (packetsEnd == 0) return refused("it holds no whole 192-byte source packet");
-    const std::string where = wholeFile ? "" : " in its first " +
-                                                   std::to_string(kProgramMapCheckLimit >> 20) +
-                                                   " MiB";
+    const std::string where =
+        wholeFile ? "" : " in its first " + std::to_string(kProgramMapCheckLimit >> 20) + " MiB";
     if (!rules.programMapNamed()) {
         return refused("no program association section" + where + " names a program map PID");
     }

@@ -20,10 +20,10 @@ struct StreamSurvey {
     std::int64_t sectionsMarked = 0;         // well-formed, video entry already 0x24
     std::int64_t sectionsUnusable = 0;       // sections that cannot be re-marked
     std::int64_t firstUnusableSection = -1;
-    std::string unusableReason;              // for the first one
-    std::int64_t pesToRemark = 0;            // video PES starts 00 00 01 E0 a pass would change
+    std::string unusableReason;    // for the first one
+    std::int64_t pesToRemark = 0;  // video PES starts 00 00 01 E0 a pass would change
     std::int64_t firstPesToRemark = -1;
-    std::int64_t pesMarked = 0;              // video PES starts already E1 (after a marked entry)
+    std::int64_t pesMarked = 0;  // video PES starts already E1 (after a marked entry)
     std::int64_t packetsWithoutSync = 0;
     std::int64_t firstPacketWithoutSync = -1;
 };
@@ -40,7 +40,7 @@ bool surveyM2ts(JobContext& ctx, const std::string& m2ts, StreamSurvey& survey,
 struct ProgramMapCheck {
     enum class State { Convertible, AlreadyMarked, Refused };
     State state = State::Refused;
-    std::string reason;        // Refused: completes "… <path>: " — lower case, no final full stop
+    std::string reason;  // Refused: completes "… <path>: " — lower case, no final full stop
     std::int64_t offset = -1;  // byte offset of the section's first packet, when found
 };
 

@@ -138,8 +138,8 @@ bool StreamRules::writeSection() {
     for (std::size_t j = m_section.packetCount(); j-- > 0;) {
         m_section.buildPacket(j, out.data());
         const std::int64_t at = m_section.packetOffset(j);
-        const auto split = static_cast<std::size_t>(std::min<std::int64_t>(
-            (at / kPageSize + 1) * kPageSize - at, kSourcePacketSize));
+        const auto split = static_cast<std::size_t>(
+            std::min<std::int64_t>((at / kPageSize + 1) * kPageSize - at, kSourcePacketSize));
         const std::array<std::pair<std::size_t, std::size_t>, 2> pieces{
             {{split, kSourcePacketSize}, {0, split}}};
         for (const auto& [from, to] : pieces) {

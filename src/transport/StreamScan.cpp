@@ -30,19 +30,6 @@ struct FreeDeleter {
     void operator()(std::uint8_t* p) const { std::free(p); }
 };
 
-// Reads exactly `size` bytes at `offset`; false on an error or an early end of file.
-bool readExactly(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got =
-            ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 // A read error (or a file cut short by someone else) inside a read-only mapping arrives as
 // SIGBUS on the instruction that touches the page. While the scan works on a mapped window the
 // handler below turns such a fault into a jump back to the scan, which then fails cleanly.
@@ -123,7 +110,8 @@ class ChunkReader {
             m_buffer.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kPageSize, alloc)));
             if (!m_buffer) return nullptr;
         }
-        return readExactly(m_fd, m_buffer.get(), size, offset) ? m_buffer.get() : nullptr;
+        const std::int64_t got = readFullyAt(m_fd, m_buffer.get(), size, offset);
+        return got == static_cast<std::int64_t>(size) ? m_buffer.get() : nullptr;
     }
 
   private:
@@ -322,10 +310,9 @@ std::int64_t StreamScan::skipHole(std::int64_t from, std::int64_t packetsEnd) {
 }
 
 void StreamScan::showProgress(std::int64_t offset) {
-    const double total = static_cast<double>(
-        m_options.progressTotal > 0 ? m_options.progressTotal : m_fileSize);
-    const double r =
-        std::min(static_cast<double>(m_options.progressBefore + offset) / total, 1.0);
+    const double total =
+        static_cast<double>(m_options.progressTotal > 0 ? m_options.progressTotal : m_fileSize);
+    const double r = std::min(static_cast<double>(m_options.progressBefore + offset) / total, 1.0);
     m_ctx.window.setBarWidth(static_cast<float>(r * kProgressFullWidth));
     m_ctx.window.setPercentText(progressPercentText(r));
 }

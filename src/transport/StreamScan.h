@@ -18,6 +18,8 @@ namespace quorvel {
 
 // The large-file slot of the stream while a conversion pass runs.
 inline constexpr int kStreamSlot = 1;
+// The timer interval a pass sets for its progress ticks.
+inline constexpr int kStreamTickIntervalMs = 500;
 
 // The writes of a conversion pass to the stream open in kStreamSlot: handed in order to a second
 // thread when one can be had, else made at once. None of them reaches past the file's current

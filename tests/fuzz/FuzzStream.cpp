@@ -1,10 +1,12 @@
-// Stream adjuster fed arbitrary packet sequences.
+// Stream adjuster fed arbitrary packet sequences, with the read-only survey and check of the same
+// stream, which must foresee what the pass changes.
 #include <cstddef>
 #include <cstdint>
 #include <set>
 
 #include "FuzzSupport.h"
 #include "transport/M2tsAdjuster.h"
+#include "transport/StreamCheck.h"
 
 using namespace quorvel;
 using namespace quorvel::fuzz;
@@ -13,6 +15,8 @@ namespace {
 
 constexpr const char* kTarget = "fuzz_stream";
 constexpr std::size_t kPacketSize = 192;
+constexpr std::size_t kSyncOffset = 4;
+constexpr std::uint8_t kSync = 0x47;
 constexpr std::size_t kPidOffset = 5;
 constexpr std::uint16_t kPidMask = 0x1FFF;
 constexpr std::uint16_t kAssociationPid = 0x0000;
@@ -77,28 +81,56 @@ bool isStreamIdRemark(const std::uint8_t* before, const std::uint8_t* after) {
            before[payload + 3] == kOldStreamId && after[payload + 3] == kNewStreamId;
 }
 
-void checkChange(const ByteString& before, const ByteString& after) {
+// Checks which packets changed and how; returns the number of video PES starts re-marked.
+std::int64_t checkChange(const ByteString& before, const ByteString& after,
+                         std::int64_t& otherPacketsChanged) {
     FUZZ_CHECK(kTarget, after.size() == before.size(), "the size changed");
     const std::set<std::uint16_t> programMapPids = programMapCandidates(before);
     const std::size_t whole = before.size() / kPacketSize * kPacketSize;
+    std::int64_t pesChanged = 0;
+    otherPacketsChanged = 0;
     for (std::size_t at = 0; at < whole; at += kPacketSize) {
         const std::uint8_t* old = before.data() + at;
         const std::uint8_t* now = after.data() + at;
         if (ByteString(old, old + kPacketSize) == ByteString(now, now + kPacketSize)) continue;
+        FUZZ_CHECK(kTarget, old[kSyncOffset] == kSync, "a packet without the sync byte changed");
         const std::uint16_t pid = pidOf(old);
-        if (programMapPids.count(pid) != 0) {
-            FUZZ_CHECK(kTarget, pidOf(now) == pid, "a program map packet changed its PID");
+        if (pid == kVideoPid && isStreamIdRemark(old, now)) {
+            ++pesChanged;
             continue;
         }
-        FUZZ_CHECK(kTarget, pid == kVideoPid,
-                   "packet " + std::to_string(at / kPacketSize) + " on PID " +
-                       std::to_string(pid) + " changed");
-        FUZZ_CHECK(kTarget, isStreamIdRemark(old, now),
-                   "video packet " + std::to_string(at / kPacketSize) +
-                       " changed beyond its stream id");
+        FUZZ_CHECK(kTarget, programMapPids.count(pid) != 0,
+                   "packet " + std::to_string(at / kPacketSize) + " on PID " + std::to_string(pid) +
+                       " changed beyond a video stream id");
+        FUZZ_CHECK(kTarget, pidOf(now) == pid, "a program map packet changed its PID");
+        ++otherPacketsChanged;
     }
     for (std::size_t p = whole; p < before.size(); ++p) {
         FUZZ_CHECK(kTarget, before[p] == after[p], "the trailing partial packet changed");
+    }
+    return pesChanged;
+}
+
+// The check of the first program map section agrees with the survey of the whole stream.
+void checkFirstSection(const ProgramMapCheck& check, const StreamSurvey& survey) {
+    switch (check.state) {
+        case ProgramMapCheck::State::Convertible:
+            FUZZ_CHECK(kTarget, check.offset == survey.firstSectionToRemark,
+                       "the check's convertible section is not the survey's first");
+            break;
+        case ProgramMapCheck::State::AlreadyMarked:
+            FUZZ_CHECK(
+                kTarget,
+                survey.sectionsMarked > 0 &&
+                    (survey.firstSectionToRemark < 0 ||
+                     survey.firstSectionToRemark > check.offset) &&
+                    (survey.firstUnusableSection < 0 || survey.firstUnusableSection > check.offset),
+                "the check's marked section is not the survey's first");
+            break;
+        case ProgramMapCheck::State::Refused:
+            FUZZ_CHECK(kTarget, check.offset < 0 || check.offset == survey.firstUnusableSection,
+                       "the check's refused section is not the survey's first unusable one");
+            break;
     }
 }
 
@@ -109,17 +141,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeWhole(path, data, size);
     const ByteString before(data, data + size);
 
+    Harness look;
+    StreamSurvey survey;
+    FUZZ_CHECK(kTarget, surveyM2ts(look.context, path, survey), "the survey did not reach the end");
+    FUZZ_CHECK(kTarget, readWhole(path) == before, "the survey changed the file");
+    checkFirstSection(checkFirstProgramMap(path, look.state.crcTable), survey);
+
     Harness first;
-    FUZZ_CHECK(kTarget, UHD_Adjust_M2TS(first.context, path), "the scan did not reach the end");
+    const bool converted = UHD_Adjust_M2TS(first.context, path);
     const ByteString after = readWhole(path);
-    checkChange(before, after);
+    std::int64_t sectionPacketsChanged = 0;
+    const std::int64_t pesChanged = checkChange(before, after, sectionPacketsChanged);
+
+    // The pass succeeds exactly when the survey found a marked video entry and no section that
+    // cannot be re-marked; without a marked entry it writes nothing at all.
+    const bool marked = survey.sectionsToRemark + survey.sectionsMarked > 0;
+    FUZZ_CHECK(kTarget, converted == (marked && survey.sectionsUnusable == 0),
+               "the pass's result disagrees with the survey");
+    if (!marked) FUZZ_CHECK(kTarget, after == before, "a stream without a marked entry changed");
+    FUZZ_CHECK(kTarget, pesChanged == survey.pesToRemark,
+               "the pass re-marked " + std::to_string(pesChanged) +
+                   " PES starts, the survey counted " + std::to_string(survey.pesToRemark));
+    FUZZ_CHECK(kTarget, (sectionPacketsChanged > 0) == (survey.sectionsToRemark > 0),
+               "program map packets changed against the survey's count");
+
+    // Read again, every section the survey would re-mark is marked and every PES start behind it.
+    Harness later;
+    StreamSurvey again;
+    FUZZ_CHECK(kTarget, surveyM2ts(later.context, path, again), "the second survey failed");
+    FUZZ_CHECK(kTarget,
+               again.sectionsToRemark == 0 &&
+                   again.sectionsMarked == survey.sectionsMarked + survey.sectionsToRemark,
+               "the survey's sections to re-mark are not what the pass marked");
+    FUZZ_CHECK(kTarget,
+               again.pesToRemark == 0 && again.pesMarked == survey.pesMarked + survey.pesToRemark,
+               "the survey's PES starts to re-mark are not what the pass marked");
+    FUZZ_CHECK(kTarget,
+               again.sectionsUnusable == survey.sectionsUnusable &&
+                   again.packetsWithoutSync == survey.packetsWithoutSync,
+               "the pass changed what cannot be re-marked");
 
     // The adjuster is a function of the file's bytes: when nothing changed, a second run is
     // the first one again.
     if (after == before) return 0;
 
     Harness second;
-    FUZZ_CHECK(kTarget, UHD_Adjust_M2TS(second.context, path), "a rerun did not reach the end");
+    FUZZ_CHECK(kTarget, UHD_Adjust_M2TS(second.context, path) == converted,
+               "a rerun gave another result");
     FUZZ_CHECK(kTarget, readWhole(path) == after, "a rerun changed the file");
     return 0;
 }

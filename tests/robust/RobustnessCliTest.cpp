@@ -155,14 +155,21 @@ TEST_F(CliRobustness, PathWithSpacesQuotesAndNonAsciiIsConvertedAndPassedWhole) 
     EXPECT_EQ("MPLS0300", std::string(playlist.begin(), playlist.begin() + 8));
 }
 
-TEST_F(CliRobustness, SymlinkedStreamIsConvertedThroughTheLink) {
+TEST_F(CliRobustness, SymlinkedStreamIsRefusedAndItsTargetLeftAlone) {
     const std::string target = dir / "elsewhere.m2ts";
     const std::string link = disc + "BDMV/STREAM/00000.m2ts";
     ASSERT_EQ(0, ::rename(link.c_str(), target.c_str()));
     ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+    const ByteString original = readFile(target);
     writeAnalyser("");
     const CommandResult run = runCli(disc);
-    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
+    const auto lines = maskTimes(splitLines(run.out));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(" - Couldn't open the stream " + link + ": it is a symbolic link.",
+              lines[lines.size() - 3]);
+    EXPECT_EQ("[ts] Failed. Couldn't update M2TS...", lines[lines.size() - 2]);
+    EXPECT_EQ(original, readFile(target));
     struct stat info {};
     ASSERT_EQ(0, ::lstat(link.c_str(), &info));
     EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link itself was replaced";

@@ -1,6 +1,5 @@
 // Program map sections whose length field is at the two ends of its 12 bits, and stream paths
-// that are not regular files: nothing is written, and the scan either ends normally or says
-// it failed.
+// that are not regular files: nothing of them is written, and the pass says why it fails.
 
 #include <gtest/gtest.h>
 
@@ -12,8 +11,8 @@ namespace {
 using namespace test;
 
 ByteString videoFirstPmt() {
-    return pmtSection({{0x06, kTestVideoPid, registrationDescriptor("HEVC")},
-                       {0x81, kTestAudioPid, {}}});
+    return pmtSection(
+        {{0x06, kTestVideoPid, registrationDescriptor("HEVC")}, {0x81, kTestAudioPid, {}}});
 }
 
 // Sets the 12-bit section length of a section (table id at 0) and leaves the rest alone.
@@ -23,29 +22,39 @@ ByteString withSectionLength(ByteString section, int length) {
     return section;
 }
 
-TEST(RobustnessStream, SectionLengthZeroOr4095IsLeftAloneAndTheScanGoesOn) {
+TEST(RobustnessStream, SectionLengthZeroOr4095IsLeftAloneReportedAndTheScanGoesOn) {
     for (const int length : {0, 4095}) {
         SCOPED_TRACE(length);
         TempDir dir;
         const std::string path = dir / "00000.m2ts";
         StreamBuilder stream;
         stream.addPat();
-        const std::vector<std::int64_t> bad = stream.addSection(withSectionLength(videoFirstPmt(), length));
+        const std::int64_t bad =
+            stream.addSection(withSectionLength(videoFirstPmt(), length)).front();
         // With 4095 the collection would need 22 packets; give it more than enough PMT packets
-        // so the oversized section is complete inside the file.
+        // so the oversized section would be complete inside the file.
         for (int k = 0; k < 24; ++k) stream.addSection(withSectionLength(videoFirstPmt(), length));
+        const std::int64_t good = stream.addSection(videoFirstPmt()).front();
         const std::int64_t video = stream.addVideo(pesStart());
         writeFile(path, stream.bytes());
 
         M2tsHarness h;
-        ASSERT_TRUE(h.run(path));
+        EXPECT_FALSE(h.run(path));
         const ByteString after = readFile(path);
         ASSERT_EQ(stream.bytes().size(), after.size());
-        for (std::int64_t at = 0; at < video; at += 192) {
+        for (std::int64_t at = 0; at < good; at += 192) {
             EXPECT_EQ(packetAt(stream.bytes(), at), packetAt(after, at)) << "packet at " << at;
         }
+        EXPECT_EQ(0x24, sectionFromPackets({packetAt(after, good)})[12]);
         EXPECT_EQ(0xE1, after[static_cast<std::size_t>(video) + 11]);
-        (void)bad;
+        EXPECT_EQ(
+            h.window.lines(),
+            (std::vector<std::string>{
+                "[12:34:56] Checking/Adjusting M2TS file...",
+                " - Couldn't re-mark the program map section at byte " + std::to_string(bad) +
+                    ": its section length " + std::to_string(length) + " lies outside 13..1021.",
+                " - Couldn't re-mark 25 program map sections in all; they were left as "
+                "they are."}));
     }
 }
 
@@ -54,6 +63,8 @@ TEST(RobustnessStream, FolderInPlaceOfTheStreamFails) {
     makeDirs(dir / "00000.m2ts");
     M2tsHarness h;
     EXPECT_FALSE(h.run(dir / "00000.m2ts"));
+    EXPECT_EQ(h.window.lines().back(),
+              " - Couldn't open the stream " + dir / "00000.m2ts" + ": it is not a regular file.");
     EXPECT_TRUE(exists(dir / "00000.m2ts"));
 }
 

@@ -305,14 +305,14 @@ TEST_F(M2tsAdjusterTest, SectionsThatCannotBeReMarkedAreLeftAloneReportedAndFail
     }
     EXPECT_EQ(sectionFromPackets({packetAt(after, fine)})[kVideoEntryInSection], 0x24);
     EXPECT_EQ(after[static_cast<std::size_t>(video) + 11], 0xE1);
-    EXPECT_EQ(h.window.lines(),
-              (std::vector<std::string>{
-                  "[12:34:56] Checking/Adjusting M2TS file...",
-                  " - Couldn't re-mark the program map section at byte " +
-                      std::to_string(untouched.front()) + ": " +
-                      malformedSections().front().reason + ".",
-                  " - Couldn't re-mark " + std::to_string(sections) +
-                      " program map sections in all; they were left as they are."}));
+    EXPECT_EQ(
+        h.window.lines(),
+        (std::vector<std::string>{
+            "[12:34:56] Checking/Adjusting M2TS file...",
+            " - Couldn't re-mark the program map section at byte " +
+                std::to_string(untouched.front()) + ": " + malformedSections().front().reason + ".",
+            " - Couldn't re-mark " + std::to_string(sections) +
+                " program map sections in all; they were left as they are."}));
 }
 
 // The stream as 188-byte transport packets: every source packet without its TP_extra_header.
@@ -377,7 +377,8 @@ TEST_F(M2tsAdjusterTest, PacketsWithoutTheSyncByteAreNeverExaminedOrWritten) {
     EXPECT_EQ(after[static_cast<std::size_t>(video) + 11], 0xE1);
     EXPECT_EQ(h.window.lines().back(),
               " - Warning:  2 packets without the sync byte 0x47 were passed over, the first at "
-              "byte " + std::to_string(first) + ".");
+              "byte " +
+                  std::to_string(first) + ".");
 }
 
 TEST_F(M2tsAdjusterTest, WriteThatWouldGrowTheFileFailsInsteadOfGrowingIt) {

@@ -154,27 +154,23 @@ std::vector<CheckCase> checkCases() {
     cases.push_back({"BehindOtherPackets", streamOf({nullPacket, video, nullPacket, pmtPacket}),
                      State::Convertible, "", 4 * 192});
     for (const MalformedSection& malformed : malformedSections()) {
-        cases.push_back({malformed.name, streamOf(malformed.packets), State::Refused,
-                         "the program map section at byte 192 cannot be re-marked: " +
-                             malformed.reason,
-                         192});
+        cases.push_back(
+            {malformed.name, streamOf(malformed.packets), State::Refused,
+             "the program map section at byte 192 cannot be re-marked: " + malformed.reason, 192});
     }
-    cases.push_back({"SectionCutByTheEnd",
-                     streamOf({sectionPackets(pmtSection({{0x06, kTestVideoPid, {}},
-                                                          {0x81, kTestAudioPid,
-                                                           ByteString(190, 0x0A)}}),
-                                              kTestPmtPid)
-                                   .front()}),
-                     State::Refused,
-                     "the program map section at byte 192 cannot be re-marked: the file ends "
-                     "before it is complete",
-                     192});
+    cases.push_back(
+        {"SectionCutByTheEnd",
+         streamOf({sectionPackets(pmtSection({{0x06, kTestVideoPid, {}},
+                                              {0x81, kTestAudioPid, ByteString(190, 0x0A)}}),
+                                  kTestPmtPid)
+                       .front()}),
+         State::Refused,
+         "the program map section at byte 192 cannot be re-marked: the file ends "
+         "before it is complete",
+         192});
     cases.push_back({"AssociationNamesAnotherPid", streamOf({pmtPacket}, 0x0200), State::Refused,
                      "no program map section on PID 0x0200 follows", -1});
-    cases.push_back({"NoAssociation",
-                     [=](const std::string& path) {
-                         writeFile(path, pmtPacket);
-                     },
+    cases.push_back({"NoAssociation", [=](const std::string& path) { writeFile(path, pmtPacket); },
                      State::Refused, "no program association section names a program map PID", -1});
     cases.push_back({"Empty", [](const std::string& path) { writeFile(path, {}); }, State::Refused,
                      "it holds no whole 192-byte source packet", -1});
