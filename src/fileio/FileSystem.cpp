@@ -99,43 +99,57 @@ bool isSymbolicLink(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-int openRegularFile(const std::string& path, int access, std::string& problem) {
-    constexpr const char* kLinkProblem = "is a symbolic link; no file is changed through a link";
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        problem = std::string("cannot open (") + std::strerror(errno) + ")";
-        return -1;
-    }
-    if (S_ISLNK(info.st_mode)) {
-        problem = kLinkProblem;
-        return -1;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        problem = "not a regular file";
-        return -1;
-    }
+int platformOpen(const std::string& path, int flags) {
+    constexpr mode_t kNewFilePermissions = 0666;  // narrowed by the process's umask
     int fd = -1;
     do {
-        fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, kNewFilePermissions);
     } while (fd < 0 && errno == EINTR);
+#ifdef _WIN32
+    // A path longer than the classic 260-character limit opens only with the "\\?\" prefix,
+    // which hands it to the file system without that limit. POSIX has neither.
     if (fd < 0) {
-        const std::string reason = std::strerror(errno);
-        problem = errno == ELOOP         ? kLinkProblem
-                  : access == O_RDONLY ? "cannot open for reading (" + reason + ")"
-                                       : "cannot open for reading and writing (" + reason + ")";
+        const std::string longPath = "\\\\?\\" + path;
+        fd = ::open(longPath.c_str(), flags | O_CLOEXEC, kNewFilePermissions);
+    }
+#endif
+    return fd;
+}
+
+// A link would let a job patch a file outside the disc folder, and a FIFO or a device is not a
+// file whose bytes we patch: O_NONBLOCK keeps a FIFO from holding the open until a writer comes,
+// and the look before the open keeps a device node from being opened at all.
+int openRegularFile(const std::string& path, int access, std::string* why) {
+    const auto fail = [why](std::string reason) {
+        if (why != nullptr) *why = std::move(reason);
         return -1;
+    };
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) return fail("it is a symbolic link");
+        if (!S_ISREG(info.st_mode)) return fail("it is not a regular file");
+    }
+    const int fd = platformOpen(path, access | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ELOOP) return fail("it is a symbolic link");
+        const char* words = access == O_RDONLY   ? "reading"
+                            : access == O_WRONLY ? "writing"
+                                                 : "reading and writing";
+        return fail(std::string("cannot open it for ") + words + " (" + std::strerror(errno) + ")");
     }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        problem = "not a regular file";
-        return -1;
+        return fail("it is not a regular file");
     }
+    // Reads and writes of the regular file wait as usual.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
 }
 
 std::string writeProblem(const std::string& path) {
     std::string problem;
-    const int fd = openRegularFile(path, O_RDWR, problem);
+    const int fd = openRegularFile(path, O_RDWR, &problem);
     if (fd >= 0) ::close(fd);
     return problem;
 }

@@ -34,11 +34,15 @@ std::int64_t fileSize(const std::string& path);
 // True when `path` itself is a symbolic link.
 bool isSymbolicLink(const std::string& path);
 
-// Opens a regular file with `access` (O_RDONLY or O_RDWR) without following a link in its last
-// component and without blocking on a FIFO; nothing is ever created. The file is looked at before
-// it is opened, so that a device node is never opened at all, and again after. -1 with `problem`
-// set (lower case, no full stop) when it cannot be.
-int openRegularFile(const std::string& path, int access, std::string& problem);
+// Opens an existing regular file with `access` (O_RDONLY, O_WRONLY or O_RDWR) without following
+// a symbolic link in its last component and without waiting on a FIFO; nothing is ever created.
+// A device node is never opened at all. The descriptor, or -1; then `why`, when given, says why,
+// lower case and without a final full stop: "it is a symbolic link", "it is not a regular file",
+// or "cannot open it for reading (<the system's reason>)".
+int openRegularFile(const std::string& path, int access, std::string* why = nullptr);
+// One open of `path` with `flags`; new files get mode 0666 narrowed by the umask. On Windows a
+// path too long for the classic limit is tried again with the "\\?\" prefix.
+int platformOpen(const std::string& path, int flags);
 // Why `path` could not be opened for writing as a regular file; empty when it can. Opening for
 // writing changes nothing in the file.
 std::string writeProblem(const std::string& path);

@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fileio/FileSystem.h"
+
 namespace quorvel {
 
 namespace {
-
-constexpr mode_t kNewFilePermissions = 0666;  // narrowed by the process's umask
 
 bool slotNumberValid(int slot) {
     return slot >= 0 && slot <= kLargeLastSlot;
@@ -19,17 +19,6 @@ bool slotNumberValid(int slot) {
 
 bool usable(const LargeFileTable& files, int slot) {
     return slotNumberValid(slot) && files[slot].isOpen;
-}
-
-const char* accessWords(int mode) {
-    switch (mode) {
-        case kLargeModeRead:
-            return "reading";
-        case kLargeModeWrite:
-            return "writing";
-        default:
-            return "reading and writing";
-    }
 }
 
 int openAccessFlags(int mode) {
@@ -43,23 +32,6 @@ int openAccessFlags(int mode) {
     }
 }
 
-// One open of `path`. On Windows a path longer than the classic 260-character limit opens only
-// when it carries the "\\?\" prefix, which hands it to the file system without that limit, so a
-// failed open is tried once more that way. POSIX systems have no such prefix and no such limit.
-int platformOpen(const std::string& path, int flags) {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, kNewFilePermissions);
-    } while (fd < 0 && errno == EINTR);
-#ifdef _WIN32
-    if (fd < 0) {
-        const std::string longPath = "\\\\?\\" + path;
-        fd = ::open(longPath.c_str(), flags | O_CLOEXEC, kNewFilePermissions);
-    }
-#endif
-    return fd;
-}
-
 void resetWindow(LargeFileSlot& entry) {
     if (!entry.window.empty()) entry.window.assign(kLargeWindowSize, kLargeWindowFill);
     entry.windowStart = kLargeEmptyWindowStart;
@@ -67,34 +39,8 @@ void resetWindow(LargeFileSlot& entry) {
 
 }  // namespace
 
-// A link would let the pass patch a file outside the disc folder, and a FIFO or a device is not a
-// file whose bytes we patch; O_NONBLOCK keeps a FIFO from holding the open until a writer comes.
 int openRegularFile(const std::string& path, int mode, std::string* why) {
-    const int fd = platformOpen(path, openAccessFlags(mode) | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        const int error = errno;
-        if (why == nullptr) return -1;
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-            *why = "it is a symbolic link";
-        } else if (error == EISDIR || error == ENXIO) {
-            *why = "it is not a regular file";
-        } else {
-            *why = std::string("cannot open it for ") + accessWords(mode) + " (" +
-                   std::strerror(error) + ")";
-        }
-        return -1;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        if (why != nullptr) *why = "it is not a regular file";
-        return -1;
-    }
-    // Reads and writes of the regular file wait as usual.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
+    return fs::openRegularFile(path, openAccessFlags(mode), why);
 }
 
 FileHandle::~FileHandle() {
@@ -123,7 +69,7 @@ bool openIntoSlot(LargeFileTable& files, const std::string& path, int slot, int 
         if (!create || (mode != kLargeModeWrite && mode != kLargeModeReadWrite)) return false;
         // Create the missing file empty. O_EXCL: a file that exists but refused the requested
         // access must never be truncated by this fallback, and a link is never followed.
-        const int created = platformOpen(path, O_WRONLY | O_CREAT | O_EXCL);
+        const int created = fs::platformOpen(path, O_WRONLY | O_CREAT | O_EXCL);
         if (created < 0) return false;
         ::close(created);
         fd = openRegularFile(path, mode);

@@ -66,10 +66,8 @@ class LargeFileTable {
     std::array<LargeFileSlot, kLargeSlotCount> m_slots;
 };
 
-// Opens an existing regular file in `mode`, without following a symbolic link in the path's last
-// component and without waiting on a FIFO or a device. The descriptor, or -1; then `why`, when
-// given, says why, lower case and without a final full stop: "it is a symbolic link", "it is not
-// a regular file" or "cannot open it for reading (<the system's reason>)".
+// Opens an existing regular file in `mode` the careful way of fs::openRegularFile: never through
+// a link, never waiting on a FIFO. The descriptor, or -1 with `why` (when given) set.
 int openRegularFile(const std::string& path, int mode, std::string* why = nullptr);
 
 // Owns one descriptor and closes it.

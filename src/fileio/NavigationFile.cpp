@@ -29,7 +29,7 @@ std::string systemReason(int error) {
 NavigationFile::NavigationFile(const std::string& path, Mode mode) : m_path(path), m_mode(mode) {
     std::string problem;
     // No O_CREAT: a path that names nothing must stay nothing.
-    m_fd = fs::openRegularFile(path, mode == Mode::Write ? O_RDWR : O_RDONLY, problem);
+    m_fd = fs::openRegularFile(path, mode == Mode::Write ? O_RDWR : O_RDONLY, &problem);
     if (m_fd < 0) fail(problem);
     if (mode == Mode::Write) return;
 

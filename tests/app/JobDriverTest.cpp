@@ -273,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
                             ::mkfifo(p.c_str(), 0644);
                         });
                     },
-                    "00000.clpi: not a regular file"},
+                    "00000.clpi: it is not a regular file"},
         RefusedCase{"IndexTooShort", 1,
                     [](const std::string& root, ScriptedSteps&) {
                         truncateFile(root + "BDMV/index.bdmv", 10);
@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const std::string& root, ScriptedSteps&) {
                         replaceWith(root + "BDMV/MovieObject.bdmv", test::makeDirs);
                     },
-                    "MovieObject.bdmv: not a regular file"},
+                    "MovieObject.bdmv: it is not a regular file"},
         RefusedCase{"IndexAndMovieObjectAreOneFile", 1,
                     [](const std::string& root, ScriptedSteps&) {
                         replaceWith(root + "BDMV/MovieObject.bdmv", [&](const std::string& p) {

@@ -77,7 +77,9 @@ void expectNavigationChangesListed(const Json& changes, const std::string& file,
     }
     EXPECT_EQ(after.size(), before.size() + appended) << file;
     for (std::size_t p = 0; p < before.size(); ++p) {
-        if (before[p] != after[p]) EXPECT_TRUE(listed.count(p)) << file << " byte " << p;
+        if (before[p] != after[p]) {
+            EXPECT_TRUE(listed.count(p)) << file << " byte " << p;
+        }
     }
 }
 
@@ -136,7 +138,9 @@ TEST_P(CheckMode, ListsExactlyWhatAJobChangesAndWritesNothing) {
             }
             const auto [programMap, video] = changedPackets(before, after);
             EXPECT_EQ(video, pes) << name;
-            if (GetParam().sectionsInOnePacket) EXPECT_EQ(programMap, sections) << name;
+            if (GetParam().sectionsInOnePacket) {
+                EXPECT_EQ(programMap, sections) << name;
+            }
             EXPECT_GT(sections, 0) << name;
         } else if (name.rfind("BDMV/BACKUP/", 0) != 0) {
             EXPECT_EQ(files.count(name) > 0, before != after) << name;

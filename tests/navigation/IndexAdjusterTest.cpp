@@ -137,7 +137,7 @@ TEST_F(IndexAdjuster, IndexThatCannotBeOpenedForWritingGivesFalseWithAReason) {
 
     EXPECT_FALSE(run());
     EXPECT_SAME_BYTES(movieObjectBytes, readFile(movieObject));
-    expectRefusal(index, "not a regular file");
+    expectRefusal(index, "it is not a regular file");
 }
 
 }  // namespace

@@ -129,15 +129,15 @@ TEST_P(UnwritableNavigationFile, IsRefusedWithAReasonAndNothingChanges) {
 INSTANTIATE_TEST_SUITE_P(
     Hazards, UnwritableNavigationFile,
     ::testing::Values(
-        HazardCase{"ImmutablePlaylist", Hazard::Immutable, 0, "cannot open for reading and writing"},
-        HazardCase{"ImmutableClip", Hazard::Immutable, 1, "cannot open for reading and writing"},
-        HazardCase{"ImmutableIndex", Hazard::Immutable, 2, "cannot open for reading and writing"},
-        HazardCase{"LinkedPlaylist", Hazard::LinkOutside, 0, "is a symbolic link"},
-        HazardCase{"LinkedClip", Hazard::LinkOutside, 1, "is a symbolic link"},
-        HazardCase{"LinkedIndex", Hazard::LinkOutside, 2, "is a symbolic link"},
-        HazardCase{"FifoPlaylist", Hazard::Fifo, 0, "not a regular file"},
-        HazardCase{"FifoClip", Hazard::Fifo, 1, "not a regular file"},
-        HazardCase{"FolderIndex", Hazard::Folder, 2, "not a regular file"}),
+        HazardCase{"ImmutablePlaylist", Hazard::Immutable, 0, "cannot open it for reading and writing"},
+        HazardCase{"ImmutableClip", Hazard::Immutable, 1, "cannot open it for reading and writing"},
+        HazardCase{"ImmutableIndex", Hazard::Immutable, 2, "cannot open it for reading and writing"},
+        HazardCase{"LinkedPlaylist", Hazard::LinkOutside, 0, "it is a symbolic link"},
+        HazardCase{"LinkedClip", Hazard::LinkOutside, 1, "it is a symbolic link"},
+        HazardCase{"LinkedIndex", Hazard::LinkOutside, 2, "it is a symbolic link"},
+        HazardCase{"FifoPlaylist", Hazard::Fifo, 0, "it is not a regular file"},
+        HazardCase{"FifoClip", Hazard::Fifo, 1, "it is not a regular file"},
+        HazardCase{"FolderIndex", Hazard::Folder, 2, "it is not a regular file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The states a process cut can leave between the writes of one stream's re-marking: each must be

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "support/ImmutableFile.h"
@@ -109,8 +110,10 @@ TEST_F(CliRobustness, AnalyserThatNeverEndsIsStoppedBySigintWithStatusThree) {
         std::string(reinterpret_cast<const char*>(readFile(outPath).data()),
                     readFile(outPath).size())));
     // An aborted scan reports no attributes: it has none it could trust.
-    const std::vector<std::string> expected{"========Job Started========",
-                                            "[ts] Scanning source for UHD attributes..."};
+    const std::vector<std::string> expected{
+        "========Job Started========", "[ts] Scanning source for UHD attributes...",
+        " - Stopped before any file was changed.", "[ts] Job aborted by user.",
+        "=========Job Ended========="};
     EXPECT_EQ(expected, lines);
     // The analyser was ended with the job, not left behind.
     const ByteString pidText = readFile(pidFile);
@@ -133,13 +136,14 @@ TEST_F(CliRobustness, AnalyserFlooding100MegabytesStillGivesItsReport) {
     EXPECT_NE(std::string::npos, run.out.find(" QUORVEL - SUCCESS")) << run.out;
 }
 
-TEST_F(CliRobustness, SourceDeletedDuringTheScanEndsWithTheMissingPlaylistLine) {
+TEST_F(CliRobustness, SourceDeletedDuringTheScanFailsTheJobBeforeAnyWrite) {
     writeAnalyser("rm -rf '" + disc + "BDMV'");
     const CommandResult run = runCli(disc);
     EXPECT_EQ(1, run.exitCode) << run.out << run.err;
     const auto lines = maskTimes(splitLines(run.out));
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("[ts] Failed. Couldn't find MPLS file.", lines[lines.size() - 2]);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(0u, lines[lines.size() - 3].rfind(" - Cannot adjust ", 0)) << lines[lines.size() - 3];
+    EXPECT_EQ("[ts] Failed. No file was changed.", lines[lines.size() - 2]);
     EXPECT_EQ("=========Job Ended=========", lines.back());
     EXPECT_FALSE(exists(disc + "BDMV"));
 }
@@ -155,66 +159,85 @@ TEST_F(CliRobustness, PathWithSpacesQuotesAndNonAsciiIsConvertedAndPassedWhole) 
     EXPECT_EQ("MPLS0300", std::string(playlist.begin(), playlist.begin() + 8));
 }
 
-TEST_F(CliRobustness, SymlinkedStreamIsRefusedAndItsTargetLeftAlone) {
-    const std::string target = dir / "elsewhere.m2ts";
-    const std::string link = disc + "BDMV/STREAM/00000.m2ts";
-    ASSERT_EQ(0, ::rename(link.c_str(), target.c_str()));
-    ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
-    const ByteString original = readFile(target);
-    writeAnalyser("");
-    const CommandResult run = runCli(disc);
-    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
-    const auto lines = maskTimes(splitLines(run.out));
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(" - Couldn't open the stream " + link + ": it is a symbolic link.",
-              lines[lines.size() - 3]);
-    EXPECT_EQ("[ts] Failed. Couldn't update M2TS...", lines[lines.size() - 2]);
-    EXPECT_EQ(original, readFile(target));
-    struct stat info {};
-    ASSERT_EQ(0, ::lstat(link.c_str(), &info));
-    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link itself was replaced";
-}
+// A file the job must not write: a stream that is a link, an index that is a dangling link, a
+// playlist or a stream nobody may write. The job refuses before its first write, names the file,
+// and no file of the disc, nor the link's target, changes; nothing is created.
+struct RefusedFileCase {
+    const char* name;
+    const char* file;  // below the disc folder
+    enum { LinkToOutside, DanglingLink, Immutable } kind;
+    const char* reason;
+};
 
-TEST_F(CliRobustness, DanglingIndexLinkFailsTheIndexStepAndCreatesNothing) {
-    const std::string index = disc + "BDMV/index.bdmv";
-    ASSERT_EQ(0, ::unlink(index.c_str()));
-    ASSERT_EQ(0, ::symlink((dir / "nowhere.bdmv").c_str(), index.c_str()));
-    writeAnalyser("");
-    const CommandResult run = runCli(disc);
-    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
-    const auto lines = maskTimes(splitLines(run.out));
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(0u, lines[lines.size() - 3].rfind(" - Cannot adjust index file", 0))
-        << lines[lines.size() - 3];
-    EXPECT_EQ("[ts] Failed. Couldn't update index or MovieObject...", lines[lines.size() - 2]);
-    EXPECT_FALSE(exists(dir / "nowhere.bdmv"));
-}
+class RefusedFile : public CliRobustness, public ::testing::WithParamInterface<RefusedFileCase> {};
 
-TEST_F(CliRobustness, ImmutablePlaylistEndsTheProgramWithTheReasonOnStderr) {
+TEST_P(RefusedFile, StopsTheJobBeforeAnyWrite) {
     writeAnalyser("");
-    const std::string playlist = disc + "BDMV/PLAYLIST/00000.mpls";
-    const ImmutableFile locked(playlist);
-    if (!locked.active()) GTEST_SKIP() << "the file system here cannot make a file immutable";
+    const std::string file = disc + GetParam().file;
+    const std::string outside = dir / "outside";
+    std::unique_ptr<ImmutableFile> locked;
+    switch (GetParam().kind) {
+        case RefusedFileCase::LinkToOutside:
+            ASSERT_EQ(0, ::rename(file.c_str(), outside.c_str()));
+            ASSERT_EQ(0, ::symlink(outside.c_str(), file.c_str()));
+            break;
+        case RefusedFileCase::DanglingLink:
+            ASSERT_EQ(0, ::unlink(file.c_str()));
+            ASSERT_EQ(0, ::symlink(outside.c_str(), file.c_str()));
+            break;
+        case RefusedFileCase::Immutable:
+            locked = std::make_unique<ImmutableFile>(file);
+            if (!locked->active()) GTEST_SKIP() << "this file system cannot make a file immutable";
+            break;
+    }
     const auto before = snapshot(disc);
+    const auto outsideBefore = exists(outside) ? readFile(outside) : ByteString{};
+
     const CommandResult run = runCli(disc);
     EXPECT_EQ(1, run.exitCode) << run.out << run.err;
-    EXPECT_EQ(0u, run.err.rfind("quorvel-cli: ", 0)) << run.err;
-    EXPECT_NE(std::string::npos, run.err.find(playlist)) << run.err;
+    EXPECT_EQ("", run.err);
+    const auto lines = maskTimes(splitLines(run.out));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(std::string::npos, lines[lines.size() - 3].find(file + ": " + GetParam().reason))
+        << lines[lines.size() - 3];
+    EXPECT_EQ("[ts] Failed. No file was changed.", lines[lines.size() - 2]);
     EXPECT_EQ(before, snapshot(disc));
+    if (GetParam().kind == RefusedFileCase::DanglingLink) {
+        EXPECT_FALSE(exists(outside)) << "the link's target was created";
+    } else if (GetParam().kind == RefusedFileCase::LinkToOutside) {
+        EXPECT_EQ(outsideBefore, readFile(outside));
+    }
 }
 
-TEST_F(CliRobustness, ImmutableStreamFailsTheStreamStep) {
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedFile,
+    ::testing::Values(
+        RefusedFileCase{"LinkedStream", "BDMV/STREAM/00000.m2ts", RefusedFileCase::LinkToOutside,
+                        "it is a symbolic link"},
+        RefusedFileCase{"DanglingIndexLink", "BDMV/index.bdmv", RefusedFileCase::DanglingLink,
+                        "it is a symbolic link"},
+        RefusedFileCase{"ImmutablePlaylist", "BDMV/PLAYLIST/00000.mpls",
+                        RefusedFileCase::Immutable, "cannot open it for reading and writing"},
+        RefusedFileCase{"ImmutableStream", "BDMV/STREAM/00000.m2ts", RefusedFileCase::Immutable,
+                        "cannot open it for reading and writing"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A reader of the log that goes away early must not stop the job half-way.
+TEST_F(CliRobustness, AClosedLogReaderDoesNotStopTheJob) {
     writeAnalyser("");
-    const std::string stream = disc + "BDMV/STREAM/00000.m2ts";
-    const ByteString original = readFile(stream);
-    const ImmutableFile locked(stream);
-    if (!locked.active()) GTEST_SKIP() << "the file system here cannot make a file immutable";
-    const CommandResult run = runCli(disc);
-    EXPECT_EQ(1, run.exitCode) << run.out << run.err;
-    const auto lines = maskTimes(splitLines(run.out));
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("[ts] Failed. Couldn't update M2TS...", lines[lines.size() - 2]);
-    EXPECT_EQ(original, readFile(stream));
+    const std::string status = dir / "status";
+    const CommandResult run = runCommand(
+        {"bash", "-c", "\"$0\" \"$1\" | head -n 3 >/dev/null; echo \"${PIPESTATUS[0]}\" > \"$2\"",
+         kCli, disc, status},
+        {"PATH=" + analyserFolder + ":" + getenv("PATH")});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ(asciiBytes("0\n"), readFile(status));
+    const ByteString playlist = readFile(disc + "BDMV/PLAYLIST/00000.mpls");
+    EXPECT_EQ("MPLS0300", std::string(playlist.begin(), playlist.begin() + 8));
+    // A second job finds nothing left to do: the first one ran to its end.
+    const auto converted = snapshot(disc);
+    EXPECT_EQ(0, runCli(disc).exitCode);
+    EXPECT_EQ(converted, snapshot(disc));
 }
 
 }  // namespace
