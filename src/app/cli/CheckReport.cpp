@@ -96,19 +96,19 @@ std::string checkReportText(const std::vector<SourceCheck>& checks) {
         for (const std::string& note : check.notes) text += "  " + note + "\n";
         for (const FieldChange& change : check.changes) {
             std::string field = change.field;
-            if (change.count > 1) field += " (" + std::to_string(change.count) + " places)";
+            std::string where = "at " + std::to_string(change.offset);
+            if (change.count > 1) {
+                field += " (" + std::to_string(change.count) + " places)";
+                where = "first at " + std::to_string(change.offset);
+            }
+            // A section CRC differs from section to section; each is computed anew.
+            const bool recomputed = change.before.empty() && change.after.empty();
+            const std::string before = recomputed ? "(each its own)" : describeValue(change.before);
+            const std::string after = recomputed ? "(recomputed)" : describeValue(change.after);
             char line[512];
-            std::snprintf(line, sizeof line, "  %-28s %-52s at %-10lld %s -> %s\n",
+            std::snprintf(line, sizeof line, "  %-26s %-56s %-16s %s -> %s\n",
                           relativeTo(check.source, change.file).c_str(), field.c_str(),
-                          static_cast<long long>(change.offset),
-                          (change.before.empty() && change.after.empty()
-                               ? std::string("(recomputed)")
-                               : describeValue(change.before))
-                              .c_str(),
-                          (change.before.empty() && change.after.empty()
-                               ? std::string("(recomputed)")
-                               : describeValue(change.after))
-                              .c_str());
+                          where.c_str(), before.c_str(), after.c_str());
             text += line;
         }
     }
