@@ -103,13 +103,13 @@ std::string sourceFolder(const std::string& given) {
     return quorvel::Quorvel::sourceFromSelection(absolutePath(given));
 }
 
-int runChecks(quorvel::Quorvel& core, const Options& options) {
+int runChecks(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& options) {
     std::vector<quorvel::SourceCheck> checks;
     for (const std::string& given : options.sources) {
         if (quorvel::CliWindow::signalReceived()) break;
         checks.push_back(core.checkSource(sourceFolder(given), !options.skipM2ts));
+        window.finishProgressLine();
     }
-    std::fflush(stderr);
     const std::string report =
         options.json ? checkReportJson(checks) : checkReportText(checks);
     std::fwrite(report.data(), 1, report.size(), stdout);
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
 
         if (!core.Form_Load(quorvel::fs::programFolder())) return kExitUsage;
         quorvel::CliWindow::installSignalHandlers();
-        return options.check ? runChecks(core, options) : runJobs(core, window, options);
+        return options.check ? runChecks(core, window, options) : runJobs(core, window, options);
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "quorvel-cli: %s\n", error.what());
