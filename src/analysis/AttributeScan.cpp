@@ -106,12 +106,14 @@ ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::stri
     if (run.ending == AnalyserRun::Ending::Aborted) return ScanOutcome::Aborted;
     if (const std::string reason = failureReason(run, state, m2ts); !reason.empty()) {
         ctx.log.Status(kFailedPrefix + reason + ".");
+        out.failure = reason;
         return ScanOutcome::Failed;
     }
     ctx.log.Status(video.isHdr ? kHdrCollectedLine : kCollectedLine);
     ctx.log.Status(kCompletedLine);
     out = StreamAttributes{true,         video.is2160, video.isHdr,
-                           video.width,  video.height, state.uhdExtensionData};
+                           video.width,  video.height, state.uhdExtensionData,
+                           {}};
     return ScanOutcome::Collected;
 }
 

@@ -28,6 +28,7 @@ struct StreamAttributes {
     std::int32_t width = 0;
     std::int32_t height = 0;
     ByteString uhdExtensionData;  // the 60-byte playlist block built from that track
+    std::string failure;          // a failed scan: why, as its log line says it
 };
 
 enum class ScanOutcome { Collected, Failed, Aborted };

@@ -56,9 +56,6 @@ class Planner {
             refuse(kStreamKind, stream, check.reason);
             return;
         }
-        if (check.state == ProgramMapCheck::State::AlreadyMarked) {
-            m_plan.streamsAlreadyMarked.push_back(stream);
-        }
         const std::string problem = fs::writeProblem(stream);
         if (!problem.empty()) refuse(kStreamKind, stream, problem);
     }

@@ -16,8 +16,6 @@ struct JobPlan {
     std::vector<Refusal> refusals;
     // Every navigation field the job changes, file by file.
     FieldChanges changes;
-    // Stream files whose first program map section already marks the video for UHD.
-    std::vector<std::string> streamsAlreadyMarked;
 
     bool accepted() const { return refusals.empty(); }
 };

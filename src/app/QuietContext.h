@@ -47,8 +47,6 @@ class QuietContext {
     QuietContext& operator=(const QuietContext&) = delete;
 
     JobContext& context() { return m_ctx; }
-    // What the quiet steps logged, for a caller that wants to look.
-    const std::string& text() const { return m_text; }
 
   private:
     LogMutedWindow m_window;

@@ -13,18 +13,7 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* kScanFailedPrefix = " - Scan failed: ";
 constexpr const char* kStreamKind = "stream file";
-
-// The reason a quiet scan gave for failing, from the line it logged.
-std::string scanFailure(const std::string& quietLog) {
-    const std::size_t at = quietLog.rfind(kScanFailedPrefix);
-    if (at == std::string::npos) return "the analyser gave no report";
-    std::string reason = quietLog.substr(at + std::string(kScanFailedPrefix).size());
-    reason = reason.substr(0, reason.find('\r'));
-    if (!reason.empty() && reason.back() == '.') reason.pop_back();
-    return reason;
-}
 
 void refuse(SourceCheck& check, const std::string& file, const std::string& reason) {
     check.refusals.push_back(
@@ -129,7 +118,7 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
                 check.state = SourceCheck::State::Aborted;
                 return check;
             case ScanOutcome::Failed:
-                refuse(check, clip.stream, scanFailure(quiet.text()));
+                refuse(check, clip.stream, clip.attributes.failure);
                 break;
         }
     }

@@ -94,11 +94,6 @@ std::int64_t fileSize(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
-bool isSymbolicLink(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
 int platformOpen(const std::string& path, int flags) {
     constexpr mode_t kNewFilePermissions = 0666;  // narrowed by the process's umask
     int fd = -1;

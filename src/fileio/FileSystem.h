@@ -31,8 +31,6 @@ std::string entryNamedIgnoringCase(const std::string& folder, std::string_view n
 bool isPlainFile(const std::string& path);
 // Size of the file in bytes, following links; -1 when it cannot be looked at.
 std::int64_t fileSize(const std::string& path);
-// True when `path` itself is a symbolic link.
-bool isSymbolicLink(const std::string& path);
 
 // Opens an existing regular file with `access` (O_RDONLY, O_WRONLY or O_RDWR) without following
 // a symbolic link in its last component and without waiting on a FIFO; nothing is ever created.

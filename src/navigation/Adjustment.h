@@ -24,11 +24,4 @@ struct Adjustment {
     FieldChanges changes;
 };
 
-// The playlist adjuster also reads which clips the title plays.
-struct PlaylistAdjustment : Adjustment {
-    // The 5-digit clip names of the play items and of their further angles, each once, in the
-    // order of first appearance.
-    std::vector<std::string> clipNames;
-};
-
 }  // namespace quorvel

@@ -92,27 +92,22 @@ Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, std::optiona
     Adjustment result;
     try {
         NavigationFile file(clpi, mode);
-        std::vector<HevcEntry> entries;
-        try {
-            entries = walkClipInfo(file);
-            // Without the analyser's word there is nothing to base the byte on; a clip that is
-            // converted already does not need it.
-            if (!isHdr && std::any_of(entries.begin(), entries.end(), [&](const HevcEntry& e) {
-                    return file.getByte(e.codingTypeOffset) == kCodingTypeHevcSource;
-                })) {
-                throw AdjustRefused("the dynamic range of its video is unknown");
-            }
-        } catch (const AdjustRefused& refused) {
-            navigation::refuse(ctx, result, kKind, clpi, refused.what());
-            return result;
+        // The walk refuses before the first write.
+        const std::vector<HevcEntry> entries = walkClipInfo(file);
+        // Without the analyser's word there is nothing to base the byte on; a clip that is
+        // converted already does not need it.
+        if (!isHdr && std::any_of(entries.begin(), entries.end(), [&](const HevcEntry& e) {
+                return file.getByte(e.codingTypeOffset) == kCodingTypeHevcSource;
+            })) {
+            throw AdjustRefused("the dynamic range of its video is unknown");
         }
         remarkHevcStreams(ctx, file, entries,
                           HevcMarking{kClpiMarker, false,
                                       isHdr.value_or(false) ? kDynamicRangeHdr10Bt2020
                                                             : kDynamicRangeSdrBt709});
-        file.flush();
-        result.accepted = true;
-        navigation::collectChanges(ctx, result, kKind, file);
+        navigation::complete(ctx, result, kKind, file);
+    } catch (const AdjustRefused& refused) {
+        navigation::refuse(ctx, result, kKind, clpi, refused.what());
     } catch (const FileError& error) {
         navigation::refuse(ctx, result, kKind, clpi, error.reason());
     }

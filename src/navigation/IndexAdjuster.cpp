@@ -120,6 +120,7 @@ Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
         movieObjectFile.flush();
         ctx.log.Status(" - Checked/Updated version in MovieObject file...");
 
+        // Both files are flushed already, each before its line.
         result.accepted = true;
         navigation::collectChanges(ctx, result, "index file", indexFile);
         if (result.accepted) {

@@ -173,21 +173,15 @@ void planExtension(const NavigationFile& file, const ByteString& extension, Play
 
 }  // namespace
 
-PlaylistAdjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode) {
+Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode) {
     ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting MPLS file...");
-    PlaylistAdjustment result;
+    Adjustment result;
     try {
         NavigationFile file(mpls, mode);
         const ByteString& extension = ctx.state.uhdExtensionData;
-        PlaylistPlan plan;
-        try {
-            plan = walkPlayItems(file);
-            planExtension(file, extension, plan);
-        } catch (const AdjustRefused& refused) {
-            navigation::refuse(ctx, result, kKind, mpls, refused.what());
-            return result;
-        }
-        result.clipNames = plan.clipNames;
+        // The walk refuses before the first write.
+        PlaylistPlan plan = walkPlayItems(file);
+        planExtension(file, extension, plan);
 
         // The block goes first: it is the one write that needs room on the disk, and a failed
         // append is cut back, so a full disk leaves the playlist as it was. Its address goes
@@ -202,9 +196,9 @@ PlaylistAdjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, Adju
             file.putBE32(kMplsExtensionStart, static_cast<std::int32_t>(plan.extensionAddress),
                          "extension data start");
         }
-        file.flush();
-        result.accepted = true;
-        navigation::collectChanges(ctx, result, kKind, file);
+        navigation::complete(ctx, result, kKind, file);
+    } catch (const AdjustRefused& refused) {
+        navigation::refuse(ctx, result, kKind, mpls, refused.what());
     } catch (const FileError& error) {
         navigation::refuse(ctx, result, kKind, mpls, error.reason());
     }

@@ -13,11 +13,13 @@ namespace quorvel {
 // walked and checked whole before anything is written; one that this conversion is not for
 // (no play items, a video stream that is not 1080p-coded HEVC, a structure that leads outside the
 // file, a play item whose clip name is not five digits) is refused and left unchanged.
-PlaylistAdjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode);
+Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode);
 
 // The clips a playlist plays, read without the extension step: for finding the title's files
 // before the scan. `reason` is set (and the names empty) when the playlist is refused.
 struct PlaylistTitle {
+    // The five-digit clip names of the play items and of their further angles, each once, in
+    // the order of first appearance.
     std::vector<std::string> clipNames;
     std::string reason;
 };

@@ -56,6 +56,12 @@ void refuse(JobContext& ctx, Adjustment& result, const std::string& kind, const 
     ctx.log.Status(refusalLine(kind, path, reason));
 }
 
+void complete(JobContext& ctx, Adjustment& result, const std::string& kind, NavigationFile& file) {
+    file.flush();
+    result.accepted = true;
+    collectChanges(ctx, result, kind, file);
+}
+
 void collectChanges(JobContext& ctx, Adjustment& result, const std::string& kind,
                     const NavigationFile& file) {
     const std::vector<NavigationFile::Change> changes = file.changes();

@@ -56,6 +56,10 @@ std::string refusalLine(const std::string& kind, const std::string& path,
 void refuse(JobContext& ctx, Adjustment& result, const std::string& kind,
             const std::string& path, const std::string& reason);
 
+// The end of a run that wrote everything it planned: the file is flushed, the run accepted and
+// its changes filed (see collectChanges).
+void complete(JobContext& ctx, Adjustment& result, const std::string& kind, NavigationFile& file);
+
 // Files the run's changes of `file` into `result`. A check also makes sure that a file it would
 // change can be opened for writing at all, and refuses it when not.
 void collectChanges(JobContext& ctx, Adjustment& result, const std::string& kind,

@@ -29,7 +29,7 @@ using Tree = std::map<std::string, ByteString>;
 // The real steps, but a scan that reports a 3840x2160 HDR10 video (or what the test sets) without
 // running the analyser.
 struct ScriptedSteps : RealJobSteps {
-    StreamAttributes video{true, true, true, 3840, 2160, test::nav::uhdExtension(true)};
+    StreamAttributes video{true, true, true, 3840, 2160, test::nav::uhdExtension(true), {}};
     ScanOutcome outcome = ScanOutcome::Collected;
     bool streamPass = true;
     Lines calls;

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A check says what the run will do, and does nothing itself.
     Harness check;
     check.state.uhdExtensionData = hdrExtensionBlock();
-    const PlaylistAdjustment planned = adjustPlaylist(check.context, path, AdjustMode::Check);
+    const Adjustment planned = adjustPlaylist(check.context, path, AdjustMode::Check);
     FUZZ_CHECK(kTarget, readWhole(path) == before, "a check changed the file");
 
     Harness first;

@@ -59,7 +59,7 @@ class FakeSteps final : public quorvel::RealJobSteps {
         ++scans;
         if (scanHook) scanHook();
         ctx.log.Status(ctx.log.TimeStamp() + heading);
-        out = {true, true, true, 3840, 2160, t::nav::uhdExtension(true)};
+        out = {true, true, true, 3840, 2160, t::nav::uhdExtension(true), {}};
         ctx.state.uhdExtensionData = out.uhdExtensionData;
         ctx.log.Status(" - UHD and HDR attributes collected.");
         ctx.log.Status(" - Scan completed.");
