@@ -36,6 +36,10 @@ std::string BluRayLayout::movieObjectFile() const {
     return resolve("BDMV/MovieObject.bdmv");
 }
 
+std::vector<std::string> BluRayLayout::changedFolders() const {
+    return {bdmvFolder(), playlistFolder(), clipInfoFolder(), streamFolder()};
+}
+
 std::string BluRayLayout::streamFolderPath() const {
     std::string folder = streamFolder();
     if (!folder.empty() && folder.back() == fs::kSeparator) folder.pop_back();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -27,6 +28,9 @@ class BluRayLayout {
     std::string backupClipInfoFolder() const;   // S + "BDMV/BACKUP/CLIPINF/"
     std::string indexFile() const;              // S + "BDMV/index.bdmv"
     std::string movieObjectFile() const;        // S + "BDMV/MovieObject.bdmv"
+
+    // The folders whose files a job changes: BDMV, PLAYLIST, CLIPINF and STREAM.
+    std::vector<std::string> changedFolders() const;
 
     // The stream folder without its trailing separator, as the scan takes it.
     std::string streamFolderPath() const;

@@ -1,5 +1,6 @@
 #include "app/JobPlan.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/QuietContext.h"
@@ -48,6 +49,26 @@ class Planner {
             }
         }
         m_files.emplace_back(id, path);
+    }
+
+    // A file with a name outside the disc would show the job's changes under that name too: a
+    // working copy made of hard links changes its master. The disc's own names of a file are
+    // those of the files the job changes and of their BACKUP copies.
+    void requireOnlyDiscNames(const std::vector<std::pair<std::string, std::string>>& changed,
+                              const std::vector<std::string>& discNames) {
+        for (const auto& [kind, path] : changed) {
+            const fs::FileNames names = fs::fileNames(path);
+            if (names.links <= 1) continue;
+            const auto named = static_cast<unsigned long long>(
+                std::count_if(discNames.begin(), discNames.end(), [&](const std::string& name) {
+                    return fs::fileNames(name).id == names.id;
+                }));
+            if (names.links > named) {
+                refuse(kind, path,
+                       "it has " + std::to_string(names.links) +
+                           " names (hard links); a change would show in all of them");
+            }
+        }
     }
 
     void checkStream(const std::string& stream) {
@@ -114,6 +135,35 @@ JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title,
             planner.requireDistinct(kStreamKind, clip.stream);
         }
     }
+
+    std::vector<std::pair<std::string, std::string>> changed = {{"playlist", title.playlist}};
+    for (const TitleClip& clip : title.clips) {
+        changed.emplace_back("clip information file", clip.clipInfo);
+    }
+    changed.emplace_back("index file", index);
+    changed.emplace_back("MovieObject file", movieObject);
+    std::vector<std::string> discNames;
+    const auto addWithCopy = [&](const std::string& file, const std::string& backupFolder) {
+        if (std::find(discNames.begin(), discNames.end(), file) != discNames.end()) return;
+        discNames.push_back(file);
+        const std::string copy = fs::entryNamedIgnoringCase(backupFolder, fileNameOf(file));
+        if (!copy.empty()) discNames.push_back(backupFolder + copy);
+    };
+    addWithCopy(title.playlist, layout.backupPlaylistFolder());
+    for (const TitleClip& clip : title.clips) {
+        addWithCopy(clip.clipInfo, layout.backupClipInfoFolder());
+    }
+    addWithCopy(index, layout.backupFolder());
+    addWithCopy(movieObject, layout.backupFolder());
+    if (withStreams) {
+        for (const TitleClip& clip : title.clips) {
+            changed.emplace_back(kStreamKind, clip.stream);
+            if (std::find(discNames.begin(), discNames.end(), clip.stream) == discNames.end()) {
+                discNames.push_back(clip.stream);
+            }
+        }
+    }
+    planner.requireOnlyDiscNames(changed, discNames);
     return plan;
 }
 

@@ -1,5 +1,6 @@
 #include "app/Quorvel.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "analysis/MediaInfoLocator.h"
@@ -220,7 +221,8 @@ JobOutcome Quorvel::abortedBeforeWriting() {
 // still holds the unconverted file. A disc without the BACKUP folder is still a disc.
 void Quorvel::refreshBackup(const std::string& file, const std::string& backupFolder) {
     const fs::CopyResult copy = fs::refreshCopy(file, backupFolder);
-    if (copy.outcome == fs::CopyResult::Outcome::Failed) {
+    if (copy.outcome == fs::CopyResult::Outcome::Failed ||
+        copy.outcome == fs::CopyResult::Outcome::Linked) {
         Status(" - Warning:  Couldn't refresh the BACKUP copy " + copy.copyPath + ": " +
                copy.reason + ".");
     }
@@ -261,6 +263,14 @@ void Quorvel::Timer1_Timer() {
 bool Quorvel::srcVerified(const std::string& path) {
     try {
         const BluRayLayout layout(path);
+        // A link in place of one of its folders makes it no less a disc folder: the job names the
+        // link when it refuses it, rather than calling the folder no disc at all.
+        const std::vector<std::string> folders = layout.changedFolders();
+        if (std::any_of(folders.begin(), folders.end(), [](const std::string& folder) {
+                return !fs::linkBelowDisc(folder).empty();
+            })) {
+            return true;
+        }
         return !fs::firstFileMatching(layout.clipInfoFolder(), BluRayLayout::kClipInfoExtension)
                     .empty() &&
                !fs::firstFileMatching(layout.playlistFolder(), BluRayLayout::kPlaylistExtension)

@@ -73,6 +73,22 @@ bool someNavigationConverted(const Title& title, const BluRayLayout& layout,
     });
 }
 
+// BACKUP copies reached through a link are left alone by a job; that is worth telling, but no
+// reason to refuse the disc.
+void noteLinkedBackups(SourceCheck& check, const BluRayLayout& layout) {
+    std::vector<std::string> links;
+    for (const std::string& folder : {layout.backupFolder(), layout.backupPlaylistFolder(),
+                                      layout.backupClipInfoFolder()}) {
+        const std::string link = fs::linkBelowDisc(folder);
+        if (link.empty() || std::find(links.begin(), links.end(), link) != links.end()) continue;
+        links.push_back(link);
+        const std::string named =
+            link.rfind(check.source, 0) == 0 ? link.substr(check.source.size()) : link;
+        check.notes.push_back(named +
+                              " is a symbolic link: a job leaves the BACKUP copies in it alone");
+    }
+}
+
 }  // namespace
 
 const char* stateName(SourceCheck::State state) {
@@ -130,6 +146,7 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
     const JobPlan plan = planJob(ctx, layout, title, withStreams);
     check.refusals = plan.refusals;
     check.changes = plan.changes;
+    noteLinkedBackups(check, layout);
     bool someConverted = someNavigationConverted(title, layout, plan.changes);
     if (check.refusals.empty() && withStreams) {
         QuietContext quiet(ctx);

@@ -34,6 +34,21 @@ std::int64_t Title::streamBytes() const {
 
 Title readTitle(const BluRayLayout& layout) {
     Title title;
+    // A link in place of a folder of files the job changes would have them changed wherever it
+    // leads; each such link is named once.
+    for (const std::string& folder : layout.changedFolders()) {
+        const std::string link = fs::linkBelowDisc(folder);
+        if (link.empty() || std::any_of(title.problems.begin(), title.problems.end(),
+                                        [&](const Refusal& seen) { return seen.file == link; })) {
+            continue;
+        }
+        const std::string reason = "it is a symbolic link";
+        title.problems.push_back({link, reason, navigation::refusalLine("folder", link, reason)});
+    }
+    if (!title.problems.empty()) {
+        title.failureLine = " Failed. No file was changed.";
+        return title;
+    }
     const std::string playlistFolder = layout.playlistFolder();
     const std::string playlist =
         fs::firstFileMatching(playlistFolder, BluRayLayout::kPlaylistExtension);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <climits>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 namespace quorvel::fs {
@@ -33,20 +34,99 @@ bool lessIgnoreCase(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-std::vector<std::string> listNames(const std::string& folder) {
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == kSeparator) return folder + name;
+    return folder + kSeparator + name;
+}
+
+// `path` cut before its last separator, and the name after it.
+std::pair<std::string, std::string> splitLast(const std::string& path) {
+    const std::size_t slash = path.rfind(kSeparator);
+    if (slash == std::string::npos) return {std::string{}, path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// The disc folder of `path` and the components below it, the disc's BDMV first. False when the
+// path has no folder called BDMV.
+bool splitAtDisc(const std::string& path, std::string& disc, std::vector<std::string>& below) {
+    std::vector<std::pair<std::size_t, std::string>> parts;  // start of each component, and it
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find(kSeparator, start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) parts.emplace_back(start, path.substr(start, end - start));
+        start = end + 1;
+    }
+    for (std::size_t k = parts.size(); k-- > 0;) {
+        if (!equalsIgnoreCase(parts[k].second, "BDMV")) continue;
+        disc = path.substr(0, parts[k].first);
+        below.clear();
+        for (std::size_t j = k; j < parts.size(); ++j) below.push_back(parts[j].second);
+        return true;
+    }
+    return false;
+}
+
+int openDirectoryAt(int base, const std::string& name) {
+    int fd = -1;
+    do {
+        fd = ::openat(base, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool isLinkAt(int base, const std::string& name) {
+    struct stat info {};
+    return ::fstatat(base, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+}
+
+std::vector<std::string> listNames(const Folder& folder) {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr) return names;
+    if (!folder.valid()) return names;
+    // The listing takes a descriptor of its own, so the folder stays open for the caller.
+    const int fd = ::dup(folder.fd());
+    if (fd < 0) return names;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return names;
+    }
     while (dirent* entry = ::readdir(dir)) {
-        names.emplace_back(entry->d_name);
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
     }
     ::closedir(dir);
     return names;
 }
 
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == kSeparator) return folder + name;
-    return folder + kSeparator + name;
+std::vector<std::string> listNames(const std::string& folder) {
+    return listNames(openFolder(folder));
+}
+
+// Looks at the file `path` names through its folder, opened the careful way.
+bool statPath(const std::string& path, struct stat& info, bool followLast) {
+    const auto [folder, name] = splitLast(path);
+    const Folder dir = openFolder(folder);
+    return dir.valid() && !name.empty() &&
+           ::fstatat(dir.fd(), name.c_str(), &info, followLast ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string cannotOpenReason(int access, int error) {
+    const char* words = access == O_RDONLY   ? "reading"
+                        : access == O_WRONLY ? "writing"
+                                             : "reading and writing";
+    return std::string("cannot open it for ") + words + " (" + std::strerror(error) + ")";
+}
+
+// A name for a new file that no one else picks: six letters or digits.
+std::string uniqueSuffix() {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kAlphabet) - 2);
+    std::string suffix(kTemporaryUnique, 'X');
+    for (char& c : suffix) c = kAlphabet[pick(generator)];
+    return suffix;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -63,6 +143,61 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 }
 
 }  // namespace
+
+Folder::~Folder() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+Folder openFolder(const std::string& path, std::string* why) {
+    const auto fail = [why](std::string reason, int error) {
+        if (why != nullptr) *why = std::move(reason);
+        errno = error;
+        return Folder{};
+    };
+    std::string disc;
+    std::vector<std::string> below;
+    const bool inDisc = splitAtDisc(path, disc, below);
+    // The disc folder itself, and whatever leads to it, may well be a link.
+    const std::string first = inDisc ? disc : path;
+    Folder current(platformOpen(first.empty() ? "." : first, O_RDONLY | O_DIRECTORY));
+    if (!current.valid()) return fail(std::strerror(errno), errno);
+    std::string walked = first;
+    for (const std::string& name : below) {
+        walked = joinPath(walked, name);
+        const int fd = openDirectoryAt(current.fd(), name);
+        if (fd < 0) {
+            const int error = errno;
+            if (isLinkAt(current.fd(), name)) {
+                return fail("its folder " + walked + " is a symbolic link", ELOOP);
+            }
+            return fail(std::strerror(error), error);
+        }
+        current = Folder(fd);
+    }
+    return current;
+}
+
+std::string linkBelowDisc(const std::string& path) {
+    std::string disc;
+    std::vector<std::string> below;
+    if (!splitAtDisc(path, disc, below)) return {};
+    Folder current(platformOpen(disc.empty() ? "." : disc, O_RDONLY | O_DIRECTORY));
+    std::string walked = disc;
+    for (std::size_t k = 0; k < below.size() && current.valid(); ++k) {
+        walked = joinPath(walked, below[k]);
+        if (isLinkAt(current.fd(), below[k])) return walked;
+        if (k + 1 < below.size()) current = Folder(openDirectoryAt(current.fd(), below[k]));
+    }
+    return {};
+}
 
 std::string toUpperAscii(std::string_view text) {
     std::string out(text);
@@ -114,32 +249,49 @@ int platformOpen(const std::string& path, int flags) {
 // A link would let a job patch a file outside the disc folder, and a FIFO or a device is not a
 // file whose bytes we patch: O_NONBLOCK keeps a FIFO from holding the open until a writer comes,
 // and the look before the open keeps a device node from being opened at all.
-int openRegularFile(const std::string& path, int access, std::string* why) {
-    const auto fail = [why](std::string reason) {
+int openRegularFileIn(const Folder& folder, const std::string& name, int access,
+                      std::string* why) {
+    const auto fail = [why](std::string reason, int error) {
         if (why != nullptr) *why = std::move(reason);
+        errno = error;
         return -1;
     };
+    const auto cannotOpen = [&](int error) { return fail(cannotOpenReason(access, error), error); };
+    if (!folder.valid()) return cannotOpen(EBADF);
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0) {
-        if (S_ISLNK(info.st_mode)) return fail("it is a symbolic link");
-        if (!S_ISREG(info.st_mode)) return fail("it is not a regular file");
+    if (::fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(info.st_mode)) return fail("it is a symbolic link", ELOOP);
+        if (!S_ISREG(info.st_mode)) return fail("it is not a regular file", EINVAL);
     }
-    const int fd = platformOpen(path, access | O_NOFOLLOW | O_NONBLOCK);
+    int fd = -1;
+    do {
+        fd = ::openat(folder.fd(), name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        if (errno == ELOOP) return fail("it is a symbolic link");
-        const char* words = access == O_RDONLY   ? "reading"
-                            : access == O_WRONLY ? "writing"
-                                                 : "reading and writing";
-        return fail(std::string("cannot open it for ") + words + " (" + std::strerror(errno) + ")");
+        if (errno == ELOOP) return fail("it is a symbolic link", ELOOP);
+        return cannotOpen(errno);
     }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return fail("it is not a regular file");
+        return fail("it is not a regular file", EINVAL);
     }
     // Reads and writes of the regular file wait as usual.
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
+}
+
+int openRegularFile(const std::string& path, int access, std::string* why) {
+    const auto [folderPath, name] = splitLast(path);
+    std::string folderProblem;
+    const Folder folder = openFolder(folderPath, &folderProblem);
+    if (!folder.valid()) {
+        const int error = errno;
+        if (why != nullptr) *why = error == ELOOP ? folderProblem : cannotOpenReason(access, error);
+        errno = error;
+        return -1;
+    }
+    return openRegularFileIn(folder, name, access, why);
 }
 
 std::string writeProblem(const std::string& path) {
@@ -150,8 +302,12 @@ std::string writeProblem(const std::string& path) {
 }
 
 std::string entryNamedIgnoringCase(const std::string& folder, std::string_view name) {
+    return entryNamedIgnoringCase(listNames(folder), name);
+}
+
+std::string entryNamedIgnoringCase(const std::vector<std::string>& entries, std::string_view name) {
     std::string best;
-    for (const std::string& entry : listNames(folder)) {
+    for (const std::string& entry : entries) {
         if (entry == name) return entry;
         if (equalsIgnoreCase(entry, name) && (best.empty() || lessIgnoreCase(entry, best))) {
             best = entry;
@@ -162,11 +318,14 @@ std::string entryNamedIgnoringCase(const std::string& folder, std::string_view n
 
 std::vector<std::string> filesMatching(const std::string& folder, std::string_view extension) {
     std::vector<std::string> names;
-    for (const std::string& name : listNames(folder)) {
+    const Folder dir = openFolder(folder);
+    for (const std::string& name : listNames(dir)) {
         // A leading dot marks a hidden file; the name must have a stem before the extension.
         if (name.empty() || name.front() == '.' || name.size() <= extension.size()) continue;
         if (!endsWithIgnoreCase(name, extension)) continue;
-        if (!isPlainFile(joinPath(folder, name))) continue;
+        // A link to a file counts here; the open that follows refuses it by name.
+        struct stat info {};
+        if (::fstatat(dir.fd(), name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
         names.push_back(name);
     }
     std::sort(names.begin(), names.end(), lessIgnoreCase);
@@ -188,7 +347,7 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
         if (!component.empty()) {
             std::string chosen = component;
             struct stat info {};
-            if (::lstat(joinPath(path, component).c_str(), &info) != 0) {
+            if (!statPath(joinPath(path, component), info, false)) {
                 const std::string other = entryNamedIgnoringCase(path, component);
                 if (!other.empty()) chosen = other;
             }
@@ -206,21 +365,41 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
 
 FileId fileId(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
+    if (!statPath(path, info, true)) return {};
     return {static_cast<unsigned long long>(info.st_dev),
             static_cast<unsigned long long>(info.st_ino)};
 }
 
+FileNames fileNames(const std::string& path) {
+    struct stat info {};
+    if (!statPath(path, info, false)) return {};
+    return {{static_cast<unsigned long long>(info.st_dev),
+             static_cast<unsigned long long>(info.st_ino)},
+            static_cast<unsigned long long>(info.st_nlink)};
+}
+
 CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     CopyResult result;
-    if (!isDirectory(folder)) {
-        result.outcome = CopyResult::Outcome::NoFolder;
+    const std::string name = splitLast(source).second;
+    std::string why;
+    const Folder dir = openFolder(folder, &why);
+    if (!dir.valid()) {
+        const int error = errno;
+        result.copyPath = joinPath(folder, name);
+        if (error == ELOOP) {
+            result.outcome = CopyResult::Outcome::Linked;
+            result.reason = why + ", so the copy is left alone";
+        } else if (error == ENOENT || error == ENOTDIR) {
+            result.outcome = CopyResult::Outcome::NoFolder;
+        } else {
+            result.outcome = CopyResult::Outcome::Failed;
+            result.reason = "cannot open the folder " + folder + " (" + why + ")";
+        }
         return result;
     }
-    const std::size_t slash = source.rfind(kSeparator);
-    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
     // The copy under the spelling it already has, so that no stale copy stays beside a new one.
-    std::string copyName = entryNamedIgnoringCase(folder, name);
+    const std::vector<std::string> entries = listNames(dir);
+    std::string copyName = entryNamedIgnoringCase(entries, name);
     if (copyName.empty()) copyName = name;
     result.copyPath = joinPath(folder, copyName);
     const auto fail = [&](const std::string& what) {
@@ -230,32 +409,45 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     };
 
     const FileId sourceId = fileId(source);
-    if (sourceId.valid() && fileId(result.copyPath) == sourceId) {
+    struct stat copyInfo {};
+    if (sourceId.valid() && ::fstatat(dir.fd(), copyName.c_str(), &copyInfo, 0) == 0 &&
+        FileId{static_cast<unsigned long long>(copyInfo.st_dev),
+               static_cast<unsigned long long>(copyInfo.st_ino)} == sourceId) {
         result.outcome = CopyResult::Outcome::SameFile;
         return result;
     }
 
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int in = openRegularFile(source, O_RDONLY);
     if (in < 0) return fail("cannot read " + source);
     struct stat info {};
-    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(in, &info) != 0) {
+        const int error = errno;
         ::close(in);
-        errno = EINVAL;
-        return fail(source + " is not a regular file");
+        errno = error;
+        return fail("cannot read " + source);
     }
     // A hidden, unique name: a leftover of a cut run is never taken for a disc file, and the
     // next refresh of the same copy clears it away (only files and links of exactly that form).
     const std::string prefix = "." + copyName + kTemporaryInfix;
-    for (const std::string& entry : listNames(folder)) {
+    for (const std::string& entry : entries) {
         struct stat leftover {};
-        const std::string path = joinPath(folder, entry);
         if (entry.size() == prefix.size() + kTemporaryUnique && entry.rfind(prefix, 0) == 0 &&
-            ::lstat(path.c_str(), &leftover) == 0 && !S_ISDIR(leftover.st_mode)) {
-            ::unlink(path.c_str());
+            ::fstatat(dir.fd(), entry.c_str(), &leftover, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISDIR(leftover.st_mode)) {
+            ::unlinkat(dir.fd(), entry.c_str(), 0);
         }
     }
-    std::string temporary = joinPath(folder, prefix + "XXXXXX");
-    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    // Created exclusively and never through a link; a name taken meanwhile is simply passed by.
+    constexpr int kNameTries = 100;
+    constexpr mode_t kPrivateUntilCopied = 0600;
+    std::string temporary;
+    int out = -1;
+    for (int attempt = 0; attempt < kNameTries && out < 0; ++attempt) {
+        temporary = prefix + uniqueSuffix();
+        out = ::openat(dir.fd(), temporary.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateUntilCopied);
+        if (out < 0 && errno != EEXIST && errno != EINTR) break;
+    }
     if (out < 0) {
         const int error = errno;
         ::close(in);
@@ -277,18 +469,14 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     const int error = errno;
     ok = (::close(out) == 0) && ok;
     ::close(in);
-    if (ok && ::rename(temporary.c_str(), result.copyPath.c_str()) == 0) {
+    if (ok && ::renameat(dir.fd(), temporary.c_str(), dir.fd(), copyName.c_str()) == 0) {
         // The rename itself is made durable with the folder.
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
+        ::fsync(dir.fd());
         result.outcome = CopyResult::Outcome::Refreshed;
         return result;
     }
     const int renameError = ok ? errno : error;
-    ::unlink(temporary.c_str());
+    ::unlinkat(dir.fd(), temporary.c_str(), 0);
     errno = renameError;
     return fail("cannot replace " + result.copyPath);
 }

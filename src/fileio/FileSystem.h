@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The platform's file-system services, as the job needs them. This is the only place that
@@ -11,6 +12,38 @@ namespace quorvel::fs {
 
 // The platform's path separator.
 inline constexpr char kSeparator = '/';
+
+// An open folder, closed when it goes; files are opened relative to it.
+class Folder {
+  public:
+    Folder() = default;
+    explicit Folder(int fd) : m_fd(fd) {}
+    ~Folder();
+    Folder(Folder&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    int fd() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+
+  private:
+    int m_fd = -1;
+};
+
+// The disc folder of a path is the path up to its last folder called BDMV in any letter case.
+// Links above it are the user's choice; below it nothing is ever reached through a link, since a
+// link would let a job read or change files outside the disc folder.
+
+// Opens the folder `path` names (with or without a final separator), following no link below
+// the disc folder. Invalid when it cannot be opened; then `why`, when given, says why, lower case
+// and without a final full stop: "its folder <path> is a symbolic link", or the system's reason.
+Folder openFolder(const std::string& path, std::string* why = nullptr);
+
+// The first folder or file on the way from the disc folder down to `path` (itself included)
+// that is a symbolic link, without a final separator; empty when there is none, when the way
+// ends early at something missing, or when the path lies in no disc folder.
+std::string linkBelowDisc(const std::string& path);
 
 // Name (not path) of the first plain, visible file in `folder` whose extension equals
 // `extension` (given with its dot, e.g. ".MPLS") without regard to letter case. "First" is the
@@ -27,17 +60,23 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
 // Name of the entry of `folder` called `name`, or failing that the first one called so in another
 // letter case; of any kind (a link or a folder is the caller's to refuse). Empty when none.
 std::string entryNamedIgnoringCase(const std::string& folder, std::string_view name);
+// The same pick among the names `entries`.
+std::string entryNamedIgnoringCase(const std::vector<std::string>& entries, std::string_view name);
 
 bool isPlainFile(const std::string& path);
 // Size of the file in bytes, following links; -1 when it cannot be looked at.
 std::int64_t fileSize(const std::string& path);
 
 // Opens an existing regular file with `access` (O_RDONLY, O_WRONLY or O_RDWR) without following
-// a symbolic link in its last component and without waiting on a FIFO; nothing is ever created.
-// A device node is never opened at all. The descriptor, or -1; then `why`, when given, says why,
-// lower case and without a final full stop: "it is a symbolic link", "it is not a regular file",
+// a symbolic link in its last component, nor in any folder below the disc folder, and without
+// waiting on a FIFO; nothing is ever created. A device node is never opened at all. The
+// descriptor, or -1; then `why`, when given, says why, lower case and without a final full stop:
+// "it is a symbolic link", "its folder <path> is a symbolic link", "it is not a regular file",
 // or "cannot open it for reading (<the system's reason>)".
 int openRegularFile(const std::string& path, int access, std::string* why = nullptr);
+// As openRegularFile, for the file called `name` (no separator) in `folder`.
+int openRegularFileIn(const Folder& folder, const std::string& name, int access,
+                      std::string* why = nullptr);
 // One open of `path` with `flags`; new files get mode 0666 narrowed by the umask. On Windows a
 // path too long for the classic limit is tried again with the "\\?\" prefix.
 int platformOpen(const std::string& path, int flags);
@@ -55,24 +94,35 @@ struct FileId {
 };
 FileId fileId(const std::string& path);
 
+// How many names (hard links) the file has, with its identity; a link in the last component is
+// not followed, so a symbolic link is a file of its own here. Zero links when it cannot be
+// looked at.
+struct FileNames {
+    FileId id;
+    unsigned long long links = 0;
+};
+FileNames fileNames(const std::string& path);
+
 // How the refresh of a copy went.
 struct CopyResult {
     enum class Outcome {
         Refreshed,  // the copy now holds the source's bytes
         SameFile,   // the copy's name names the source itself (a link): nothing to do
         NoFolder,   // the folder for the copy does not exist: nothing to do
+        Linked,     // the folder for the copy is reached through a symbolic link: left alone
         Failed,     // the copy could not be replaced; the old copy is still there
     };
     Outcome outcome = Outcome::Failed;
     std::string copyPath;  // the copy's path, when known
-    std::string reason;    // Failed: why
+    std::string reason;    // Failed, Linked: why
 };
 
 // Replaces the copy of `source` in `folder` with the source's bytes. The copy keeps the name it
 // has there, which may differ from the source's name in letter case; without one it gets the
 // source's name. Nothing is deleted to make room: the bytes go to a new file of a unique name
 // (created exclusively, so a planted link or FIFO is never opened) that is then renamed over the
-// copy, so the copy is either the old or the complete new one. Never creates a folder.
+// copy, so the copy is either the old or the complete new one. Never creates a folder, and never
+// works in a folder reached through a link below the disc folder.
 CopyResult refreshCopy(const std::string& source, const std::string& folder);
 
 // Folder of the running executable, ending with a separator; empty when unknown.

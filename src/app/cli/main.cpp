@@ -99,8 +99,22 @@ int parse(int argc, char** argv, Options& options) {
     return -1;
 }
 
+// The disc folder the given path names. A trailing BDMV or BDMV/STREAM is the disc's own and is
+// cut off before links are resolved, so that a link in its place stays in view of the job, which
+// refuses it; links above the disc folder are the user's choice.
 std::string sourceFolder(const std::string& given) {
-    return quorvel::Quorvel::sourceFromSelection(absolutePath(given));
+    std::string path = given;
+    if (path.empty() || path.front() != '/') {
+        std::vector<char> buffer(4096);
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+            path = std::string(buffer.data()) + "/" + path;
+        }
+    }
+    std::string source = quorvel::Quorvel::sourceFromSelection(path);
+    if (source.empty()) return source;
+    source = absolutePath(source);
+    if (source.back() != '/') source += '/';
+    return source;
 }
 
 int runChecks(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& options) {
