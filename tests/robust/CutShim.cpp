@@ -113,6 +113,30 @@ int open64(const char* path, int flags, ...) {
     return next<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
 }
 
+int openat(int dir, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    if ((flags & (O_CREAT | O_TRUNC)) != 0) mutation();
+    return next<int (*)(int, const char*, int, ...)>("openat")(dir, path, flags, mode);
+}
+
+int openat64(int dir, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    if ((flags & (O_CREAT | O_TRUNC)) != 0) mutation();
+    return next<int (*)(int, const char*, int, ...)>("openat64")(dir, path, flags, mode);
+}
+
 int unlink(const char* path) {
     mutation();
     return next<int (*)(const char*)>("unlink")(path);

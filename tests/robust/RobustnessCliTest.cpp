@@ -222,6 +222,108 @@ INSTANTIATE_TEST_SUITE_P(
                         "cannot open it for reading and writing"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A link in place of a folder of the disc, or a working copy made of hard links. A link in place
+// of a folder whose files the job changes, or a file with a name outside the disc, refuses the
+// job and its check, and nothing changes inside or outside the disc folder. A link in place of
+// a BACKUP folder leaves the copies there, and what the link leads to, alone; the rest converts.
+struct ContainmentCase {
+    const char* name;
+    const char* moved;     // the folder below the disc folder put outside it; "": a hard-linked copy
+    const char* linkName;  // the link in its place
+    bool refused;
+    const char* jobLine;   // logged by the job; "{disc}" stands for the disc folder
+    const char* checkSays;
+    const char* givenAs = "";  // appended to the disc folder on the command line
+};
+
+class Containment : public CliRobustness, public ::testing::WithParamInterface<ContainmentCase> {
+  protected:
+    CommandResult run(const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv{kCli};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return runCommand(argv, {"PATH=" + analyserFolder + ":" + getenv("PATH")});
+    }
+};
+
+TEST_P(Containment, NothingOutsideTheDiscChanges) {
+    const ContainmentCase& c = GetParam();
+    writeAnalyser("");
+    std::string source = disc;
+    const std::string outside = dir / "outside";
+    if (std::string(c.moved).empty()) {
+        source = dir / "work/";
+        const CommandResult copied = runCommand({"cp", "-al", disc, source});
+        ASSERT_EQ(0, copied.exitCode) << copied.err;
+    } else {
+        ASSERT_EQ(0, ::rename((disc + c.moved).c_str(), outside.c_str()));
+        ASSERT_EQ(0, ::symlink(outside.c_str(), (disc + c.linkName).c_str()));
+    }
+    std::string line = c.jobLine;
+    for (std::size_t at; (at = line.find("{disc}")) != std::string::npos;) {
+        line.replace(at, 6, source);
+    }
+    const auto before = snapshot(dir.path());
+    const auto outsideBefore = exists(outside) ? snapshot(outside + "/") : decltype(before){};
+
+    const CommandResult check = run({"--check", source + c.givenAs});
+    EXPECT_EQ(c.refused ? 1 : 4, check.exitCode) << check.out << check.err;
+    EXPECT_NE(std::string::npos, check.out.find(c.checkSays)) << check.out;
+    EXPECT_EQ(before, snapshot(dir.path()));
+
+    const CommandResult job = run({source + c.givenAs});
+    EXPECT_EQ(c.refused ? 1 : 0, job.exitCode) << job.out << job.err;
+    const auto lines = maskTimes(splitLines(job.out));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << job.out;
+    if (c.refused) {
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ("[ts] Failed. No file was changed.", lines[lines.size() - 2]);
+        EXPECT_EQ(before, snapshot(dir.path()));
+    } else {
+        EXPECT_EQ(outsideBefore, snapshot(outside + "/"));
+        const ByteString playlist = readFile(source + "BDMV/PLAYLIST/00000.mpls");
+        EXPECT_EQ("MPLS0300", std::string(playlist.begin(), playlist.begin() + 8));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, Containment,
+    ::testing::Values(
+        ContainmentCase{"Bdmv", "BDMV", "BDMV", true,
+                        " - Cannot adjust folder {disc}BDMV: it is a symbolic link.",
+                        "BDMV: it is a symbolic link", "BDMV/STREAM"},
+        ContainmentCase{"Playlist", "BDMV/PLAYLIST", "BDMV/PLAYLIST", true,
+                        " - Cannot adjust folder {disc}BDMV/PLAYLIST: it is a symbolic link.",
+                        "BDMV/PLAYLIST: it is a symbolic link"},
+        ContainmentCase{"ClipInfo", "BDMV/CLIPINF", "BDMV/CLIPINF", true,
+                        " - Cannot adjust folder {disc}BDMV/CLIPINF: it is a symbolic link.",
+                        "BDMV/CLIPINF: it is a symbolic link"},
+        ContainmentCase{"Stream", "BDMV/STREAM", "BDMV/STREAM", true,
+                        " - Cannot adjust folder {disc}BDMV/STREAM: it is a symbolic link.",
+                        "BDMV/STREAM: it is a symbolic link"},
+        ContainmentCase{"StreamInAnotherCase", "BDMV/STREAM", "BDMV/Stream", true,
+                        " - Cannot adjust folder {disc}BDMV/Stream: it is a symbolic link.",
+                        "BDMV/Stream: it is a symbolic link"},
+        ContainmentCase{"Backup", "BDMV/BACKUP", "BDMV/BACKUP", false,
+                        " - Warning:  Couldn't refresh the BACKUP copy {disc}BDMV/BACKUP/index.bdmv: "
+                        "its folder {disc}BDMV/BACKUP is a symbolic link, so the copy is left "
+                        "alone.",
+                        "BDMV/BACKUP is a symbolic link: a job leaves the BACKUP copies in it alone"},
+        ContainmentCase{"BackupPlaylist", "BDMV/BACKUP/PLAYLIST", "BDMV/BACKUP/PLAYLIST", false,
+                        " - Warning:  Couldn't refresh the BACKUP copy "
+                        "{disc}BDMV/BACKUP/PLAYLIST/00000.mpls: its folder "
+                        "{disc}BDMV/BACKUP/PLAYLIST is a symbolic link, so the copy is left alone.",
+                        "BDMV/BACKUP/PLAYLIST is a symbolic link"},
+        ContainmentCase{"BackupClipInfo", "BDMV/BACKUP/CLIPINF", "BDMV/BACKUP/CLIPINF", false,
+                        " - Warning:  Couldn't refresh the BACKUP copy "
+                        "{disc}BDMV/BACKUP/CLIPINF/00000.clpi: its folder "
+                        "{disc}BDMV/BACKUP/CLIPINF is a symbolic link, so the copy is left alone.",
+                        "BDMV/BACKUP/CLIPINF is a symbolic link"},
+        ContainmentCase{"HardLinkedWorkingCopy", "", "", true,
+                        " - Cannot adjust stream file {disc}BDMV/STREAM/00000.m2ts: it has 2 names "
+                        "(hard links); a change would show in all of them.",
+                        "BDMV/index.bdmv: it has 2 names (hard links)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A reader of the log that goes away early must not stop the job half-way.
 TEST_F(CliRobustness, AClosedLogReaderDoesNotStopTheJob) {
     writeAnalyser("");
