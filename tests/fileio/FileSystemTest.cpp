@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,6 +118,45 @@ TEST_F(RefreshCopy, NothingIsDeletedToMakeRoomAndNoFolderIsCreated) {
     EXPECT_EQ(fs::refreshCopy(source, dir / "missing/").outcome,
               fs::CopyResult::Outcome::NoFolder);
     EXPECT_FALSE(test::exists(dir / "missing"));
+}
+
+// Links above the disc folder are the user's choice; below it, none is followed on the way to a
+// file, whatever the letter case of the disc's folder names.
+TEST(OpenRegularFile, FollowsNoLinkBelowTheDiscFolderAndAnyAboveIt) {
+    struct Case {
+        const char* moved;  // below the temporary folder: moved to "elsewhere"...
+        const char* link;   // ...and a link to it made here
+        const char* path;   // the file opened, below the temporary folder
+        const char* why;    // empty: it opens
+    };
+    const Case cases[] = {
+        {"shelf", "shelf", "shelf/disc/BDMV/PLAYLIST/00000.mpls", ""},
+        {"shelf/disc", "shelf/disc", "shelf/disc/BDMV/PLAYLIST/00000.mpls", ""},
+        {"shelf/disc/BDMV", "shelf/disc/BDMV", "shelf/disc/BDMV/PLAYLIST/00000.mpls",
+         "its folder {root}shelf/disc/BDMV is a symbolic link"},
+        {"shelf/disc/BDMV/PLAYLIST", "shelf/disc/BDMV/playlist",
+         "shelf/disc/BDMV/playlist/00000.mpls",
+         "its folder {root}shelf/disc/BDMV/playlist is a symbolic link"},
+        {"shelf/disc/BDMV/PLAYLIST/00000.mpls", "shelf/disc/BDMV/PLAYLIST/00000.mpls",
+         "shelf/disc/BDMV/PLAYLIST/00000.mpls", "it is a symbolic link"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string root = dir.path();
+        test::makeDirs(root + "shelf/disc/BDMV/PLAYLIST");
+        test::writeText(root + "shelf/disc/BDMV/PLAYLIST/00000.mpls", "MPLS0200");
+        std::filesystem::rename(root + c.moved, root + "elsewhere");
+        std::filesystem::create_symlink(root + "elsewhere", root + c.link);
+        std::string why;
+        const int fd = fs::openRegularFile(root + c.path, O_RDONLY, &why);
+        if (fd >= 0) ::close(fd);
+        std::string expected = c.why;
+        if (const auto at = expected.find("{root}"); at != std::string::npos) {
+            expected.replace(at, 6, root);
+        }
+        EXPECT_EQ(fd >= 0, expected.empty()) << c.link << ": " << why;
+        EXPECT_EQ(why, expected) << c.link;
+    }
 }
 
 TEST(FindOnPath, FindsOnlyExecutablePlainFiles) {
