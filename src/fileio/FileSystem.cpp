@@ -168,7 +168,10 @@ Folder openFolder(const std::string& path, std::string* why) {
     // The disc folder itself, and whatever leads to it, may well be a link.
     const std::string first = inDisc ? disc : path;
     Folder current(platformOpen(first.empty() ? "." : first, O_RDONLY | O_DIRECTORY));
-    if (!current.valid()) return fail(std::strerror(errno), errno);
+    if (!current.valid()) {
+        const int error = errno;
+        return fail(std::strerror(error), error);
+    }
     std::string walked = first;
     for (const std::string& name : below) {
         walked = joinPath(walked, name);
