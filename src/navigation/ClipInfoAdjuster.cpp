@@ -18,10 +18,16 @@ using navigation::requireInside;
 constexpr const char* kKind = "clip information file";
 constexpr const char* kHeading = " Checking/Adjusting CLPI file...";
 
-// Clip information header.
+// Clip information header: SequenceInfo, ProgramInfo, CPI, ClipMark and extension data start
+// addresses; ClipInfo follows the header.
+constexpr std::int64_t kClpiSequenceInfoStart = 8;
 constexpr std::int64_t kClpiProgramInfoStart = 12;
+constexpr std::int64_t kClpiCpiStart = 16;
+constexpr std::int64_t kClpiClipMarkStart = 20;
+constexpr std::int64_t kClpiExtensionStart = 24;
 // The header fields this adjuster uses end here; the program information lies beyond them.
 constexpr std::int64_t kClpiHeaderSize = 16;
+constexpr const char* kClpiTypeCode = "HDMV";
 constexpr const char* kClpiMarker = "HDMV0300";
 
 // Program information, from its start Q: the first program sequence's stream count and entries.
@@ -42,6 +48,7 @@ constexpr std::uint8_t kDynamicRangeSdrBt709 = 0x01;
 // Start E of each HEVC stream entry, checked to hold the fields the re-mark touches.
 std::vector<HevcEntry> walkClipInfo(const NavigationFile& file) {
     navigation::requireHeader(file, kClpiHeaderSize);
+    navigation::requireTypeAndVersion(file, kClpiTypeCode);
     const std::int64_t fileLength = file.length();
     const std::int64_t program = navigation::addressValue(file.getBE32(kClpiProgramInfoStart));
     requireInside(program, kFirstStreamOffset, kClpiHeaderSize, fileLength,
@@ -81,6 +88,13 @@ std::vector<HevcEntry> walkClipInfo(const NavigationFile& file) {
                             hexByte(kCodingTypeHevcSource) + " or " + hexByte(kCodingTypeHevcUhd) +
                             ")");
     }
+
+    navigation::requireBlock(file, "ClipInfo", navigation::kNavigationHeaderSize);
+    navigation::requireAddressedBlock(file, "SequenceInfo", kClpiSequenceInfoStart);
+    navigation::requireAddressedBlock(file, "ProgramInfo", kClpiProgramInfoStart);
+    navigation::requireAddressedBlock(file, "CPI", kClpiCpiStart);
+    navigation::requireAddressedBlock(file, "ClipMark", kClpiClipMarkStart);
+    navigation::requireAddressedBlock(file, "ExtensionData", kClpiExtensionStart, true);
     return entries;
 }
 

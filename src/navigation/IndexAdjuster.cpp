@@ -12,15 +12,21 @@ namespace {
 
 using navigation::AdjustRefused;
 
-// index.bdmv: type indicator and version at 0..7, extension data start address at 12..15.
+// index.bdmv: type indicator and version at 0..7, the Indexes start address at 8..11, extension
+// data start address at 12..15; AppInfoBDMV follows the header.
 constexpr std::int64_t kIndexMarkerOffset = 0;
+constexpr std::int64_t kIndexesAddress = 8;
 constexpr std::int64_t kIndexExtensionAddress = 12;
 constexpr std::int64_t kIndexHeaderSize = 16;
-// MovieObject.bdmv: type indicator and version at 0..7.
+// MovieObject.bdmv: type indicator and version at 0..7, extension data start address at 8..11;
+// the movie objects follow the header.
 constexpr std::int64_t kMovieObjectMarkerOffset = 0;
+constexpr std::int64_t kMovieObjectExtensionAddress = 8;
 constexpr std::int64_t kMovieObjectHeaderSize = 8;
 constexpr std::size_t kMarkerSize = 8;
 
+constexpr const char* kIndexTypeCode = "INDX";
+constexpr const char* kMovieObjectTypeCode = "MOBJ";
 constexpr const char* kIndexMarker = "INDX0300";
 constexpr const char* kMovieObjectMarker = "MOBJ0300";
 
@@ -58,12 +64,31 @@ struct IndexPlan {
     bool blockAlreadyThere = false;
 };
 
+// Refuses a MovieObject file this conversion is not for, or one whose blocks lead outside it.
+void walkMovieObject(const NavigationFile& movieObject) {
+    navigation::requireHeader(movieObject, kMovieObjectHeaderSize);
+    navigation::requireTypeAndVersion(movieObject, kMovieObjectTypeCode);
+    navigation::requireBlock(movieObject, "MovieObjects", navigation::kNavigationHeaderSize);
+    navigation::requireAddressedBlock(movieObject, "ExtensionData", kMovieObjectExtensionAddress,
+                                      true);
+}
+
 IndexPlan walkIndex(const NavigationFile& index, const ByteString& block) {
     navigation::requireHeader(index, kIndexHeaderSize);
+    navigation::requireTypeAndVersion(index, kIndexTypeCode);
+    navigation::requireBlock(index, "AppInfoBDMV", navigation::kNavigationHeaderSize);
+    navigation::requireAddressedBlock(index, "Indexes", kIndexesAddress);
+    const std::int64_t extension =
+        navigation::requireAddressedBlock(index, "ExtensionData", kIndexExtensionAddress, true);
     const std::int64_t length = index.length();
     IndexPlan plan;
-    // Already extended (with our block or any other): the extension is not touched.
-    if (index.getBE32(kIndexExtensionAddress) != 0) return plan;
+    // Already extended: with the UHD entry the extension is not touched; any other extension
+    // data are refused.
+    if (extension != 0) {
+        navigation::requireUhdExtension(index, extension, static_cast<std::uint16_t>(kEntryId1),
+                                        static_cast<std::uint16_t>(kEntryId2));
+        return plan;
+    }
 
     plan.addExtension = true;
     if (navigation::endsWithBlock(index, block, kIndexHeaderSize)) {
@@ -89,7 +114,7 @@ Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
         // Both files are opened and checked before either is written, so a missing, truncated
         // or unwritable MovieObject does not leave a half-converted pair behind.
         NavigationFile movieObjectFile(movieobject, mode);
-        navigation::requireHeader(movieObjectFile, kMovieObjectHeaderSize);
+        walkMovieObject(movieObjectFile);
         kind = "index file";
         current = index;
         NavigationFile indexFile(index, mode);

@@ -8,7 +8,9 @@
 namespace quorvel {
 
 // Writes "INDX0300" and "MOBJ0300" and appends the UHD index extension block when the index has
-// no extension data yet. Both files are checked before either is written.
+// no extension data yet. Both files are checked before either is written: their type codes,
+// versions 0200 or 0300, every block inside the file, and extension data of the index that are
+// the UHD block.
 Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
                                      const std::string& movieobject, AdjustMode mode);
 

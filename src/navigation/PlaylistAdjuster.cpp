@@ -17,12 +17,18 @@ using navigation::requireInside;
 
 constexpr const char* kKind = "playlist";
 
-// Playlist header.
+// Playlist header: PlayList, PlayListMark and extension data start addresses; AppInfoPlayList
+// follows the header.
 constexpr std::int64_t kMplsPlayListStart = 8;
+constexpr std::int64_t kMplsPlayListMarkStart = 12;
 constexpr std::int64_t kMplsExtensionStart = 16;
 // The header fields this adjuster uses end here; the play list must lie beyond them.
 constexpr std::int64_t kMplsHeaderSize = 20;
+constexpr const char* kMplsTypeCode = "MPLS";
 constexpr const char* kMplsMarker = "MPLS0300";
+// The entry of the UHD block in a playlist's extension data.
+constexpr std::uint16_t kUhdExtensionId1 = 3;
+constexpr std::uint16_t kUhdExtensionId2 = 5;
 
 // Play list, from its start P.
 constexpr std::int64_t kPlayItemCountOffset = 6;
@@ -60,26 +66,13 @@ struct PlaylistPlan {
     std::int64_t walkedEnd = 0;
 };
 
-// A clip name as the log shows it: printable ASCII as it is, anything else as \xHH.
-std::string printableName(const ByteString& name) {
-    std::string text;
-    for (const std::uint8_t c : name) {
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            text += static_cast<char>(c);
-        } else {
-            text += "\\x" + hexByte(c).substr(2);
-        }
-    }
-    return text;
-}
-
 // The clip name at `offset`. It becomes part of a file path, so it must be the five digits a
 // disc uses and nothing else (no separator, no "..").
 void addClipName(const NavigationFile& file, std::int64_t offset, const std::string& what,
                  std::vector<std::string>& names) {
     const ByteString name = file.getBytes(offset, kClipNameSize);
     if (!std::all_of(name.begin(), name.end(), [](std::uint8_t c) { return c >= '0' && c <= '9'; })) {
-        throw AdjustRefused(what + " names the clip \"" + printableName(name) +
+        throw AdjustRefused(what + " names the clip \"" + navigation::printableText(name) +
                             "\", which is not a five-digit clip name");
     }
     const std::string text(name.begin(), name.end());
@@ -88,6 +81,7 @@ void addClipName(const NavigationFile& file, std::int64_t offset, const std::str
 
 PlaylistPlan walkPlayItems(const NavigationFile& file) {
     navigation::requireHeader(file, kMplsHeaderSize);
+    navigation::requireTypeAndVersion(file, kMplsTypeCode);
     const std::int64_t fileLength = file.length();
     const std::int64_t playList = navigation::addressValue(file.getBE32(kMplsPlayListStart));
     requireInside(playList, kFirstPlayItemOffset, kMplsHeaderSize, fileLength,
@@ -145,13 +139,23 @@ PlaylistPlan walkPlayItems(const NavigationFile& file) {
     }
     if (plan.videoEntries.empty()) throw AdjustRefused("no play item has a primary video stream");
     plan.walkedEnd = item;
+
+    navigation::requireBlock(file, "AppInfoPlayList", navigation::kNavigationHeaderSize);
+    navigation::requireAddressedBlock(file, "PlayList", kMplsPlayListStart);
+    navigation::requireAddressedBlock(file, "PlayListMark", kMplsPlayListMarkStart);
+    const std::int64_t extension =
+        navigation::requireAddressedBlock(file, "ExtensionData", kMplsExtensionStart, true);
+    if (extension != 0) {
+        navigation::requireUhdExtension(file, extension, kUhdExtensionId1, kUhdExtensionId2);
+    }
     return plan;
 }
 
 // Where the extension block goes, if it is to be added.
 void planExtension(const NavigationFile& file, const ByteString& extension, PlaylistPlan& plan) {
     const std::int64_t fileLength = file.length();
-    // Guarded by the header address: a playlist that has extension data keeps it as it is.
+    // Guarded by the header address: a playlist whose extension data hold the UHD entry (the walk
+    // refused any other) keeps them as they are.
     if (file.getBE32(kMplsExtensionStart) == 0) {
         if (extension.size() != kUhdExtensionSize) {
             throw AdjustRefused("the UHD extension block to append is " +

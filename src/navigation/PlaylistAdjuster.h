@@ -11,8 +11,9 @@ namespace quorvel {
 // Re-marks the HEVC video stream of every play item for 2160p UHD, writes "MPLS0300" and appends
 // the scan's UHD extension block when the playlist has no extension data yet. The playlist is
 // walked and checked whole before anything is written; one that this conversion is not for
-// (no play items, a video stream that is not 1080p-coded HEVC, a structure that leads outside the
-// file, a play item whose clip name is not five digits) is refused and left unchanged.
+// (another type code or version, no play items, a video stream that is not 1080p-coded HEVC, a
+// structure that leads outside the file, a play item whose clip name is not five digits,
+// extension data without the UHD block) is refused and left unchanged.
 Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode);
 
 // The clips a playlist plays, read without the extension step: for finding the title's files

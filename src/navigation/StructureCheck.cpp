@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <limits>
 
+#include "fileio/BigEndian.h"
+#include "navigation/StreamCoding.h"
+
 namespace quorvel::navigation {
 
 void requireInside(std::int64_t offset, std::int64_t size, std::int64_t begin, std::int64_t end,
@@ -25,6 +28,103 @@ void requireHeader(const NavigationFile& file, std::int64_t headerSize) {
                             " bytes long, shorter than its " + std::to_string(headerSize) +
                             "-byte header");
     }
+}
+
+namespace {
+
+constexpr std::int64_t kVersionOffset = 4;
+constexpr std::int64_t kTypeCodeSize = 4;
+constexpr std::int64_t kVersionSize = 4;
+constexpr const char* kVersions[] = {"0200", "0300"};
+
+constexpr std::int64_t kBlockLengthFieldSize = 4;
+
+// Extension data, from the block's start X: length (4), start of the data area (4), 3 reserved
+// bytes, the number of entries (1), then the entries. Each entry is ID1 (2), ID2 (2), the start
+// of its data counted from X (4) and their length (4).
+constexpr std::int64_t kEntryCountOffset = 11;
+constexpr std::int64_t kFirstEntryOffset = 12;
+constexpr std::int64_t kEntrySize = 12;
+constexpr std::int64_t kEntryId2Offset = 2;
+constexpr std::int64_t kEntryDataStartOffset = 4;
+constexpr std::int64_t kEntryDataLengthOffset = 8;
+
+}  // namespace
+
+void requireTypeAndVersion(const NavigationFile& file, const char* typeCode) {
+    const ByteString type = file.getBytes(0, kTypeCodeSize);
+    if (type != asciiBytes(typeCode)) {
+        throw AdjustRefused("its type code is \"" + printableText(type) + "\", not \"" +
+                            typeCode + "\"");
+    }
+    const ByteString version = file.getBytes(kVersionOffset, kVersionSize);
+    for (const char* accepted : kVersions) {
+        if (version == asciiBytes(accepted)) return;
+    }
+    throw AdjustRefused("its version is \"" + printableText(version) + "\", not " + kVersions[0] +
+                        " or " + kVersions[1]);
+}
+
+void requireBlock(const NavigationFile& file, const std::string& name, std::int64_t start) {
+    const std::int64_t length = file.length();
+    if (start < kNavigationHeaderSize) {
+        throw AdjustRefused("the " + name + " address " + hexAddress(start) + " points into the " +
+                            std::to_string(kNavigationHeaderSize) + "-byte header");
+    }
+    const std::string fileSize = " runs past the end of the file (" + std::to_string(length) +
+                                 " bytes)";
+    if (start > length - kBlockLengthFieldSize) {
+        throw AdjustRefused("the " + name + " block at offset " + std::to_string(start) + fileSize);
+    }
+    const std::int64_t size = kBlockLengthFieldSize + addressValue(file.getBE32(start));
+    if (size > length - start) {
+        throw AdjustRefused("the " + name + " block (" + std::to_string(size) + " bytes at offset " +
+                            std::to_string(start) + ")" + fileSize);
+    }
+}
+
+std::int64_t requireAddressedBlock(const NavigationFile& file, const std::string& name,
+                                   std::int64_t addressOffset, bool optional) {
+    const std::int64_t start = addressValue(file.getBE32(addressOffset));
+    if (optional && start == 0) return 0;
+    requireBlock(file, name, start);
+    return start;
+}
+
+void requireUhdExtension(const NavigationFile& file, std::int64_t start, std::uint16_t id1,
+                         std::uint16_t id2) {
+    const std::int64_t end =
+        start + kBlockLengthFieldSize + addressValue(file.getBE32(start));
+    const std::int64_t entries = start + kFirstEntryOffset;
+    if (entries <= end) {
+        const std::uint8_t count = file.getByte(start + kEntryCountOffset);
+        for (std::int64_t entry = entries;
+             entry < entries + count * kEntrySize && entry + kEntrySize <= end;
+             entry += kEntrySize) {
+            if (file.getU16(entry) != id1 || file.getU16(entry + kEntryId2Offset) != id2) continue;
+            const std::int64_t data =
+                start + addressValue(file.getBE32(entry + kEntryDataStartOffset));
+            const std::int64_t dataLength =
+                addressValue(file.getBE32(entry + kEntryDataLengthOffset));
+            if (data >= entries && dataLength > 0 && dataLength <= end - data) return;
+        }
+    }
+    throw AdjustRefused("it carries extension data (at offset " + std::to_string(start) +
+                        ") without the UHD entry (ID1 " + std::to_string(id1) + ", ID2 " +
+                        std::to_string(id2) + "), and marking it UHD without that entry would be "
+                        "wrong");
+}
+
+std::string printableText(const ByteString& bytes) {
+    std::string text;
+    for (const std::uint8_t c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            text += static_cast<char>(c);
+        } else {
+            text += "\\x" + hexByte(c).substr(2);
+        }
+    }
+    return text;
 }
 
 void requireAddressable(std::int64_t fileLength, std::int64_t blockSize) {

@@ -37,6 +37,35 @@ std::string hexAddress(std::int64_t value);
 // Refuses a file shorter than the header fields an adjuster reads.
 void requireHeader(const NavigationFile& file, std::int64_t headerSize);
 
+// Every navigation file opens with a 40-byte header: a 4-letter type code, a 4-digit version,
+// then the start addresses of its blocks. Each block is a 4-byte length field and that many
+// bytes.
+constexpr std::int64_t kNavigationHeaderSize = 40;
+
+// Refuses a file whose type code is not `typeCode` ("MPLS") or whose version is neither "0200"
+// nor "0300": such a file is not one this conversion is for. The file holds 8 bytes or more.
+void requireTypeAndVersion(const NavigationFile& file, const char* typeCode);
+
+// Refuses unless the block `name` at `start` lies behind the header and whole inside the file.
+void requireBlock(const NavigationFile& file, const std::string& name, std::int64_t start);
+
+// The block whose start address the header holds at `addressOffset`, checked as requireBlock
+// does. An optional block (extension data) is absent when its address is 0; the result is then
+// 0, else the block's start.
+std::int64_t requireAddressedBlock(const NavigationFile& file, const std::string& name,
+                                   std::int64_t addressOffset, bool optional = false);
+
+// Extension data are recognised as the UHD block when their directory holds an entry with the
+// given ID1 and ID2 whose data lie inside the extension data block. Anything else (another kind
+// of extension, an empty or damaged directory) is refused: the file would be marked UHD without
+// the block a player looks for, and the block cannot be added while the address is taken.
+// `start` is the start of an extension data block that requireBlock accepted.
+void requireUhdExtension(const NavigationFile& file, std::int64_t start, std::uint16_t id1,
+                         std::uint16_t id2);
+
+// Text from a file as the log shows it: printable ASCII as it is, anything else as \xHH.
+std::string printableText(const ByteString& bytes);
+
 // Extension data are stored at a 32-bit signed file address. Refuses when a block of
 // `blockSize` bytes appended at `fileLength` could not be addressed that way.
 void requireAddressable(std::int64_t fileLength, std::int64_t blockSize);

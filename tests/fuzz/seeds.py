@@ -33,10 +33,15 @@ def put(out, target, name, data):
 
 def synthetic(out):
     put(out, "index", "plain", index_input(sd.index_bdmv(), sd.movie_object_bdmv()))
-    put(out, "index", "has-extension", index_input(sd.index_bdmv(extension_address=0x78),
-                                                   sd.movie_object_bdmv()))
     block = bytes.fromhex("000000200000001800000001000300010000001800"
                           "00000C000000085100030000000000")
+    put(out, "index", "has-extension", index_input(sd.index_bdmv(extension_address=0x78,
+                                                                 trailing=block),
+                                                   sd.movie_object_bdmv()))
+    foreign = bytes.fromhex("000000240000001800000001000100020000001800000010") + bytes(16)
+    put(out, "index", "foreign-extension",
+        index_input(sd.index_bdmv(extension_address=0x78, trailing=foreign),
+                    sd.movie_object_bdmv()))
     put(out, "index", "cut-after-append", index_input(sd.index_bdmv(trailing=block),
                                                       sd.movie_object_bdmv()))
     put(out, "index", "short", index_input(b"INDX0200\0\0\0", b"MOBJ"))
@@ -47,7 +52,11 @@ def synthetic(out):
     put(out, "playlist", "already-uhd", sd.mpls([sd.play_item(video_type=0x24, video_format=0x81)]))
     put(out, "playlist", "no-video", sd.mpls([sd.play_item(video_streams=0)]))
     put(out, "playlist", "no-items", sd.mpls([]))
-    put(out, "playlist", "has-extension", sd.mpls(extension_address=0x40))
+    uhd = bytes.fromhex("000000380000001800000001000300050000001800000024"
+                        "000000200100000010000000") + bytes(24)
+    end = len(sd.mpls())
+    put(out, "playlist", "has-extension", sd.mpls(extension_address=end, trailing=uhd))
+    put(out, "playlist", "foreign-extension", sd.mpls(extension_address=end, trailing=foreign))
 
     put(out, "clipinfo", "video-audio", sd.clpi())
     put(out, "clipinfo", "audio-first", sd.clpi([(0x1100, 0x81, 0x61), (0x1011, 0x06, 0x61)]))

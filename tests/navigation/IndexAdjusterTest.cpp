@@ -43,8 +43,8 @@ class IndexAdjuster : public ::testing::Test {
     Harness h;
 };
 
-TEST_F(IndexAdjuster, IndexWithExtensionDataOnlyGetsItsVersion) {
-    ByteString original = buildIndex(0x00000070);
+TEST_F(IndexAdjuster, IndexWithTheUhdBlockOnlyGetsItsVersion) {
+    ByteString original = buildIndex(uhdIndexBlock());
     writeFile(index, original);
     writeFile(movieObject, buildMovieObject());
 
@@ -57,15 +57,15 @@ TEST_F(IndexAdjuster, IndexWithExtensionDataOnlyGetsItsVersion) {
               h.lines());
 }
 
-TEST_F(IndexAdjuster, AnyVersionDigitsBecome0300AndTheBlockFollowsTheOldEnd) {
-    ByteString original = buildIndex(0, 16);  // the smallest index accepted
-    putAt(original, 4, asciiBytes("0100"));
+TEST_F(IndexAdjuster, Version0300IsKeptAndTheBlockFollowsTheOldEnd) {
+    ByteString original = buildIndex();
+    putAt(original, 4, asciiBytes("0300"));
     writeFile(index, original);
-    writeFile(movieObject, buildMovieObject(8));
+    writeFile(movieObject, remarkedMovieObject(buildMovieObject()));
 
     EXPECT_TRUE(run());
     EXPECT_SAME_BYTES(extended(original), readFile(index));
-    EXPECT_SAME_BYTES(asciiBytes("MOBJ0300"), readFile(movieObject));
+    EXPECT_SAME_BYTES(remarkedMovieObject(buildMovieObject()), readFile(movieObject));
 }
 
 TEST_F(IndexAdjuster, MissingIndexOrMovieObjectIsRefusedAndNothingIsCreated) {
@@ -91,7 +91,7 @@ TEST_F(IndexAdjuster, ShortIndexIsRefusedUnchanged) {
     for (const std::size_t size : {0u, 8u, 15u}) {
         SCOPED_TRACE(size);
         h.clearLog();
-        const ByteString original = buildIndex(0, size);
+        const ByteString original = buildIndex({}, size);
         const ByteString movieObjectBytes = buildMovieObject();
         writeFile(index, original);
         writeFile(movieObject, movieObjectBytes);

@@ -89,18 +89,25 @@ struct Playlist {
     std::vector<std::size_t> tables;  // S of each play item
 };
 
+inline constexpr std::size_t kNavigationHeaderSize = 40;
 inline constexpr std::size_t kPlayListAddress = 0x3A;
 
-// Header ("MPLS0200", P = 0x3A, extension address), play list with the given items, and a
-// trailing mark section of 16 bytes.
-inline Playlist buildPlaylist(const std::vector<PlayItem>& items, std::uint32_t extension = 0) {
+// Sets the length field of the block at `start` to cover the bytes up to `end`.
+inline void closeBlock(ByteString& out, std::size_t start, std::size_t end) {
+    put32(out, start, static_cast<std::uint32_t>(end - start - 4));
+}
+
+// Header ("MPLS0200", P = 0x3A), app info, play list with the given items and a mark block of 16
+// bytes; `extension` (when not empty) is appended as extension data.
+inline Playlist buildPlaylist(const std::vector<PlayItem>& items,
+                              const ByteString& extension = {}) {
     Playlist pl;
     ByteString& b = pl.bytes;
     b = filler(kPlayListAddress + 10, 0x10);
     putAt(b, 0, asciiBytes("MPLS0200"));
     put32(b, 8, kPlayListAddress);
-    put32(b, 12, 0);
-    put32(b, 16, extension);
+    put32(b, 16, 0);
+    closeBlock(b, kNavigationHeaderSize, kPlayListAddress);
     put16(b, kPlayListAddress + 6, static_cast<std::uint16_t>(items.size()));
     for (const PlayItem& item : items) {
         const std::size_t start = b.size();
@@ -130,7 +137,14 @@ inline Playlist buildPlaylist(const std::vector<PlayItem>& items, std::uint32_t 
         pl.items.push_back(start);
         pl.tables.push_back(table);
     }
+    closeBlock(b, kPlayListAddress, b.size());
+    put32(b, 12, static_cast<std::uint32_t>(b.size()));
     append(b, filler(16, 0xE0));
+    closeBlock(b, b.size() - 16, b.size());
+    if (!extension.empty()) {
+        put32(b, 16, static_cast<std::uint32_t>(b.size()));
+        append(b, extension);
+    }
     return pl;
 }
 
@@ -146,16 +160,21 @@ struct Clip {
     std::vector<std::size_t> entries;  // E of each stream entry
 };
 
-inline constexpr std::size_t kProgramInfoAddress = 0x28;
+inline constexpr std::size_t kSequenceInfoAddress = 0x30;
+inline constexpr std::size_t kProgramInfoAddress = 0x34;
 
-// Header ("HDMV0200", Q = 0x28), program information with the given streams, and 8 trailing
-// bytes.
+// Header ("HDMV0200"), clip info, empty sequence info, program information (Q = 0x34) with the
+// given streams, and empty CPI and clip mark blocks.
 inline Clip buildClip(const std::vector<ClipStream>& streams) {
     Clip clip;
     ByteString& b = clip.bytes;
     b = filler(kProgramInfoAddress + 14, 0x20);
     putAt(b, 0, asciiBytes("HDMV0200"));
+    put32(b, 8, kSequenceInfoAddress);
     put32(b, 12, kProgramInfoAddress);
+    put32(b, 24, 0);
+    closeBlock(b, kNavigationHeaderSize, kSequenceInfoAddress);
+    closeBlock(b, kSequenceInfoAddress, kProgramInfoAddress);
     b[kProgramInfoAddress + 12] = static_cast<std::uint8_t>(streams.size());
     for (const ClipStream& s : streams) {
         const std::size_t entry = b.size();
@@ -167,24 +186,40 @@ inline Clip buildClip(const std::vector<ClipStream>& streams) {
         if (s.infoLength >= 4) b[entry + 6] = 0x00;
         clip.entries.push_back(entry);
     }
-    append(b, filler(8, 0xC0));
+    closeBlock(b, kProgramInfoAddress, b.size());
+    put32(b, 16, static_cast<std::uint32_t>(b.size()));
+    put32(b, 20, static_cast<std::uint32_t>(b.size() + 4));
+    append(b, ByteString(8, 0x00));
     return clip;
 }
 
-// "INDX0200", an Indexes address and the given extension address, padded to `size` bytes.
-inline ByteString buildIndex(std::uint32_t extension = 0, std::size_t size = 120) {
-    ByteString b = filler(std::max<std::size_t>(size, 16), 0x40);
+inline constexpr std::size_t kIndexesAddress = 0x4E;
+inline constexpr std::size_t kIndexSize = 120;
+
+// "INDX0200", app info and an Indexes block (120 bytes), then `extension` (when not empty) as
+// extension data; cut to `size` bytes when that is shorter.
+inline ByteString buildIndex(const ByteString& extension = {}, std::size_t size = SIZE_MAX) {
+    ByteString b = filler(kIndexSize, 0x40);
     putAt(b, 0, asciiBytes("INDX0200"));
-    put32(b, 8, 0x4E);
-    put32(b, 12, extension);
-    b.resize(size);
+    put32(b, 8, kIndexesAddress);
+    put32(b, 12, 0);
+    closeBlock(b, kNavigationHeaderSize, kIndexesAddress);
+    closeBlock(b, kIndexesAddress, kIndexSize);
+    if (!extension.empty()) {
+        put32(b, 12, static_cast<std::uint32_t>(b.size()));
+        append(b, extension);
+    }
+    if (size < b.size()) b.resize(size);
     return b;
 }
 
-inline ByteString buildMovieObject(std::size_t size = 290) {
-    ByteString b = filler(std::max<std::size_t>(size, 8), 0x50);
+// "MOBJ0200" and a block of movie objects (290 bytes); cut to `size` bytes when that is shorter.
+inline ByteString buildMovieObject(std::size_t size = SIZE_MAX) {
+    ByteString b = filler(290, 0x50);
     putAt(b, 0, asciiBytes("MOBJ0200"));
-    b.resize(size);
+    put32(b, 8, 0);
+    closeBlock(b, kNavigationHeaderSize, b.size());
+    b.resize(std::min<std::size_t>(size, b.size()));
     return b;
 }
 

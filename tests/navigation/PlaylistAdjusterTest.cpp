@@ -83,8 +83,8 @@ TEST_F(PlaylistAdjuster, StreamAlreadyMarkedUhdIsOnlyReportedEvenAt1080p) {
               h.lines());
 }
 
-TEST_F(PlaylistAdjuster, ExistingExtensionDataIsKept) {
-    const Playlist pl = buildPlaylist({PlayItem{}}, 0x00000090);
+TEST_F(PlaylistAdjuster, ExistingUhdBlockIsKept) {
+    const Playlist pl = buildPlaylist({PlayItem{}}, uhdExtension(false));
 
     EXPECT_TRUE(UHD_Adjust_MPLS(h.ctx, write(pl.bytes)));
     EXPECT_SAME_BYTES(adjusted(pl, {pl.tables[0]}, true, false), readFile(path));
