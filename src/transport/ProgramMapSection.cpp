@@ -179,8 +179,7 @@ ProgramMapSection::Rebuild ProgramMapSection::judgeRebuild(const CrcTable& table
                                   crcWith(kStreamTypeHevcUhd, kHdmvIdentifier))) {
         verdict = Rebuild::ToHdmv;
     } else if (found != kHevcIdentifier &&
-               storedIsMixOf(crcWith(kStreamTypeHevc, found),
-                             crcWith(kStreamTypeHevcUhd, found))) {
+               storedIsMixOf(crcWith(kStreamTypeHevc, found), crcWith(kStreamTypeHevcUhd, found))) {
         verdict = Rebuild::KeepIdentifier;
     }
     section[walk.entry] = foundType;

@@ -57,7 +57,7 @@ enum class SectionFault : std::uint8_t {
     Interrupted,           // a new section begins before this one is whole
     EndOfFile,             // the file ends before the section is whole
     Orphan,                // a continuation packet with no section to continue
-    CrcFails,              // the stored CRC holds neither as found nor re-marked
+    CrcFails,              // the stored CRC fits neither the section nor any state of its re-mark
     EntriesOverrun,        // the program info or an entry runs past the CRC field
     NoVideoEntry,          // no entry for PID 0x1011
     VideoStreamType,       // detail: the video entry's stream type, neither 0x06 nor 0x24

@@ -18,11 +18,11 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
-#include <string.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -92,7 +92,9 @@ void emit(const char* text, size_t size) {
     }
 }
 
-void emitText(const char* text) { emit(text, strlen(text)); }
+void emitText(const char* text) {
+    emit(text, strlen(text));
+}
 
 // The absolute path behind a descriptor.
 void emitFdPath(int fd) {
@@ -118,7 +120,9 @@ void emitAtPath(int dir, const char* path) {
     emitText(path);
 }
 
-bool recording() { return recordFd() >= 0; }
+bool recording() {
+    return recordFd() >= 0;
+}
 
 void recordWrite(int fd, const void* data, ssize_t size, off_t offset) {
     if (size <= 0) return;
@@ -216,8 +220,7 @@ ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
     const bool regular = isRegular(fd);
     if (regular) mutation();
     if (!regular || !recording()) {
-        return next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, data, size,
-                                                                          offset);
+        return next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, data, size, offset);
     }
     const Recording lock;
     const ssize_t n =
@@ -231,11 +234,11 @@ ssize_t pwrite64(int fd, const void* data, size_t size, off64_t offset) {
     if (regular) mutation();
     if (!regular || !recording()) {
         return next<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64")(fd, data, size,
-                                                                               offset);
+                                                                                offset);
     }
     const Recording lock;
-    const ssize_t n = next<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64")(
-        fd, data, size, offset);
+    const ssize_t n =
+        next<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64")(fd, data, size, offset);
     recordWrite(fd, data, n, offset);
     return n;
 }
