@@ -212,8 +212,14 @@ void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, 
 }
 
 void NavigationFile::flush() {
-    if (m_mode == Mode::Check || m_writes.empty()) return;
+    if (m_mode == Mode::Check || m_durableWrites == m_writes.size()) return;
     if (::fsync(m_fd) != 0) fail("cannot flush the file to disk (" + systemReason(errno) + ")");
+    m_durableWrites = m_writes.size();
+}
+
+void NavigationFile::barrier() {
+    // Nothing lighter orders writes to one file on the disk than making the first ones durable.
+    flush();
 }
 
 std::vector<NavigationFile::Change> NavigationFile::changes() const {

@@ -90,6 +90,10 @@ class NavigationFile {
 
     // Makes the written bytes durable (Write mode; nothing to do in Check mode).
     void flush();
+    // Orders the writes: whatever was written since the last barrier reaches the disk before
+    // anything written after it, so that a power cut never leaves a later write without an
+    // earlier one. Nothing to do when nothing was written since (and in Check mode).
+    void barrier();
 
     // Every field changed so far (or, in Check mode, that would be changed), once each, in file
     // order. A field written back to the value it had is not a change.
@@ -111,6 +115,8 @@ class NavigationFile {
     ByteString m_content;
     // Every write as made, in order, split into its fields.
     std::vector<Change> m_writes;
+    // How many of m_writes the last barrier made durable.
+    std::size_t m_durableWrites = 0;
 };
 
 }  // namespace quorvel

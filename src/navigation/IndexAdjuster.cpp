@@ -124,12 +124,15 @@ Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
         // The block goes first: it is the one write that needs room on the disk, and a failed
         // append is cut back. Its address goes after it, guarded by the stored address: once it
         // is set, later runs append nothing, and a cut between the two writes leaves a header
-        // that still says "no extension", so the rerun adopts the block.
+        // that still says "no extension", so the rerun adopts the block. The barriers keep that
+        // order on the disk through a power cut too.
         if (plan.addExtension && !plan.blockAlreadyThere) {
             indexFile.putBytes(plan.blockAddress, block, {{"UHD index extension", block.size()}});
         }
+        indexFile.barrier();
         indexFile.putBytes(kIndexMarkerOffset, asciiBytes(kIndexMarker),
                            {{"version", kMarkerSize}});
+        indexFile.barrier();
         if (plan.addExtension) {
             indexFile.putBE32(kIndexExtensionAddress, static_cast<std::int32_t>(plan.blockAddress),
                               "extension data start");

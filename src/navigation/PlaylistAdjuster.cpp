@@ -190,12 +190,15 @@ Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode m
         // The block goes first: it is the one write that needs room on the disk, and a failed
         // append is cut back, so a full disk leaves the playlist as it was. Its address goes
         // last: until then the header says "no extension", and a rerun after a cut adopts the
-        // block it finds at the end.
+        // block it finds at the end. The barriers keep that order on the disk through a power
+        // cut too: the address never lands without the block it points at.
         if (plan.addExtension && !plan.extensionAlreadyThere) {
             file.putBytes(plan.extensionAddress, extension,
                           {{"UHD extension data", extension.size()}});
         }
+        file.barrier();
         remarkHevcStreams(ctx, file, plan.videoEntries, HevcMarking{kMplsMarker, true, {}});
+        file.barrier();
         if (plan.addExtension) {
             file.putBE32(kMplsExtensionStart, static_cast<std::int32_t>(plan.extensionAddress),
                          "extension data start");

@@ -64,12 +64,14 @@ void remarkHevcStreams(JobContext& ctx, NavigationFile& file, const std::vector<
             continue;
         }
         ctx.log.Status(" - Found HEVC stream...");
-        // The dynamic range byte goes before the coding type: a rerun finds the entry by its
-        // 0x06 type, so a cut between the two writes is completed, while a 0x24 entry is only
-        // reported and must never lack its dynamic range byte.
+        // The dynamic range byte goes before the coding type, with a barrier between them: a
+        // rerun finds the entry by its 0x06 type, so a cut between the two writes is completed,
+        // while a 0x24 entry is only reported and must never lack its dynamic range byte, not
+        // even after a power cut.
         if (marking.dynamicRange && entry.dynamicRangeOffset >= 0) {
             file.putByte(entry.dynamicRangeOffset, *marking.dynamicRange,
                          "dynamic range / colour space");
+            file.barrier();
         }
         // Type and format go in one write: a cut between two separate writes would leave 0x24
         // with the 1080p code, which a rerun only reports.

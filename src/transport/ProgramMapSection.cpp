@@ -138,6 +138,55 @@ ProgramMapSection::EntryWalk ProgramMapSection::walkEntries() const {
     return walk;
 }
 
+// A rebuilt section reaches the disk piece by piece (its packets, and each packet split where
+// it crosses a page), and a power cut may keep any of the pieces and lose the others. So each
+// byte of the video entry's stream type, of its identifier and of the stored CRC may read as
+// before the rebuild or as after it. The section is ours when the stored CRC, byte by byte, is
+// that of the section before or after; before, the entry read 0x06 and its identifier either
+// "HEVC" (which becomes "HDMV") or what it reads now (left as it is).
+ProgramMapSection::Rebuild ProgramMapSection::judgeRebuild(const CrcTable& table,
+                                                           const EntryWalk& walk,
+                                                           std::uint32_t stored) {
+    std::uint8_t* section = m_buffer.data();
+    const std::uint8_t foundType = section[walk.entry];
+    if (foundType != kStreamTypeHevc && foundType != kStreamTypeHevcUhd) return Rebuild::NotOurs;
+    std::uint8_t* identifier = section + walk.entry + kEntryIdentifierOffset;
+    const bool hasIdentifier = walk.infoLength >= kMinInfoLengthForIdentifier;
+    std::array<std::uint8_t, kIdentifierSize> found{};
+    if (hasIdentifier) std::copy_n(identifier, kIdentifierSize, found.begin());
+    bool fromHevc = hasIdentifier;
+    for (std::size_t k = 0; k < kIdentifierSize && fromHevc; ++k) {
+        fromHevc = found[k] == kHevcIdentifier[k] || found[k] == kHdmvIdentifier[k];
+    }
+
+    const auto crcWith = [&](std::uint8_t type, const std::array<std::uint8_t, 4>& id) {
+        section[walk.entry] = type;
+        if (hasIdentifier) std::copy(id.begin(), id.end(), identifier);
+        return sectionCrc(table);
+    };
+    const auto storedIsMixOf = [stored](std::uint32_t before, std::uint32_t after) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            const std::uint32_t byte = (stored >> shift) & 0xFFu;
+            if (byte != ((before >> shift) & 0xFFu) && byte != ((after >> shift) & 0xFFu)) {
+                return false;
+            }
+        }
+        return true;
+    };
+
+    Rebuild verdict = Rebuild::NotOurs;
+    if (fromHevc && storedIsMixOf(crcWith(kStreamTypeHevc, kHevcIdentifier),
+                                  crcWith(kStreamTypeHevcUhd, kHdmvIdentifier))) {
+        verdict = Rebuild::ToHdmv;
+    } else if (found != kHevcIdentifier &&
+               storedIsMixOf(crcWith(kStreamTypeHevc, found), crcWith(kStreamTypeHevcUhd, found))) {
+        verdict = Rebuild::KeepIdentifier;
+    }
+    section[walk.entry] = foundType;
+    if (hasIdentifier) std::copy(found.begin(), found.end(), identifier);
+    return verdict;
+}
+
 ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable& table) {
     Assessment result;
     if (!complete()) {
@@ -149,10 +198,13 @@ ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable
     const auto stored = static_cast<std::uint32_t>(be32FromBytes(section + crcField));
     const bool crcHolds = stored == sectionCrc(table);
     const EntryWalk walk = walkEntries();
-    const bool remarkable = walk.fits && walk.entry != 0 && section[walk.entry] == kStreamTypeHevc;
+    const bool located = walk.fits && walk.entry != 0;
+    const bool marked = located && crcHolds && section[walk.entry] == kStreamTypeHevcUhd;
+    const Rebuild rebuild =
+        located && !marked ? judgeRebuild(table, walk, stored) : Rebuild::NotOurs;
 
     // Rewriting a section whose CRC does not hold would bless corrupt data with a fresh CRC.
-    if (!crcHolds && !remarkable) {
+    if (!crcHolds && rebuild == Rebuild::NotOurs) {
         result.problem = {SectionFault::CrcFails};
         return result;
     }
@@ -164,30 +216,23 @@ ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable
         result.problem = {SectionFault::NoVideoEntry};
         return result;
     }
-    if (section[walk.entry] == kStreamTypeHevcUhd) {
+    if (marked) {
         result.verdict = Verdict::Marked;
         return result;
     }
-    if (!remarkable) {
+    if (rebuild == Rebuild::NotOurs) {
         result.problem = {SectionFault::VideoStreamType, section[walk.entry]};
         return result;
     }
 
     section[walk.entry] = kStreamTypeHevcUhd;
     std::uint8_t* identifier = section + walk.entry + kEntryIdentifierOffset;
-    if (walk.infoLength >= kMinInfoLengthForIdentifier &&
-        std::equal(kHevcIdentifier.begin(), kHevcIdentifier.end(), identifier)) {
+    if (rebuild == Rebuild::ToHdmv &&
+        !std::equal(kHdmvIdentifier.begin(), kHdmvIdentifier.end(), identifier)) {
         std::copy(kHdmvIdentifier.begin(), kHdmvIdentifier.end(), identifier);
         result.identifierChanges = true;
     }
-    const std::uint32_t remarked = sectionCrc(table);
-    if (!crcHolds && stored != remarked) {
-        result.problem = {SectionFault::CrcFails};
-        result.identifierChanges = false;
-        return result;
-    }
-
-    const ByteString crcBytes = be32ToBytes(static_cast<std::int32_t>(remarked));
+    const ByteString crcBytes = be32ToBytes(static_cast<std::int32_t>(sectionCrc(table)));
     std::copy(crcBytes.begin(), crcBytes.end(), section + crcField);
     std::fill(section + crcField + kCrcSize, section + m_length, kStuffingByte);
     m_typeOffset = walk.entry;

@@ -57,7 +57,7 @@ enum class SectionFault : std::uint8_t {
     Interrupted,           // a new section begins before this one is whole
     EndOfFile,             // the file ends before the section is whole
     Orphan,                // a continuation packet with no section to continue
-    CrcFails,              // the stored CRC holds neither as found nor re-marked
+    CrcFails,              // the stored CRC fits neither the section nor any state of its re-mark
     EntriesOverrun,        // the program info or an entry runs past the CRC field
     NoVideoEntry,          // no entry for PID 0x1011
     VideoStreamType,       // detail: the video entry's stream type, neither 0x06 nor 0x24
@@ -101,10 +101,10 @@ class ProgramMapSection {
     SectionProblem append(const SourcePacket& packet, std::int64_t offset);
 
     // For a complete section: finds the first entry of PID 0x1011 and judges it. With stream
-    // type 0x06 the entry is re-marked (0x24, "HEVC" -> "HDMV") and the new CRC stored. The
-    // stored CRC must hold for the section as it is, or, for an entry still reading 0x06, for
-    // the section with the entry re-marked (the state that a rewrite cut short between its
-    // packets leaves behind).
+    // type 0x06 the entry is re-marked (0x24, "HEVC" -> "HDMV") and the new CRC stored. A 0x24
+    // entry whose CRC holds is marked already. Any other section must be one that a rewrite
+    // left part way, whatever pieces of it reached the disk: its stored CRC, byte by byte, is
+    // that of the section before the re-mark or after it. It is rewritten whole.
     Assessment remarkVideoEntry(const CrcTable& table);
 
     // Packet j (0-based) of the rewritten section: the first one as collected; each later one
@@ -136,6 +136,10 @@ class ProgramMapSection {
         std::size_t infoLength = 0;
     };
     EntryWalk walkEntries() const;
+    // Whether the section is one this conversion writes, found as before, after, or part way
+    // through its rebuild, and what the rebuild does with the video entry's identifier.
+    enum class Rebuild { NotOurs, ToHdmv, KeepIdentifier };
+    Rebuild judgeRebuild(const CrcTable& table, const EntryWalk& walk, std::uint32_t stored);
     std::uint32_t sectionCrc(const CrcTable& table) const;
     void remember(const SourcePacket& packet, std::int64_t offset);
 

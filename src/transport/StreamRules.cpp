@@ -126,7 +126,8 @@ void StreamRules::unusable(std::int64_t offset, const SectionProblem& problem) {
 // still recognises and completes: every write stays inside one page (a write inside a page is
 // never cut short by a kill), the pieces go from the end of the section to its start, and the
 // piece with the stream type goes last. Until that piece lands the entry still reads 0x06, and
-// the CRC holds either for the old section or for the re-marked one.
+// the CRC holds either for the old section or for the re-marked one. A power cut may keep any
+// of the pieces instead; the rerun knows such a section by its CRC all the same.
 bool StreamRules::writeSection() {
     std::array<std::uint8_t, kSourcePacketSize> out{};
     const std::size_t typePacket = m_section.typePacket();

@@ -587,6 +587,65 @@ TEST_F(M2tsAdjusterTest, RunCutAfterAnyWriteIsCompletedByARerun) {
     }
 }
 
+// A power cut keeps any subset of a rebuilt section's pieces, and a piece may end inside a
+// field (at a packet or a page boundary). Every byte the rebuild changes is taken from before or
+// after it, in every combination: the rerun completes each mix, and refuses a stored CRC that is
+// neither.
+TEST_F(M2tsAdjusterTest, AnyMixOfARebuiltSectionIsCompletedAndAStrangeCrcIsNot) {
+    const ByteString audio(190, 0x0A);  // a second packet, with the CRC in it
+    const struct {
+        const char* name;
+        ByteString videoDescriptors;
+    } cases[] = {
+        {"HEVC identifier", registrationDescriptor("HEVC", {0xFF, 0x00})},
+        {"HDMV identifier", registrationDescriptor("HDMV", {0xFF, 0x00})},
+        {"other identifier", registrationDescriptor("HEMC", {0xFF, 0x00})},
+        {"no identifier", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StreamBuilder stream;
+        stream.addPat();
+        const ByteString section =
+            pmtSection({{0x06, kTestVideoPid, c.videoDescriptors}, {0x81, kTestAudioPid, audio}});
+        const std::vector<std::int64_t> at = stream.addSection(section);
+        ASSERT_EQ(at.size(), 2u);
+        stream.addVideo(pesStart());
+        const ByteString before = stream.bytes();
+        ASSERT_TRUE(h.run(write(stream)));
+        const ByteString after = test::readFile(path);
+        std::vector<std::size_t> changed;
+        for (std::size_t k = 0; k < before.size(); ++k) {
+            if (before[k] != after[k]) changed.push_back(k);
+        }
+        ASSERT_LE(changed.size(), 10u);
+
+        M2tsScanOptions direct = M2tsHarness::perPacket();
+        direct.writeBehind = false;  // hundreds of runs: no writer thread each time
+        for (unsigned mask = 0; mask < (1u << changed.size()); ++mask) {
+            ByteString mix = before;
+            for (std::size_t b = 0; b < changed.size(); ++b) {
+                if ((mask >> b & 1) != 0) mix[changed[b]] = after[changed[b]];
+            }
+            stream = StreamBuilder();
+            stream.add(mix);
+            ASSERT_TRUE(h.run(write(stream), direct)) << "mix " << mask;
+            ASSERT_EQ(test::readFile(path), after) << "mix " << mask;
+        }
+
+        // The last CRC byte neither before nor after: the section is not one of ours.
+        ByteString strange = before;
+        // The first packet carries 183 section bytes, the second the rest from its byte 8.
+        const std::size_t crcEnd = static_cast<std::size_t>(at[1]) + 8 + section.size() - 1 - 183;
+        ASSERT_NE(before[crcEnd], after[crcEnd]);
+        strange[crcEnd] = static_cast<std::uint8_t>(before[crcEnd] ^ after[crcEnd] ^ 0x5A);
+        stream = StreamBuilder();
+        stream.add(strange);
+        EXPECT_FALSE(h.run(write(stream)));
+        EXPECT_EQ(test::readFile(path), strange);
+    }
+}
+
 TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
     for (const bool writeBehind : {true, false}) {
         SCOPED_TRACE(writeBehind ? "write-behind" : "direct writes");

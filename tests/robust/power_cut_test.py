@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""Power-cut recovery: records every file-changing call and every fsync/fdatasync of an
+uninterrupted conversion, builds from a copy of the original disc every state a power cut may
+leave, reruns the job on each and requires every file to equal the uninterrupted result.
+
+A power cut keeps everything written before the last barrier (fsync or fdatasync) that
+completed, and any subset of what was written after it, a page at a time: each write is split
+where it crosses a 4 KiB page of its file. For each barrier the states are: every subset of the
+pieces up to the next barrier (capped by random subsets when there are many), or, where a stream
+is written, every prefix of its pieces plus random subsets.
+
+Exit status 0 when every rerun produced the reference files."""
+
+import argparse
+import concurrent.futures
+import hashlib
+import os
+import random
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kill_test  # noqa: E402
+import synthetic_disc  # noqa: E402
+
+PAGE_SIZE = 4096
+# Up to this many pieces between two barriers, every subset is tried.
+ALL_SUBSETS_UP_TO = 10
+
+
+def read_record(path, disc):
+    """The recorded calls on files below `disc`, as (kind, relative path, ...) tuples."""
+    prefix = os.path.realpath(disc) + os.sep
+    ops = []
+    with open(path) as f:
+        for line in f:
+            fields = line.rstrip("\n").split("\t")
+            kind = fields[0]
+            if kind == "X":
+                raise SystemExit("the job made a call the recording cannot replay: " + fields[1])
+            paths = fields[1:3] if kind == "R" else fields[1:2]
+            if not all(p.startswith(prefix) for p in paths):
+                continue
+            rel = [p[len(prefix):] for p in paths]
+            if kind == "W":
+                offset, data = int(fields[2]), bytes.fromhex(fields[3])
+                # A page reaches the disk whole or not at all; two pages of one write need not.
+                at = 0
+                while at < len(data):
+                    end = min(len(data), (offset + at) // PAGE_SIZE * PAGE_SIZE + PAGE_SIZE - offset)
+                    ops.append(("W", rel[0], offset + at, data[at:end]))
+                    at = end
+            elif kind == "T":
+                ops.append(("T", rel[0], int(fields[2])))
+            elif kind == "R":
+                ops.append(("R", rel[0], rel[1]))
+            else:
+                ops.append((kind, rel[0]))
+    return ops
+
+
+def apply(root, op):
+    path = os.path.join(root, op[1])
+    kind = op[0]
+    if kind == "W":
+        with open(path, "r+b" if os.path.exists(path) else "w+b") as f:
+            f.seek(op[2])
+            f.write(op[3])
+    elif kind == "T":
+        with open(path, "r+b") as f:
+            f.truncate(op[2])
+    elif kind == "C":
+        open(path, "ab").close()
+    elif kind == "K":
+        open(path, "wb").close()
+    elif kind == "R":
+        os.replace(path, os.path.join(root, op[2]))
+    elif kind == "U":
+        os.unlink(path)
+
+
+def crash_states(ops, rng, stream_subsets):
+    """(label, [op index]) for every state a power cut may leave."""
+    intervals = [[]]
+    for index, op in enumerate(ops):
+        if op[0] == "S":
+            intervals.append([])
+        else:
+            intervals[-1].append(index)
+    states = []
+    done = []
+    for number, pieces in enumerate(intervals):
+        n = len(pieces)
+        streamed = any(ops[i][1].endswith(".m2ts") for i in pieces)
+        masks = set()
+        if not streamed and n <= ALL_SUBSETS_UP_TO:
+            masks.update(range(1 << n))
+        else:
+            masks.update((1 << k) - 1 for k in range(n + 1))
+            masks.update(rng.getrandbits(n) for _ in range(stream_subsets))
+        for mask in sorted(masks):
+            kept = [pieces[k] for k in range(n) if mask >> k & 1]
+            states.append(("barrier %d, %d of its %d pieces %s" %
+                           (number, len(kept), n, [k for k in range(n) if mask >> k & 1]),
+                           done + kept))
+        done = done + pieces
+    return states
+
+
+def state_key(indices):
+    return hashlib.sha256(repr(indices).encode()).hexdigest()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--shim", required=True, help="the shim library that records the calls")
+    parser.add_argument("--clips", type=int, default=2)
+    parser.add_argument("--stream-subsets", type=int, default=200)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--jobs", type=int, default=4)
+    args = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="quorvel-power-", dir=kill_test.scratch_base(64 << 20))
+    failures = []
+    try:
+        analyser = os.path.join(work, "analyser")
+        synthetic_disc.write_fake_analyser(analyser)
+        runner = kill_test.Runner(os.path.abspath(args.cli), os.path.abspath(args.shim), analyser)
+
+        original = os.path.join(work, "original")
+        os.makedirs(original)
+        # Several program map sections of two and three packets per stream.
+        synthetic_disc.write_disc(original, stream_bytes=192 * 450 * args.clips, clips=args.clips)
+        reference_disc = os.path.join(work, "reference")
+        kill_test.copy_tree(original, reference_disc)
+        record = os.path.join(work, "record")
+        result = runner.run(reference_disc, {"LD_PRELOAD": runner.shim,
+                                             "QUORVEL_RECORD_FILE": record})
+        if result.returncode != 0:
+            raise SystemExit("uninterrupted conversion failed:\n" + result.stdout.decode() +
+                             result.stderr.decode())
+        reference = kill_test.reference_digest(original, reference_disc)
+        ops = read_record(record, reference_disc)
+        states = crash_states(ops, random.Random(args.seed), args.stream_subsets)
+        unique = {}
+        for label, indices in states:
+            unique.setdefault(state_key(indices), (label, indices))
+        print("power cuts: %d calls, %d barriers, %d distinct states" %
+              (len(ops), sum(op[0] == "S" for op in ops), len(unique)))
+
+        def check(slot_and_state):
+            slot, (label, indices) = slot_and_state
+            disc = os.path.join(work, "state-%d" % slot)
+            kill_test.copy_tree(original, disc)
+            for index in indices:
+                apply(disc, ops[index])
+            return kill_test.check_rerun(runner, disc, reference, label)
+
+        # Each worker reuses its own folder: states are handed out in rounds of `jobs`.
+        items = list(unique.values())
+        with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
+            for start in range(0, len(items), args.jobs):
+                batch = list(enumerate(items[start:start + args.jobs]))
+                for failure in pool.map(check, batch):
+                    if failure:
+                        failures.append(failure)
+                        print("FAIL " + failure.splitlines()[0])
+        print("power cuts: %d of %d reruns equal the reference" %
+              (len(items) - len(failures), len(items)))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
