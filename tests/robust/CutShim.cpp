@@ -316,8 +316,14 @@ int openat(int dir, const char* path, int flags, ...) {
         mode = static_cast<mode_t>(va_arg(args, int));
         va_end(args);
     }
-    if ((flags & (O_CREAT | O_TRUNC)) != 0) mutation();
-    return next<int (*)(int, const char*, int, ...)>("openat")(dir, path, flags, mode);
+    using OpenAtFn = int (*)(int, const char*, int, ...);
+    if ((flags & (O_CREAT | O_TRUNC)) == 0) return next<OpenAtFn>("openat")(dir, path, flags, mode);
+    mutation();
+    if (!recording()) return next<OpenAtFn>("openat")(dir, path, flags, mode);
+    const Recording lock;
+    const int fd = next<OpenAtFn>("openat")(dir, path, flags, mode);
+    recordOpen(fd, flags);
+    return fd;
 }
 
 int openat64(int dir, const char* path, int flags, ...) {
@@ -328,8 +334,14 @@ int openat64(int dir, const char* path, int flags, ...) {
         mode = static_cast<mode_t>(va_arg(args, int));
         va_end(args);
     }
-    if ((flags & (O_CREAT | O_TRUNC)) != 0) mutation();
-    return next<int (*)(int, const char*, int, ...)>("openat64")(dir, path, flags, mode);
+    using OpenAtFn = int (*)(int, const char*, int, ...);
+    if ((flags & (O_CREAT | O_TRUNC)) == 0) return next<OpenAtFn>("openat64")(dir, path, flags, mode);
+    mutation();
+    if (!recording()) return next<OpenAtFn>("openat64")(dir, path, flags, mode);
+    const Recording lock;
+    const int fd = next<OpenAtFn>("openat64")(dir, path, flags, mode);
+    recordOpen(fd, flags);
+    return fd;
 }
 
 int unlink(const char* path) {
