@@ -62,6 +62,37 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// The copy's name in `folder`: the spelling it already has there, so that no stale copy stays
+// beside a new one, or else the source's own name.
+std::string copyPathFor(const std::string& source, const std::string& folder) {
+    const std::size_t slash = source.rfind(kSeparator);
+    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+    std::string copyName = entryNamedIgnoringCase(folder, name);
+    if (copyName.empty()) copyName = name;
+    return joinPath(folder, copyName);
+}
+
+// Whether `copyPath` is a regular file (not a link) that holds exactly the bytes of the open
+// source, which is `size` bytes long. Read in blocks, so a copy of any size takes little memory.
+bool holdsSameBytes(int source, std::int64_t size, const std::string& copyPath) {
+    const int copy = ::open(copyPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (copy < 0) return false;
+    struct stat info {};
+    bool same = ::fstat(copy, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == size;
+    constexpr std::size_t kBlock = std::size_t{1} << 16;
+    std::vector<char> mine(kBlock), theirs(kBlock);
+    for (std::int64_t at = 0; same && at < size;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, size - at));
+        const ssize_t a = ::pread(source, mine.data(), want, static_cast<off_t>(at));
+        const ssize_t b = ::pread(copy, theirs.data(), want, static_cast<off_t>(at));
+        if ((a < 0 && errno == EINTR) || (b < 0 && errno == EINTR)) continue;
+        same = a > 0 && a == b && std::memcmp(mine.data(), theirs.data(), static_cast<std::size_t>(a)) == 0;
+        at += a;
+    }
+    ::close(copy);
+    return same;
+}
+
 }  // namespace
 
 std::string toUpperAscii(std::string_view text) {
@@ -217,12 +248,8 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
         result.outcome = CopyResult::Outcome::NoFolder;
         return result;
     }
-    const std::size_t slash = source.rfind(kSeparator);
-    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
-    // The copy under the spelling it already has, so that no stale copy stays beside a new one.
-    std::string copyName = entryNamedIgnoringCase(folder, name);
-    if (copyName.empty()) copyName = name;
-    result.copyPath = joinPath(folder, copyName);
+    result.copyPath = copyPathFor(source, folder);
+    const std::string copyName = result.copyPath.substr(result.copyPath.rfind(kSeparator) + 1);
     const auto fail = [&](const std::string& what) {
         result.outcome = CopyResult::Outcome::Failed;
         result.reason = what + " (" + std::strerror(errno) + ")";
@@ -253,6 +280,11 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
             ::lstat(path.c_str(), &leftover) == 0 && !S_ISDIR(leftover.st_mode)) {
             ::unlink(path.c_str());
         }
+    }
+    if (holdsSameBytes(in, info.st_size, result.copyPath)) {
+        ::close(in);
+        result.outcome = CopyResult::Outcome::Unchanged;
+        return result;
     }
     std::string temporary = joinPath(folder, prefix + "XXXXXX");
     const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -291,6 +323,24 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     ::unlink(temporary.c_str());
     errno = renameError;
     return fail("cannot replace " + result.copyPath);
+}
+
+CopyState inspectCopy(const std::string& source, const std::string& folder,
+                      std::string* copyPath) {
+    if (!isDirectory(folder)) return CopyState::NoFolder;
+    const std::string path = copyPathFor(source, folder);
+    if (copyPath != nullptr) *copyPath = path;
+    const FileId sourceId = fileId(source);
+    if (sourceId.valid() && fileId(path) == sourceId) return CopyState::SameFile;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) return CopyState::Missing;
+
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (in < 0) return CopyState::Differs;
+    const bool same = ::fstat(in, &info) == 0 && S_ISREG(info.st_mode) &&
+                      holdsSameBytes(in, info.st_size, path);
+    ::close(in);
+    return same ? CopyState::Current : CopyState::Differs;
 }
 
 std::string programFolder() {

@@ -83,12 +83,14 @@ class NavigationFile {
     // Overwrites bytes inside the file, or appends when `offset` equals the length. An empty
     // string writes nothing. `fields` names what the bytes are, in order; their sizes add up to
     // the string's length. An append that fails is cut back, so the file keeps its old length.
+    // Bytes equal to those in place are recorded but not written, so the file keeps its time.
     void putBytes(std::int64_t offset, const ByteString& bytes,
                   std::initializer_list<Field> fields = {});
     void putByte(std::int64_t offset, std::uint8_t value, const char* field = nullptr);
     void putBE32(std::int64_t offset, std::int32_t value, const char* field = nullptr);
 
-    // Makes the written bytes durable (Write mode; nothing to do in Check mode).
+    // Makes the bytes written since the last flush durable; nothing to do when none were
+    // written, and nothing in Check mode.
     void flush();
 
     // Every field changed so far (or, in Check mode, that would be changed), once each, in file
@@ -111,6 +113,8 @@ class NavigationFile {
     ByteString m_content;
     // Every write as made, in order, split into its fields.
     std::vector<Change> m_writes;
+    // Write mode: bytes have reached the file since the last flush.
+    bool m_unflushed = false;
 };
 
 }  // namespace quorvel
