@@ -73,6 +73,27 @@ bool someNavigationConverted(const Title& title, const BluRayLayout& layout,
     });
 }
 
+// The BACKUP copies a job would write anew: those that differ from their files or are missing.
+// A job leaves the others alone, and a disc without a BACKUP folder is still a disc.
+void addStaleCopies(SourceCheck& check, const BluRayLayout& layout, const Title& title) {
+    std::vector<std::pair<std::string, std::string>> copies{
+        {title.playlist, layout.backupPlaylistFolder()}};
+    for (const TitleClip& clip : title.clips) {
+        copies.emplace_back(clip.clipInfo, layout.backupClipInfoFolder());
+    }
+    copies.emplace_back(layout.indexFile(), layout.backupFolder());
+    copies.emplace_back(layout.movieObjectFile(), layout.backupFolder());
+    for (const auto& [file, folder] : copies) {
+        std::string copy;
+        const fs::CopyState state = fs::inspectCopy(file, folder, &copy);
+        if (state == fs::CopyState::Differs || state == fs::CopyState::Missing) {
+            check.changes.push_back(
+                {copy, state == fs::CopyState::Missing ? kMissingCopyField : kStaleCopyField, 0,
+                 {}, {}, 1});
+        }
+    }
+}
+
 }  // namespace
 
 const char* stateName(SourceCheck::State state) {
@@ -130,6 +151,7 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
     const JobPlan plan = planJob(ctx, layout, title, withStreams);
     check.refusals = plan.refusals;
     check.changes = plan.changes;
+    if (check.refusals.empty()) addStaleCopies(check, layout, title);
     bool someConverted = someNavigationConverted(title, layout, plan.changes);
     if (check.refusals.empty() && withStreams) {
         QuietContext quiet(ctx);

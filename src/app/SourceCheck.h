@@ -31,6 +31,11 @@ struct SourceCheck {
     std::vector<std::string> notes;
 };
 
+// The fields of a change that writes a whole BACKUP copy anew: one that differs from its file,
+// or one that is missing from a BACKUP folder that exists.
+inline constexpr const char* kStaleCopyField = "BACKUP copy differs from its file";
+inline constexpr const char* kMissingCopyField = "BACKUP copy is missing";
+
 // The name of a state as the check's reports spell it ("partly-converted").
 const char* stateName(SourceCheck::State state);
 

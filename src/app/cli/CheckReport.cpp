@@ -12,6 +12,7 @@ namespace {
 constexpr std::size_t kLargestShownField = 8;
 constexpr std::size_t kSmallestTextMarker = 4;
 constexpr int kJsonIndent = 2;
+constexpr std::size_t kFileColumn = 26;  // the width of the text report's file column
 
 std::string relativeTo(const std::string& source, const std::string& file) {
     return file.rfind(source, 0) == 0 ? file.substr(source.size()) : file;
@@ -95,6 +96,12 @@ std::string checkReportText(const std::vector<SourceCheck>& checks) {
         }
         for (const std::string& note : check.notes) text += "  " + note + "\n";
         for (const FieldChange& change : check.changes) {
+            if (change.field == kStaleCopyField || change.field == kMissingCopyField) {
+                std::string copy = relativeTo(check.source, change.file);
+                copy.resize(std::max<std::size_t>(copy.size(), kFileColumn), ' ');
+                text += "  " + copy + " " + change.field + ": a job would copy its file there\n";
+                continue;
+            }
             std::string field = change.field;
             std::string where = "at " + std::to_string(change.offset);
             if (change.count > 1) {
