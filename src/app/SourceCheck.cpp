@@ -5,6 +5,7 @@
 #include "app/Quorvel.h"
 #include "app/QuietContext.h"
 #include "app/Title.h"
+#include "fileio/DiscLock.h"
 #include "fileio/FileSystem.h"
 #include "navigation/StructureCheck.h"
 #include "transport/StreamCheck.h"
@@ -110,6 +111,8 @@ const char* stateName(SourceCheck::State state) {
             return "not-blu-ray";
         case SourceCheck::State::Aborted:
             return "aborted";
+        case SourceCheck::State::Busy:
+            return "busy";
     }
     return "refused";
 }
@@ -123,6 +126,11 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
         return check;
     }
     const BluRayLayout layout(source);
+    const DiscLock lock(layout.bdmvFolder(), DiscLock::Kind::Shared);
+    if (lock.busy()) {
+        check.state = SourceCheck::State::Busy;
+        return check;
+    }
     Title title = readTitle(layout);
     if (!title.readable()) {
         check.refusals = title.problems;

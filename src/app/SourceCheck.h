@@ -20,6 +20,7 @@ struct SourceCheck {
         Refused,          // a job would refuse it (or fail): see `refusals`
         NotBluRay,        // not a folder the tool works on at all
         Aborted,          // the check was stopped by the user
+        Busy,             // a job was working on the disc: nothing was looked at
     };
     std::string source;  // the folder, ending with a separator
     State state = State::Refused;

@@ -37,6 +37,7 @@ int statusOf(const SourceCheck& check) {
         case SourceCheck::State::PartlyConverted:
             return kExitWouldChange;
         case SourceCheck::State::Refused:
+        case SourceCheck::State::Busy:
             return kExitFailure;
         case SourceCheck::State::NotBluRay:
             return kExitUsage;
@@ -60,6 +61,8 @@ std::string headline(const SourceCheck& check) {
             return "not a Blu-ray folder (Selected source is not BD format.)";
         case SourceCheck::State::Aborted:
             return "the check was stopped";
+        case SourceCheck::State::Busy:
+            return "busy: a job is working on this disc; check it again when the job has ended";
     }
     return {};
 }

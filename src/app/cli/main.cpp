@@ -150,6 +150,9 @@ int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& o
             case quorvel::JobOutcome::Aborted:
                 results.push_back({folder, "aborted", kExitAborted});
                 break;
+            case quorvel::JobOutcome::Busy:
+                results.push_back({folder, "busy", kExitFailure});
+                break;
             default:
                 results.push_back({folder, "failed", kExitFailure});
                 break;
