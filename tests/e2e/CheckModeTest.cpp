@@ -206,6 +206,10 @@ struct StaleCopyCase {
     bool jobReplacesIt;
 };
 
+void PrintTo(const StaleCopyCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class StaleCopy : public ::testing::TestWithParam<StaleCopyCase> {};
 
 TEST_P(StaleCopy, IsCountedUntilAJobWritesIt) {

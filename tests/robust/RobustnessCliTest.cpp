@@ -233,6 +233,10 @@ struct ConcurrentCase {
     bool busy;
 };
 
+void PrintTo(const ConcurrentCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class Concurrent : public CliRobustness, public ::testing::WithParamInterface<ConcurrentCase> {};
 
 TEST_P(Concurrent, OneJobPerDiscAtATime) {
