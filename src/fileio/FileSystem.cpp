@@ -86,7 +86,8 @@ bool holdsSameBytes(int source, std::int64_t size, const std::string& copyPath) 
         const ssize_t a = ::pread(source, mine.data(), want, static_cast<off_t>(at));
         const ssize_t b = ::pread(copy, theirs.data(), want, static_cast<off_t>(at));
         if ((a < 0 && errno == EINTR) || (b < 0 && errno == EINTR)) continue;
-        same = a > 0 && a == b && std::memcmp(mine.data(), theirs.data(), static_cast<std::size_t>(a)) == 0;
+        same = a > 0 && a == b &&
+               std::memcmp(mine.data(), theirs.data(), static_cast<std::size_t>(a)) == 0;
         at += a;
     }
     ::close(copy);
