@@ -5,6 +5,7 @@
 
 #include "analysis/MediaInfoLocator.h"
 #include "app/JobPlan.h"
+#include "fileio/DiscLock.h"
 #include "fileio/FileSystem.h"
 #include "transport/Crc32Mpeg2.h"
 
@@ -96,6 +97,15 @@ void Quorvel::Command1_Click() {
 // write. Every way out logs its outcome as the last line before the end frame.
 JobOutcome Quorvel::runJob(const std::string& source) {
     const BluRayLayout layout(source);
+    // Held until the job ends, from before the title is read: a second job would patch the same
+    // fields, and a check would report a disc half way through.
+    const DiscLock lock(layout.bdmvFolder(), DiscLock::Kind::Exclusive);
+    if (lock.busy()) {
+        Status(" - Cannot lock " + lock.path() +
+               ": another job or check is working on this disc.");
+        failed(kNothingChangedLine);
+        return JobOutcome::Busy;
+    }
     Title title = readTitle(layout);
     for (const Refusal& problem : title.problems) {
         if (!problem.line.empty()) Status(problem.line);

@@ -20,7 +20,8 @@ inline constexpr const char* kJobStartedLine = "========Job Started========";
 inline constexpr const char* kJobEndedLine = "=========Job Ended=========";
 
 // How the last job ended, for front ends that report it (the command line's exit status).
-enum class JobOutcome { None, Succeeded, Aborted, Failed };
+// Busy: another job or check was working on the disc, so this one changed nothing.
+enum class JobOutcome { None, Succeeded, Aborted, Failed, Busy };
 
 // The program's logic behind its window: start-up, the conversion job, the close check and the
 // timer. It reaches the front end only through WindowOperations, so the Qt window and the

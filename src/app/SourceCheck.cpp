@@ -5,6 +5,7 @@
 #include "app/Quorvel.h"
 #include "app/QuietContext.h"
 #include "app/Title.h"
+#include "fileio/DiscLock.h"
 #include "fileio/FileSystem.h"
 #include "navigation/StructureCheck.h"
 #include "transport/StreamCheck.h"
@@ -89,6 +90,27 @@ void noteLinkedBackups(SourceCheck& check, const BluRayLayout& layout) {
     }
 }
 
+// The BACKUP copies a job would write anew: those that differ from their files or are missing.
+// A job leaves the others alone, and a disc without a BACKUP folder is still a disc.
+void addStaleCopies(SourceCheck& check, const BluRayLayout& layout, const Title& title) {
+    std::vector<std::pair<std::string, std::string>> copies{
+        {title.playlist, layout.backupPlaylistFolder()}};
+    for (const TitleClip& clip : title.clips) {
+        copies.emplace_back(clip.clipInfo, layout.backupClipInfoFolder());
+    }
+    copies.emplace_back(layout.indexFile(), layout.backupFolder());
+    copies.emplace_back(layout.movieObjectFile(), layout.backupFolder());
+    for (const auto& [file, folder] : copies) {
+        std::string copy;
+        const fs::CopyState state = fs::inspectCopy(file, folder, &copy);
+        if (state == fs::CopyState::Differs || state == fs::CopyState::Missing) {
+            check.changes.push_back(
+                {copy, state == fs::CopyState::Missing ? kMissingCopyField : kStaleCopyField, 0,
+                 {}, {}, 1});
+        }
+    }
+}
+
 }  // namespace
 
 const char* stateName(SourceCheck::State state) {
@@ -105,6 +127,8 @@ const char* stateName(SourceCheck::State state) {
             return "not-blu-ray";
         case SourceCheck::State::Aborted:
             return "aborted";
+        case SourceCheck::State::Busy:
+            return "busy";
     }
     return "refused";
 }
@@ -118,6 +142,11 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
         return check;
     }
     const BluRayLayout layout(source);
+    const DiscLock lock(layout.bdmvFolder(), DiscLock::Kind::Shared);
+    if (lock.busy()) {
+        check.state = SourceCheck::State::Busy;
+        return check;
+    }
     Title title = readTitle(layout);
     if (!title.readable()) {
         check.refusals = title.problems;
@@ -147,6 +176,7 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
     check.refusals = plan.refusals;
     check.changes = plan.changes;
     noteLinkedBackups(check, layout);
+    if (check.refusals.empty()) addStaleCopies(check, layout, title);
     bool someConverted = someNavigationConverted(title, layout, plan.changes);
     if (check.refusals.empty() && withStreams) {
         QuietContext quiet(ctx);

@@ -20,6 +20,7 @@ struct SourceCheck {
         Refused,          // a job would refuse it (or fail): see `refusals`
         NotBluRay,        // not a folder the tool works on at all
         Aborted,          // the check was stopped by the user
+        Busy,             // a job was working on the disc: nothing was looked at
     };
     std::string source;  // the folder, ending with a separator
     State state = State::Refused;
@@ -30,6 +31,11 @@ struct SourceCheck {
     // Further facts worth telling, e.g. how far a stream's conversion got.
     std::vector<std::string> notes;
 };
+
+// The fields of a change that writes a whole BACKUP copy anew: one that differs from its file,
+// or one that is missing from a BACKUP folder that exists.
+inline constexpr const char* kStaleCopyField = "BACKUP copy differs from its file";
+inline constexpr const char* kMissingCopyField = "BACKUP copy is missing";
 
 // The name of a state as the check's reports spell it ("partly-converted").
 const char* stateName(SourceCheck::State state);

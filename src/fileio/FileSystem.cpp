@@ -142,6 +142,33 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// The copy's name in `folder`: the spelling it already has there, so that no stale copy stays
+// beside a new one, or else the source's own name.
+// The copy called `name` in `folder`, opened for reading without following a link or waiting on
+// a FIFO; -1 when it cannot be.
+int openCopy(const Folder& folder, const std::string& name) {
+    return ::openat(folder.fd(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
+// Whether the open `copy` is a regular file that holds exactly the bytes of the open source,
+// which is `size` bytes long. Read in blocks, so a copy of any size takes little memory.
+bool holdsSameBytes(int source, std::int64_t size, int copy) {
+    struct stat info {};
+    bool same = ::fstat(copy, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == size;
+    constexpr std::size_t kBlock = std::size_t{1} << 16;
+    std::vector<char> mine(kBlock), theirs(kBlock);
+    for (std::int64_t at = 0; same && at < size;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, size - at));
+        const ssize_t a = ::pread(source, mine.data(), want, static_cast<off_t>(at));
+        const ssize_t b = ::pread(copy, theirs.data(), want, static_cast<off_t>(at));
+        if ((a < 0 && errno == EINTR) || (b < 0 && errno == EINTR)) continue;
+        same = a > 0 && a == b &&
+               std::memcmp(mine.data(), theirs.data(), static_cast<std::size_t>(a)) == 0;
+        at += a;
+    }
+    return same;
+}
+
 }  // namespace
 
 Folder::~Folder() {
@@ -440,6 +467,15 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
             ::unlinkat(dir.fd(), entry.c_str(), 0);
         }
     }
+    // A copy that holds the source's bytes already is left alone, its time and inode included.
+    const int current = openCopy(dir, copyName);
+    const bool unchanged = current >= 0 && holdsSameBytes(in, info.st_size, current);
+    if (current >= 0) ::close(current);
+    if (unchanged) {
+        ::close(in);
+        result.outcome = CopyResult::Outcome::Unchanged;
+        return result;
+    }
     // Created exclusively and never through a link; a name taken meanwhile is simply passed by.
     constexpr int kNameTries = 100;
     constexpr mode_t kPrivateUntilCopied = 0600;
@@ -482,6 +518,36 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     ::unlinkat(dir.fd(), temporary.c_str(), 0);
     errno = renameError;
     return fail("cannot replace " + result.copyPath);
+}
+
+CopyState inspectCopy(const std::string& source, const std::string& folder,
+                      std::string* copyPath) {
+    const Folder dir = openFolder(folder);
+    if (!dir.valid()) return errno == ELOOP ? CopyState::Linked : CopyState::NoFolder;
+    const std::string name = splitLast(source).second;
+    std::string copyName = entryNamedIgnoringCase(listNames(dir), name);
+    if (copyName.empty()) copyName = name;
+    if (copyPath != nullptr) *copyPath = joinPath(folder, copyName);
+
+    const FileId sourceId = fileId(source);
+    struct stat info {};
+    if (sourceId.valid() && ::fstatat(dir.fd(), copyName.c_str(), &info, 0) == 0 &&
+        FileId{static_cast<unsigned long long>(info.st_dev),
+               static_cast<unsigned long long>(info.st_ino)} == sourceId) {
+        return CopyState::SameFile;
+    }
+    if (::fstatat(dir.fd(), copyName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno == ENOENT) {
+        return CopyState::Missing;
+    }
+    const int in = openRegularFile(source, O_RDONLY);
+    if (in < 0) return CopyState::Differs;
+    const int copy = openCopy(dir, copyName);
+    const bool same =
+        ::fstat(in, &info) == 0 && copy >= 0 && holdsSameBytes(in, info.st_size, copy);
+    if (copy >= 0) ::close(copy);
+    ::close(in);
+    return same ? CopyState::Current : CopyState::Differs;
 }
 
 std::string programFolder() {

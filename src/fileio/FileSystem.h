@@ -107,6 +107,7 @@ FileNames fileNames(const std::string& path);
 struct CopyResult {
     enum class Outcome {
         Refreshed,  // the copy now holds the source's bytes
+        Unchanged,  // the copy held the source's bytes already: left alone
         SameFile,   // the copy's name names the source itself (a link): nothing to do
         NoFolder,   // the folder for the copy does not exist: nothing to do
         Linked,     // the folder for the copy is reached through a symbolic link: left alone
@@ -121,9 +122,18 @@ struct CopyResult {
 // has there, which may differ from the source's name in letter case; without one it gets the
 // source's name. Nothing is deleted to make room: the bytes go to a new file of a unique name
 // (created exclusively, so a planted link or FIFO is never opened) that is then renamed over the
-// copy, so the copy is either the old or the complete new one. Never creates a folder, and never
+// copy, so the copy is either the old or the complete new one. A copy that holds the source's
+// bytes already is left alone, its time and inode included. Never creates a folder, and never
 // works in a folder reached through a link below the disc folder.
 CopyResult refreshCopy(const std::string& source, const std::string& folder);
+
+// How the copy of `source` in `folder` stands, found the way refreshCopy finds it and without
+// changing anything: Current, SameFile, NoFolder and Linked (its folder is reached through a
+// symbolic link) are left alone by a refresh; Missing and Differs (a copy that cannot be read or
+// is no regular file included) are written by it.
+enum class CopyState { Current, SameFile, NoFolder, Linked, Missing, Differs };
+CopyState inspectCopy(const std::string& source, const std::string& folder,
+                      std::string* copyPath = nullptr);
 
 // Folder of the running executable, ending with a separator; empty when unknown.
 std::string programFolder();

@@ -161,7 +161,9 @@ void NavigationFile::putBytes(std::int64_t offset, const ByteString& bytes,
     if (count == 0) return;
 
     const ByteString before = append ? ByteString{} : getBytes(offset, count);
-    writeExactly(offset, bytes, append);
+    // Bytes the file holds already are not written again: a rerun over a converted file leaves
+    // its time alone. The write is still recorded; it changes nothing.
+    if (append || before != bytes) writeExactly(offset, bytes, append);
 
     // One record per named field; a write whose fields do not add up is recorded whole.
     std::vector<Field> parts(fields);
@@ -190,6 +192,7 @@ void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, 
         return;
     }
     const auto count = static_cast<std::int64_t>(bytes.size());
+    m_unflushed = true;
     std::int64_t done = 0;
     while (done < count) {
         const ssize_t put =
@@ -212,9 +215,9 @@ void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, 
 }
 
 void NavigationFile::flush() {
-    if (m_mode == Mode::Check || m_durableWrites == m_writes.size()) return;
+    if (m_mode == Mode::Check || !m_unflushed) return;
     if (::fsync(m_fd) != 0) fail("cannot flush the file to disk (" + systemReason(errno) + ")");
-    m_durableWrites = m_writes.size();
+    m_unflushed = false;
 }
 
 void NavigationFile::barrier() {

@@ -83,12 +83,14 @@ class NavigationFile {
     // Overwrites bytes inside the file, or appends when `offset` equals the length. An empty
     // string writes nothing. `fields` names what the bytes are, in order; their sizes add up to
     // the string's length. An append that fails is cut back, so the file keeps its old length.
+    // Bytes equal to those in place are recorded but not written, so the file keeps its time.
     void putBytes(std::int64_t offset, const ByteString& bytes,
                   std::initializer_list<Field> fields = {});
     void putByte(std::int64_t offset, std::uint8_t value, const char* field = nullptr);
     void putBE32(std::int64_t offset, std::int32_t value, const char* field = nullptr);
 
-    // Makes the written bytes durable (Write mode; nothing to do in Check mode).
+    // Makes the bytes written since the last flush durable; nothing to do when none were
+    // written, and nothing in Check mode.
     void flush();
     // Orders the writes: whatever was written since the last barrier reaches the disk before
     // anything written after it, so that a power cut never leaves a later write without an
@@ -115,8 +117,8 @@ class NavigationFile {
     ByteString m_content;
     // Every write as made, in order, split into its fields.
     std::vector<Change> m_writes;
-    // How many of m_writes the last barrier made durable.
-    std::size_t m_durableWrites = 0;
+    // Write mode: bytes have reached the file since the last flush.
+    bool m_unflushed = false;
 };
 
 }  // namespace quorvel

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -191,6 +193,104 @@ TEST_P(CheckMode, TellsAStreamCutShortAndTheTextSaysWhatTheJsonSays) {
 
 INSTANTIATE_TEST_SUITE_P(Discs, CheckMode, ::testing::ValuesIn(allDiscCases()),
                          [](const auto& info) { return info.param.name; });
+
+// A converted disc whose BACKUP copy a job would write anew: a copy with its old bytes (as a
+// refresh that failed leaves it), a missing copy, a copy that cannot be replaced. The check counts
+// each, one line apiece, and after a job agrees with what the job left. A disc without a BACKUP
+// folder is converted all the same.
+struct StaleCopyCase {
+    const char* name;
+    const char* copy;   // below the disc folder
+    const char* field;  // the change the check lists; null when it lists none
+    void (*make)(const std::string& copy, const ByteString& oldBytes);
+    bool jobReplacesIt;
+};
+
+void PrintTo(const StaleCopyCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class StaleCopy : public ::testing::TestWithParam<StaleCopyCase> {};
+
+TEST_P(StaleCopy, IsCountedUntilAJobWritesIt) {
+    const std::string sample = samplesDir() + "/hdr";
+    if (!exists(sample + "/BDMV")) GTEST_SKIP() << "the sample is not present";
+    TempDir dir;
+    const std::string folder = dir.path();
+    const std::string copy = folder + GetParam().copy;
+    copyTree(sample + "/BDMV", folder + "BDMV");
+    const ByteString oldBytes =
+        std::filesystem::is_regular_file(copy) ? readFile(copy) : ByteString{};
+    ASSERT_EQ(runJob({folder}).result.exitCode, 0);
+    GetParam().make(copy, oldBytes);
+    const Snapshot before = snapshot(folder);
+
+    const Check check = runCheck({folder});
+    const CommandResult text = runJob({"--check", folder}).result;
+    EXPECT_EQ(snapshot(folder), before) << "the check changed a file or its time";
+    if (GetParam().field == nullptr) {
+        EXPECT_EQ(check.result.exitCode, 0);
+        EXPECT_EQ(text.out, folder + ": fully converted: a job would change nothing\n");
+        return;
+    }
+    EXPECT_EQ(check.result.exitCode, kWouldChange);
+    const Json& source = check.json["sources"][0];
+    EXPECT_EQ(source["state"], "partly-converted");
+    const Json listed = {{"file", GetParam().copy}, {"field", GetParam().field}, {"offset", 0},
+                         {"count", 1},             {"before", ""},             {"after", ""}};
+    EXPECT_EQ(source["changes"], Json::array({listed}));
+    EXPECT_EQ(text.exitCode, kWouldChange);
+    std::string column = GetParam().copy;
+    column.resize(std::max<std::size_t>(column.size(), 26), ' ');
+    EXPECT_EQ(splitLines(text.out),
+              (std::vector<std::string>{
+                  folder + ": partly converted: a job would complete it by changing these fields",
+                  "  " + column + " " + GetParam().field + ": a job would copy its file there"}));
+
+    const JobRun job = runJob({folder});
+    EXPECT_EQ(job.result.exitCode, 0);
+    const bool warned =
+        std::any_of(job.log.begin(), job.log.end(), [&](const std::string& line) {
+            return line.rfind(" - Warning:  Couldn't refresh the BACKUP copy " + copy, 0) == 0;
+        });
+    EXPECT_EQ(warned, !GetParam().jobReplacesIt);
+    const Check after = runCheck({folder});
+    if (GetParam().jobReplacesIt) {
+        EXPECT_EQ(after.result.exitCode, 0);
+        EXPECT_EQ(after.json["sources"][0]["state"], "converted");
+        const std::string file = std::string(GetParam().copy).erase(5, 7);  // less "BACKUP/"
+        EXPECT_EQ(readFile(copy), readFile(folder + file));
+    } else {
+        EXPECT_EQ(after.result.exitCode, kWouldChange);
+        EXPECT_EQ(after.json["sources"][0]["changes"], Json::array({listed}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, StaleCopy,
+    ::testing::Values(
+        StaleCopyCase{"PutBackToItsOldBytes", "BDMV/BACKUP/PLAYLIST/00000.mpls",
+                      "BACKUP copy differs from its file",
+                      [](const std::string& copy, const ByteString& old) { writeFile(copy, old); },
+                      true},
+        StaleCopyCase{"Missing", "BDMV/BACKUP/CLIPINF/00000.clpi", "BACKUP copy is missing",
+                      [](const std::string& copy, const ByteString&) {
+                          std::filesystem::remove(copy);
+                      },
+                      true},
+        StaleCopyCase{"CannotBeReplaced", "BDMV/BACKUP/index.bdmv",
+                      "BACKUP copy differs from its file",
+                      [](const std::string& copy, const ByteString&) {
+                          std::filesystem::remove(copy);
+                          makeDirs(copy + "/occupied");
+                      },
+                      false},
+        StaleCopyCase{"NoBackupFolder", "BDMV/BACKUP", nullptr,
+                      [](const std::string& copy, const ByteString&) {
+                          std::filesystem::remove_all(copy);
+                      },
+                      true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Batch, ConvertsEveryFolderItCanAndSummarisesEachOne) {
     const std::string sample = samplesDir() + "/hdr";

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <thread>
@@ -322,6 +323,85 @@ INSTANTIATE_TEST_SUITE_P(
                         " - Cannot adjust stream file {disc}BDMV/STREAM/00000.m2ts: it has 2 names "
                         "(hard links); a change would show in all of them.",
                         "BDMV/index.bdmv: it has 2 names (hard links)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Two processes on one disc: while a job or a check holds the disc (here inside the analyser),
+// a job refuses at once with exit 1 and changes nothing, a check reports "busy", and a second
+// check runs beside a first. A batch's other folder still converts.
+struct ConcurrentCase {
+    const char* name;
+    bool holderIsJob;
+    bool contenderIsJob;
+    bool busy;
+};
+
+void PrintTo(const ConcurrentCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class Concurrent : public CliRobustness, public ::testing::WithParamInterface<ConcurrentCase> {};
+
+TEST_P(Concurrent, OneJobPerDiscAtATime) {
+    const std::string hold = dir / "hold";
+    const std::string held = dir / "held";
+    // Only the first analyser run waits, until the test lets it go.
+    writeAnalyser("if mkdir '" + dir / "once" + "' 2>/dev/null; then touch '" + held +
+                  "'; while [ -e '" + hold + "' ]; do sleep 0.05; done; fi");
+    const std::string other = dir / "other/";
+    ASSERT_EQ(0, runCommand({"cp", "-a", disc, other}).exitCode);
+    writeText(hold, "");
+    const std::vector<std::string> env{"PATH=" + analyserFolder + ":" + getenv("PATH")};
+    std::vector<std::string> holderArgs{kCli, disc};
+    if (!GetParam().holderIsJob) holderArgs.insert(holderArgs.begin() + 1, "--check");
+    CommandResult holder;
+    std::thread holding([&] { holder = runCommand(holderArgs, env); });
+    for (int waited = 0; waited < 1000 && !exists(held); ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto before = snapshot(disc);
+
+    const CommandResult contender = runCommand(
+        GetParam().contenderIsJob ? std::vector<std::string>{kCli, disc, other}
+                                  : std::vector<std::string>{kCli, "--check", disc},
+        env);
+    const CommandResult json = runCommand({kCli, "--check", "--json", disc}, env);
+    const auto during = snapshot(disc);
+    std::filesystem::remove(hold);
+    holding.join();
+    ASSERT_TRUE(exists(held)) << "the holder never reached the analyser";
+    EXPECT_EQ(before, during) << "the second process changed the disc";
+    EXPECT_EQ(GetParam().holderIsJob ? 0 : 4, holder.exitCode) << holder.out << holder.err;
+
+    const std::vector<std::string> lines = maskTimes(splitLines(contender.out));
+    if (GetParam().contenderIsJob) {
+        EXPECT_EQ(GetParam().busy ? 1 : 0, contender.exitCode) << contender.out << contender.err;
+        const std::vector<std::string> refused{
+            "========Job Started========",
+            " - Cannot lock " + disc + "BDMV: another job or check is working on this disc.",
+            "[ts] Failed. No file was changed.", "=========Job Ended========="};
+        ASSERT_GE(lines.size(), 6u);
+        EXPECT_EQ(GetParam().busy, std::vector<std::string>(lines.begin(), lines.begin() + 4) ==
+                                       refused);
+        EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+                  (std::vector<std::string>{
+                      (GetParam().busy ? "busy         " : "converted    ") + disc,
+                      "converted    " + other}));
+    } else {
+        EXPECT_EQ(GetParam().busy ? 1 : 4, contender.exitCode) << contender.out << contender.err;
+        EXPECT_EQ(GetParam().busy, contender.out.rfind(disc + ": busy: a job is working on this "
+                                                              "disc; check it again when the job "
+                                                              "has ended\n", 0) == 0);
+    }
+    EXPECT_EQ(GetParam().busy && GetParam().holderIsJob,
+              json.out.find("\"state\": \"busy\"") != std::string::npos) << json.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, Concurrent,
+    ::testing::Values(ConcurrentCase{"JobThenJob", true, true, true},
+                      ConcurrentCase{"JobThenCheck", true, false, true},
+                      ConcurrentCase{"CheckThenJob", false, true, true},
+                      ConcurrentCase{"CheckThenCheck", false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A reader of the log that goes away early must not stop the job half-way.

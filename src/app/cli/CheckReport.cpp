@@ -12,6 +12,7 @@ namespace {
 constexpr std::size_t kLargestShownField = 8;
 constexpr std::size_t kSmallestTextMarker = 4;
 constexpr int kJsonIndent = 2;
+constexpr std::size_t kFileColumn = 26;  // the width of the text report's file column
 
 std::string relativeTo(const std::string& source, const std::string& file) {
     return file.rfind(source, 0) == 0 ? file.substr(source.size()) : file;
@@ -36,6 +37,7 @@ int statusOf(const SourceCheck& check) {
         case SourceCheck::State::PartlyConverted:
             return kExitWouldChange;
         case SourceCheck::State::Refused:
+        case SourceCheck::State::Busy:
             return kExitFailure;
         case SourceCheck::State::NotBluRay:
             return kExitUsage;
@@ -59,6 +61,8 @@ std::string headline(const SourceCheck& check) {
             return "not a Blu-ray folder (Selected source is not BD format.)";
         case SourceCheck::State::Aborted:
             return "the check was stopped";
+        case SourceCheck::State::Busy:
+            return "busy: a job is working on this disc; check it again when the job has ended";
     }
     return {};
 }
@@ -95,6 +99,12 @@ std::string checkReportText(const std::vector<SourceCheck>& checks) {
         }
         for (const std::string& note : check.notes) text += "  " + note + "\n";
         for (const FieldChange& change : check.changes) {
+            if (change.field == kStaleCopyField || change.field == kMissingCopyField) {
+                std::string copy = relativeTo(check.source, change.file);
+                copy.resize(std::max<std::size_t>(copy.size(), kFileColumn), ' ');
+                text += "  " + copy + " " + change.field + ": a job would copy its file there\n";
+                continue;
+            }
             std::string field = change.field;
             std::string where = "at " + std::to_string(change.offset);
             if (change.count > 1) {

@@ -14,12 +14,14 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitAborted = 3;
 inline constexpr int kExitWouldChange = 4;
 
-// 0 when no folder needs a change, 4 when a job would change one, 1 when a job would refuse one,
-// 2 when one is not a Blu-ray folder; the first of 3 (stopped), 2, 1, 4 that applies wins.
+// 0 when no folder needs a change, 4 when a job would change one, 1 when a job would refuse one
+// or was working on one, 2 when one is not a Blu-ray folder; the first of 3 (stopped), 2, 1, 4
+// that applies wins.
 int checkExitStatus(const std::vector<SourceCheck>& checks);
 
 // For each folder: its state, then what a job would change (file, field, offset, before and
-// after) or why it would refuse; file names relative to the folder.
+// after; a BACKUP copy to be written anew, one line each) or why it would refuse; file names
+// relative to the folder.
 std::string checkReportText(const std::vector<SourceCheck>& checks);
 
 // The same facts as one JSON document:

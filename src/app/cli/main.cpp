@@ -37,11 +37,13 @@ void printUsage(std::FILE* to) {
         "  --help       show this text\n"
         "  --version    show the version\n"
         "\n"
-        "Exit status of a conversion: 0 every job succeeded, 1 a job failed or was refused,\n"
-        "2 usage error, a folder that is not a Blu-ray folder or a missing analyser, 3 stopped\n"
-        "by SIGINT or SIGTERM (run the job again to complete it).\n"
+        "Exit status of a conversion: 0 every job succeeded, 1 a job failed or was refused\n"
+        "(or found another job or check working on its folder), 2 usage error, a folder that\n"
+        "is not a Blu-ray folder or a missing analyser, 3 stopped by SIGINT or SIGTERM (run the\n"
+        "job again to complete it).\n"
         "Exit status of --check: 0 nothing to change, 4 a job would change a folder, 1 a job\n"
-        "would refuse a folder, 2 as above, 3 stopped; the first of 3, 2, 1, 4 that applies.\n",
+        "would refuse a folder or is working on it, 2 as above, 3 stopped; the first of 3, 2,\n"
+        "1, 4 that applies.\n",
         to);
 }
 
@@ -163,6 +165,9 @@ int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& o
                 break;
             case quorvel::JobOutcome::Aborted:
                 results.push_back({folder, "aborted", kExitAborted});
+                break;
+            case quorvel::JobOutcome::Busy:
+                results.push_back({folder, "busy", kExitFailure});
                 break;
             default:
                 results.push_back({folder, "failed", kExitFailure});
