@@ -82,7 +82,8 @@ pid_t startWatcher(int lifelineRead) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    const pid_t pid = ::fork();
+    // _Fork rather than fork: no handler a library registered for fork runs in the child.
+    const pid_t pid = ::_Fork();
     if (pid != 0) return pid;
 
     // The child of a process that may run several threads: only async-signal-safe calls until
