@@ -184,7 +184,8 @@ TEST(MediaInfoRunner, RunsOnTheBareNameFromInsideTheStreamFolder) {
         EXPECT_EQ(test::readFile(h.dir / "tool folder/arg1"), asciiBytes(c.argument)) << c.name;
         char real[PATH_MAX];
         ASSERT_NE(::realpath((h.dir / c.folder).c_str(), real), nullptr);
-        EXPECT_EQ(test::readFile(h.dir / "tool folder/folder"), asciiBytes(std::string(real) + "\n"))
+        EXPECT_EQ(test::readFile(h.dir / "tool folder/folder"),
+                  asciiBytes(std::string(real) + "\n"))
             << c.name;
         EXPECT_EQ(h.state.mediaTracks[1].trackId, 3) << c.name;
     }

@@ -251,7 +251,9 @@ TEST_F(CliRobustness, AnalyserAndItsChildDieWithAJobKilledBySigkill) {
     const CommandResult run = runCommand(
         {"bash", "-c",
          "\"$0\" \"$1\" >/dev/null 2>&1 & cli=$!\n"
-         "for i in $(seq 500); do [ \"$(wc -l < \"$2\" 2>/dev/null)\" = 2 ] && break; sleep 0.02; done\n"
+         "for i in $(seq 500); do\n"
+         "  [ \"$(wc -l < \"$2\" 2>/dev/null)\" = 2 ] && break; sleep 0.02\n"
+         "done\n"
          "kill -KILL $cli; wait $cli; exit 0",
          kCli, disc, pidFile},
         {"PATH=" + analyserFolder + ":" + getenv("PATH")});
