@@ -61,8 +61,12 @@ std::string failureReason(const AnalyserRun& run, const SharedState& state,
     }
     if (!run.finished()) return "the analyser ended with exit code " + std::to_string(run.exitCode);
     // The analyser also finishes with exit code 0 on a file it cannot read, saying nothing
-    // about it; taking that for a video without HDR would mark an HDR disc SDR for good.
-    if (!state.videoTrackFound) return "the analyser reported no video track for " + m2ts;
+    // about it; taking that for a video without HDR would mark an HDR disc SDR for good. A file
+    // it could not read gets no "General" section.
+    if (!state.videoTrackFound) {
+        if (!state.generalSectionFound) return "the analyser could not read " + m2ts;
+        return "the analyser reported no video track for " + m2ts;
+    }
     return {};
 }
 
@@ -92,6 +96,7 @@ ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::stri
     state.mediaTrackCount = 0;
     state.videoTrackIndex = 0;
     state.videoTrackFound = false;
+    state.generalSectionFound = false;
 
     ctx.log.Status(ctx.log.TimeStamp() + heading);
     const AnalyserRun run = RunMediaInfo(ctx, m2ts);

@@ -1,5 +1,6 @@
-// POSIX implementation of ChildProcess: posix_spawn into a new process group, one pipe, poll,
-// waitid and waitpid.
+// POSIX implementation of ChildProcess: a forked watcher that leads a new process group,
+// posix_spawn into that group, one pipe for the output and one for the lifeline, poll, waitid
+// and waitpid.
 
 #include "analysis/ChildProcess.h"
 
@@ -28,9 +29,12 @@ constexpr const char* kNullDevice = "/dev/null";
 constexpr int kSignalExitBase = 128;
 // How long the members of a terminated group may take to go before they are killed outright.
 constexpr auto kTerminateGrace = std::chrono::milliseconds(500);
-// Group id 0 in the spawn attributes: the child leads a new group named by its own id.
-constexpr pid_t kOwnProcessGroup = 0;
 constexpr auto kReapPollInterval = std::chrono::milliseconds(1);
+// Signals the watcher ignores: it ends only when its lifeline closes, or by SIGKILL. The polite
+// request to the group must not take it away while the child may still need ending, and a
+// terminal's signals are the front end's to handle.
+constexpr int kWatcherIgnores[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE};
+constexpr unsigned int kHighestDescriptor = ~0U;
 
 int exitCodeFromStatus(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -69,6 +73,50 @@ void closeQuietly(int& fd) {
     fd = -1;
 }
 
+// Forks the watcher: it leads a new process group, keeps no descriptor but the lifeline's read
+// end, and waits. When the lifeline's last writer is gone (this process closed it or died, by
+// SIGKILL too), it kills its own group, itself included. Signalling its own group rather than a
+// number it was told means it can never reach a group whose id has been reused. Returns the
+// watcher's id, or -1 when it cannot be made.
+pid_t startWatcher(int lifelineRead) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    // _Fork rather than fork: no handler a library registered for fork runs in the child.
+    const pid_t pid = ::_Fork();
+    if (pid != 0) return pid;
+
+    // The child of a process that may run several threads: only async-signal-safe calls until
+    // _exit, and no return into the caller's code.
+    ::setpgid(0, 0);
+    for (int signal : kWatcherIgnores) ::sigaction(signal, &ignore, nullptr);
+    // Nothing else stays open here: no pipe the front end or another child waits on is held.
+    if (lifelineRead > 0) ::close_range(0, static_cast<unsigned int>(lifelineRead) - 1, 0);
+    ::close_range(static_cast<unsigned int>(lifelineRead) + 1, kHighestDescriptor, 0);
+    char byte = 0;
+    for (;;) {
+        const ssize_t got = ::read(lifelineRead, &byte, 1);
+        if (got == 0 || (got < 0 && errno != EINTR)) break;
+    }
+    ::kill(0, SIGKILL);
+    ::_exit(0);
+}
+
+// Blocks until `pid` has ended, leaving it unreaped; false when it is not ours to wait for.
+bool awaitEndUnreaped(pid_t pid) {
+    for (;;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+void reapBlocking(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 ChildProcess::~ChildProcess() {
@@ -76,19 +124,44 @@ ChildProcess::~ChildProcess() {
     terminate();
 }
 
-bool ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments) {
+bool ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& workingFolder) {
     if (m_pid >= 0) return false;
+    // A relative program would be looked up in the working folder.
+    if (!workingFolder.empty() && (program.empty() || program.front() != '/')) return false;
     int fds[2] = {-1, -1};
     // Both ends close on exec: the child keeps only the copies on its stdout and stderr, and
     // no other child started meanwhile inherits our read end.
     if (::pipe2(fds, O_CLOEXEC) != 0) return false;
     int readFd = fds[0];
     int writeFd = fds[1];
+    // Only this process holds the lifeline's write end; the child never sees it.
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        closeQuietly(readFd);
+        closeQuietly(writeFd);
+        return false;
+    }
+    int lifelineRead = fds[0];
+    int lifelineWrite = fds[1];
+    const pid_t watcher = startWatcher(lifelineRead);
+    closeQuietly(lifelineRead);
+    if (watcher < 0) {
+        closeQuietly(lifelineWrite);
+        closeQuietly(readFd);
+        closeQuietly(writeFd);
+        return false;
+    }
+    // The watcher makes its group itself as well; whichever comes first, the group exists before
+    // the child is put into it.
+    ::setpgid(watcher, watcher);
 
     SpawnSetup setup;
     posix_spawn_file_actions_addopen(&setup.actions, kStdin, kNullDevice, O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&setup.actions, writeFd, kStdout);
     posix_spawn_file_actions_adddup2(&setup.actions, writeFd, kStderr);
+    if (!workingFolder.empty()) {
+        posix_spawn_file_actions_addchdir_np(&setup.actions, workingFolder.c_str());
+    }
 
     // A front end may ignore or block these; the child must still be stoppable and must die
     // quietly on a broken pipe.
@@ -99,9 +172,9 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     sigemptyset(&noneBlocked);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
     posix_spawnattr_setsigmask(&setup.attributes, &noneBlocked);
-    // Its own group: whatever it starts stays in that group and can be ended with it, and a
+    // The watcher's group: whatever the child starts stays in it and can be ended with it, and a
     // terminal's Ctrl-C reaches the front end, which decides, rather than the child.
-    posix_spawnattr_setpgroup(&setup.attributes, kOwnProcessGroup);
+    posix_spawnattr_setpgroup(&setup.attributes, watcher);
     posix_spawnattr_setflags(&setup.attributes,
                              POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
@@ -118,11 +191,16 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     closeQuietly(writeFd);
     if (rc != 0) {
         closeQuietly(readFd);
+        // The watcher ends itself once its lifeline closes.
+        closeQuietly(lifelineWrite);
+        reapBlocking(watcher);
         return false;
     }
     const int flags = ::fcntl(readFd, F_GETFL);
     if (flags >= 0) ::fcntl(readFd, F_SETFL, flags | O_NONBLOCK);
     m_pid = pid;
+    m_watcherPid = watcher;
+    m_lifelineFd = lifelineWrite;
     m_readFd = readFd;
     return true;
 }
@@ -155,7 +233,7 @@ std::size_t ChildProcess::waitingBytes() const {
 std::optional<int> ChildProcess::exitCode() {
     if (m_exitCode || m_pid < 0) return m_exitCode;
     // The ended child is looked at, not reaped: until terminate() reaps it, its id cannot name
-    // another process, so the group id still names our group when the group is signalled.
+    // another process, so terminate() may still signal it by that id.
     for (;;) {
         siginfo_t info{};
         if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
@@ -181,26 +259,27 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds wait) {
 void ChildProcess::terminate() {
     if (m_pid < 0 || m_groupEnded) return;
     m_groupEnded = true;
-    // The child is not reaped yet, so the group still bears its id.
-    signalGroup(SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kTerminateGrace;
-    for (;;) {
-        if (!m_reaped) reap(false);
-        if (m_reaped && !groupHasMembers()) return;
-        if (std::chrono::steady_clock::now() >= deadline) break;
-        std::this_thread::sleep_for(kReapPollInterval);
+    // The watcher is not reaped yet, so the group id still names our group alone. The watcher
+    // ignores this request; every other member may take it.
+    ::kill(-static_cast<pid_t>(m_watcherPid), SIGTERM);
+    waitForExit(kTerminateGrace);
+    killGroup();
+    // The child is looked at, not reaped, until now, so its id still names it.
+    if (!m_reaped) {
+        ::kill(static_cast<pid_t>(m_pid), SIGKILL);
+        reap(true);
     }
-    signalGroup(SIGKILL);
-    if (!m_reaped) reap(true);
 }
 
-bool ChildProcess::groupHasMembers() const {
-    // Signal 0 only asks whether any member is left that we may signal.
-    return ::kill(-static_cast<pid_t>(m_pid), 0) == 0;
-}
-
-void ChildProcess::signalGroup(int signal) const {
-    ::kill(-static_cast<pid_t>(m_pid), signal);
+void ChildProcess::killGroup() {
+    const pid_t watcher = static_cast<pid_t>(m_watcherPid);
+    // Its lifeline closes: the watcher kills the group, itself included.
+    closeQuietly(m_lifelineFd);
+    if (!awaitEndUnreaped(watcher)) return;
+    // A watcher that was ended some other way has killed nothing; its unreaped id still names
+    // our group alone.
+    ::kill(-watcher, SIGKILL);
+    reapBlocking(watcher);
 }
 
 void ChildProcess::closeOutput() {

@@ -9,13 +9,14 @@
 namespace quorvel {
 
 // A child program whose standard output and standard error both arrive on one pipe, with
-// standard input from the null device. The child leads a process group of its own, so that
+// standard input from the null device. The child runs in a process group of its own, so that
 // whatever it starts in turn can be ended with it. This is the only file that knows how the
 // platform starts processes and polls pipes; a port replaces its implementation and nothing else.
 //
 // The object owns the child and its group: however it goes out of scope (an error thrown by a
 // reader included), what is left of the group is ended, the child is reaped and the pipe is
-// closed.
+// closed. Should this process die without going out of scope (SIGKILL included), a watcher
+// process in the child's group sees its lifeline pipe close and kills the whole group.
 class ChildProcess {
   public:
     enum class ReadResult {
@@ -31,8 +32,12 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts `program` (a path, not looked up on PATH) with `arguments` as its argv[1..], each
-    // passed as it is: no shell, spaces kept. False when the pipe or the child cannot be made.
-    bool start(const std::string& program, const std::vector<std::string>& arguments);
+    // passed as it is: no shell, spaces kept. With a `workingFolder` the child starts in that
+    // folder, and `program` must then be an absolute path, so that nothing in the folder can
+    // stand in for it. False when the pipes, the watcher or the child cannot be made, or when
+    // the folder cannot be entered.
+    bool start(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& workingFolder = {});
 
     // Waits up to `wait` for output, then reads up to `capacity` bytes without blocking.
     ReadResult read(char* buffer, std::size_t capacity, std::size_t& count,
@@ -49,8 +54,9 @@ class ChildProcess {
     std::optional<int> waitForExit(std::chrono::milliseconds wait);
 
     // Ends what is left of the child's process group, the child included: a polite request to
-    // every member, a short grace for them to go, then a forced kill of the group if any member
-    // lingers. The child is reaped before this returns; a second call does nothing.
+    // every member, a short grace for the child to go, then a forced kill of whatever is left of
+    // the group. The child and the watcher are reaped before this returns; a second call does
+    // nothing.
     void terminate();
 
     // Closes our end of the pipe; a child still writing then gets a broken pipe.
@@ -60,11 +66,14 @@ class ChildProcess {
     long processId() const { return m_pid; }
 
   private:
-    bool groupHasMembers() const;
-    void signalGroup(int signal) const;
+    void killGroup();
     void reap(bool block);
 
     long m_pid = -1;
+    // The watcher leads the child's group, so the group bears its id; until the watcher is
+    // reaped, that id cannot name anyone else's group.
+    long m_watcherPid = -1;
+    int m_lifelineFd = -1;  // write end; the watcher holds the read end
     int m_readFd = -1;
     bool m_reaped = false;
     bool m_groupEnded = false;

@@ -5,7 +5,8 @@
 namespace quorvel {
 
 std::string locateMediaInfo(const std::string& programFolder) {
-    if (!programFolder.empty()) {
+    // Only a full path will do: the analyser is started inside the disc's folders.
+    if (!programFolder.empty() && programFolder.front() == fs::kSeparator) {
         const std::string beside = fs::resolveCaseInsensitive(programFolder, kMediaInfoExecutable);
         if (fs::isPlainFile(beside)) return beside;
     }

@@ -10,8 +10,9 @@ inline constexpr const char* kMediaInfoExecutable = "mediainfo.exe";
 inline constexpr const char* kMediaInfoExecutable = "mediainfo";
 #endif
 
-// The analyser the program runs: the one beside our own executable when there is one,
-// otherwise the first on PATH. Empty when neither exists.
+// Full path of the analyser the program runs: the one beside our own executable (in the
+// absolute `programFolder`) when there is one, otherwise the first on PATH, relative PATH entries
+// taken below the working folder of this moment. Empty when neither exists.
 std::string locateMediaInfo(const std::string& programFolder);
 
 }  // namespace quorvel

@@ -38,6 +38,8 @@ constexpr std::string_view kRate24 = "24";
 constexpr std::string_view kRate24Disc = "23.976";
 
 constexpr std::string_view kUndeterminedLanguage = "und";
+// The heading line of the section about the file as a whole.
+constexpr std::string_view kGeneralSection = "General";
 constexpr std::string_view kDelayPrefix = ", timeshift=";
 
 // A transport stream has at most 8192 PIDs, so no sound report names more tracks than that. An
@@ -373,6 +375,10 @@ void ParseMediaInfoLine(SharedState& state, std::string_view line) {
     const std::string_view rawValue = fromPosition(line, kValueStart);
     const std::string_view value = trimSpaces(rawValue);
 
+    if (key == kGeneralSection && rawValue.empty()) {
+        state.generalSectionFound = true;
+        return;
+    }
     if (key == "ID") {
         if (static_cast<std::size_t>(r) + 1 < kMaxTrackRecords) {
             ++r;

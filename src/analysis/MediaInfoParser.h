@@ -11,7 +11,7 @@ namespace quorvel {
 // Takes one line of the analyser's text report (with or without its line end) and files what it
 // says into the shared track records: an "ID" line opens a new record, every other known field
 // fills the current one, and the first video codec met names the video track (and sets
-// videoTrackFound).
+// videoTrackFound). The "General" heading sets generalSectionFound.
 // It never raises for odd input: unknown keys and short lines change nothing, numbers that do
 // not fit their field are clamped to the field's range.
 void ParseMediaInfoLine(SharedState& state, std::string_view line);

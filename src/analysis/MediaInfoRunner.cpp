@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "analysis/ChildProcess.h"
 #include "analysis/LineSplitter.h"
 #include "analysis/MediaInfoParser.h"
+#include "fileio/FileSystem.h"
 
 namespace quorvel {
 
@@ -25,6 +27,17 @@ constexpr int kExitCompletedWithRemarks = 1;
 
 AnalyserRun ended(AnalyserRun::Ending how, int exitCode = -1) {
     return AnalyserRun{how, exitCode};
+}
+
+// The folder of `file` (empty when it names none) and the argument that names the file from
+// inside that folder. A name that begins with '-' gets "./" before it, so that it cannot be
+// taken for an option.
+std::pair<std::string, std::string> folderAndName(const std::string& file) {
+    const std::size_t slash = file.rfind(fs::kSeparator);
+    std::string folder = slash == std::string::npos ? std::string{} : file.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    if (!name.empty() && name.front() == '-') name = std::string(".") + fs::kSeparator + name;
+    return {std::move(folder), std::move(name)};
 }
 
 // Reads the analyser's output into the parser line by line, yielding to the window after each
@@ -94,7 +107,11 @@ AnalyserRun RunMediaInfo(JobContext& ctx, const std::string& file) {
     using ReadResult = ChildProcess::ReadResult;
     // Its destructor ends whatever is left of the analyser's process group on every way out.
     ChildProcess child;
-    if (!child.start(ctx.state.mediaInfoPath, {file})) {
+    // From inside the stream's folder the analyser opens the file by its bare name, which works
+    // for any name the file system holds; a full path whose folders are not valid UTF-8 is one
+    // it cannot open.
+    const auto [folder, name] = folderAndName(file);
+    if (!child.start(ctx.state.mediaInfoPath, {name}, folder)) {
         return ended(AnalyserRun::Ending::CouldNotStart);
     }
 

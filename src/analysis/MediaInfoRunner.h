@@ -22,7 +22,8 @@ struct AnalyserRun {
     bool finished() const;
 };
 
-// Runs the analyser (ctx.state.mediaInfoPath) on `file` and hands every line of its report to
+// Runs the analyser (ctx.state.mediaInfoPath, a full path) on `file`, started inside the file's
+// folder with the file's bare name as its one argument, and hands every line of its report to
 // ParseMediaInfoLine as it arrives, keeping the window live in between; a last line without a
 // line feed is handed on when the output ends. Once the analyser itself has ended, only what is
 // already waiting in the pipe is read, so nothing it left behind can hold the run open. An abort

@@ -137,7 +137,8 @@ CopyState inspectCopy(const std::string& source, const std::string& folder,
 
 // Folder of the running executable, ending with a separator; empty when unknown.
 std::string programFolder();
-// Full path of the first executable named `name` on PATH; empty when none.
+// Full path of the first executable named `name` on PATH, relative entries taken below the
+// working folder (the path returned is always absolute); empty when none.
 std::string findOnPath(const std::string& name);
 
 // ASCII case-insensitive comparisons, the way the disc layout's names are matched.

@@ -34,6 +34,9 @@ struct SharedState {
     // Whether the report named a video track at all (a "Codec ID" known as video), which
     // videoTrackIndex alone cannot tell: 0 is both "none" and the record before the first "ID".
     bool videoTrackFound = false;
+    // Whether the report had its "General" section, which the analyser writes for every file it
+    // can open; without it the file could not be read at all.
+    bool generalSectionFound = false;
     // The 60-byte UHD extension block the playlist receives.
     ByteString uhdExtensionData;
     // The large-file slots; the stream adjuster works on slot 1.

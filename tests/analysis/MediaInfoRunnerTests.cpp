@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -62,6 +65,11 @@ bool processGone(long pid, bool reapedByUs = true) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+// Neither the analyser nor its watcher is left running or unreaped: this test has no child.
+bool noChildLeft() {
+    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
 
 // The process ids a script wrote to `path`, one a line.
@@ -136,6 +144,7 @@ TEST(MediaInfoRunner, HowTheRunEndedIsReported) {
         EXPECT_EQ(run.finished(), c.finished) << label;
         // Every line written is parsed, however the analyser ends.
         EXPECT_EQ(h.state.mediaTrackCount, c.script != nullptr ? 2 : 0) << label;
+        EXPECT_TRUE(noChildLeft()) << label;
     }
 }
 
@@ -148,19 +157,46 @@ TEST(MediaInfoRunner, StderrSharesThePipeAndStdinIsEmpty) {
     EXPECT_TRUE(test::readFile(h.dir / "stdin").empty());
 }
 
-TEST(MediaInfoRunner, PathsWithSpacesStayOneArgumentEach) {
+// The analyser starts inside the stream's folder and gets the bare name as one argument, so any
+// name works; only a full analyser path is run there, never a file of the disc.
+TEST(MediaInfoRunner, RunsOnTheBareNameFromInsideTheStreamFolder) {
+    struct Case {
+        std::string folder;  // below the harness folder
+        std::string name;
+        std::string argument;  // what the analyser must get
+    };
+    const Case cases[] = {
+        {"my disc/BDMV/STREAM", "00000 copy.m2ts", "00000 copy.m2ts"},
+        {"bad\xff disc/BDMV/STREAM", "00000.m2ts", "00000.m2ts"},
+        {"disc/BDMV/STREAM", "-v.m2ts", "./-v.m2ts"},
+    };
+    for (const Case& c : cases) {
+        RunnerHarness h;
+        test::makeDirs(h.dir / "tool folder");
+        h.fakeAnalyser(
+            "here=$(dirname \"$0\")\nprintf '%s' \"$#\" > \"$here/argc\"\n"
+            "printf '%s' \"$1\" > \"$here/arg1\"\npwd -P > \"$here/folder\"\ncat " +
+                h.data("report", field("ID", "3")),
+            "tool folder/fake media info");
+        test::makeDirs(h.dir / c.folder);
+        EXPECT_TRUE(h.run(h.dir / c.folder + "/" + c.name).finished()) << c.name;
+        EXPECT_EQ(test::readFile(h.dir / "tool folder/argc"), asciiBytes("1")) << c.name;
+        EXPECT_EQ(test::readFile(h.dir / "tool folder/arg1"), asciiBytes(c.argument)) << c.name;
+        char real[PATH_MAX];
+        ASSERT_NE(::realpath((h.dir / c.folder).c_str(), real), nullptr);
+        EXPECT_EQ(test::readFile(h.dir / "tool folder/folder"),
+                  asciiBytes(std::string(real) + "\n"))
+            << c.name;
+        EXPECT_EQ(h.state.mediaTracks[1].trackId, 3) << c.name;
+    }
+
+    // An analyser path that is not a full path would name a file in the stream's folder.
     RunnerHarness h;
-    test::makeDirs(h.dir / "tool folder");
-    h.fakeAnalyser(
-        "here=$(dirname \"$0\")\nprintf '%s' \"$#\" > \"$here/argc\"\n"
-        "printf '%s' \"$1\" > \"$here/arg1\"\ncat " +
-            h.data("report", field("ID", "3")),
-        "tool folder/fake media info");
-    const std::string file = h.dir / "my disc/BDMV/STREAM/00000 copy.m2ts";
-    EXPECT_TRUE(h.run(file).finished());
-    EXPECT_EQ(test::readFile(h.dir / "tool folder/argc"), asciiBytes("1"));
-    EXPECT_EQ(test::readFile(h.dir / "tool folder/arg1"), asciiBytes(file));
-    EXPECT_EQ(h.state.mediaTracks[1].trackId, 3);
+    test::makeDirs(h.dir / "disc/STREAM");
+    h.fakeAnalyser("touch '" + h.dir / "planted-ran" + "'", "disc/STREAM/mediainfo");
+    h.state.mediaInfoPath = "mediainfo";
+    EXPECT_EQ(h.run(h.dir / "disc/STREAM/00000.m2ts").ending, AnalyserRun::Ending::CouldNotStart);
+    EXPECT_FALSE(test::exists(h.dir / "planted-ran"));
 }
 
 TEST(MediaInfoRunner, WaitingDoesNotSpin) {
@@ -206,6 +242,7 @@ TEST(MediaInfoRunner, AbortEndsTheAnalyserAndEverythingItStarted) {
         EXPECT_TRUE(processGone(pids[0])) << script;
         for (std::size_t i = 1; i < pids.size(); ++i)
             EXPECT_TRUE(processGone(pids[i], false)) << script << ": child " << pids[i];
+        EXPECT_TRUE(noChildLeft()) << script;
     }
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -49,6 +51,36 @@ TEST(MediaInfoLocator, AnalyserBesideTheProgramWinsOverPath) {
     EXPECT_EQ(locateMediaInfo(dir / "program/"), beside);
     EXPECT_EQ(locateMediaInfo(dir / "elsewhere/"), onPath);
     EXPECT_EQ(locateMediaInfo(""), onPath);
+}
+
+// The analyser is started inside the disc's folders, so a relative PATH entry is taken below the
+// working folder at start-up and the path kept is a full one.
+TEST(MediaInfoLocator, RelativePathEntriesAreTakenBelowTheWorkingFolder) {
+    struct Case {
+        const char* path;    // PATH, in the working folder
+        const char* folder;  // where the analyser is, below the working folder
+    };
+    const Case cases[] = {{".", ""}, {"", ""}, {"/nonexistent::/nonexistent", ""}, {"bin", "bin"}};
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        const std::string placed = placeAnalyser(dir / c.folder);
+        char saved[PATH_MAX];
+        ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+        std::string found;
+        {
+            ScopedPath path(c.path);
+            found = locateMediaInfo("");
+        }
+        ASSERT_EQ(::chdir(saved), 0);
+        ASSERT_FALSE(found.empty()) << c.path;
+        EXPECT_EQ(found.front(), '/') << c.path;
+        char real[PATH_MAX];
+        char expected[PATH_MAX];
+        ASSERT_NE(::realpath(found.c_str(), real), nullptr) << found;
+        ASSERT_NE(::realpath(placed.c_str(), expected), nullptr);
+        EXPECT_STREQ(real, expected) << c.path;
+    }
 }
 
 TEST(MediaInfoLocator, NoAnalyserAnywhereGivesEmpty) {

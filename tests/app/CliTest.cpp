@@ -19,6 +19,30 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_EQ(version.out, "quorvel-cli 1.12\n");
 }
 
+// The manual page is written from --help: both usage lines must land in its SYNOPSIS, and
+// nothing of them in its DESCRIPTION.
+TEST(Cli, ManualPageSynopsisHoldsBothUsageLines) {
+    if (runCommand({"sh", "-c", "command -v help2man"}).exitCode != 0) {
+        GTEST_SKIP() << "help2man is not installed";
+    }
+    const auto page = runCommand({"help2man", "--no-info", kCli});
+    ASSERT_EQ(page.exitCode, 0) << page.err;
+    const std::size_t synopsis = page.out.find(".SH SYNOPSIS\n");
+    const std::size_t description = page.out.find(".SH DESCRIPTION\n");
+    ASSERT_NE(synopsis, std::string::npos);
+    ASSERT_NE(description, std::string::npos);
+    const std::string head = page.out.substr(synopsis, description - synopsis);
+    const std::string body = page.out.substr(description);
+    std::size_t usages = 0;
+    for (std::size_t at = head.find(".B quorvel-cli\n"); at != std::string::npos;
+         at = head.find(".B quorvel-cli\n", at + 1)) {
+        ++usages;
+    }
+    EXPECT_EQ(usages, 2u) << head;
+    EXPECT_NE(head.find("--check"), std::string::npos) << head;
+    EXPECT_EQ(body.find("quorvel\\-cli \\fB\\-\\-check"), std::string::npos) << body;
+}
+
 TEST(Cli, UsageErrorsExitWithTwo) {
     EXPECT_EQ(runCommand({kCli}).exitCode, 2);
     EXPECT_EQ(runCommand({kCli, "--frobnicate", "/tmp"}).exitCode, 2);

@@ -316,5 +316,60 @@ TEST(Batch, ConvertsEveryFolderItCanAndSummarisesEachOne) {
     EXPECT_EQ(check.result.exitCode, 0);
 }
 
+// Names that are not UTF-8 beside a good one: one valid document with every source in it, each
+// bad byte escaped in the text and the exact bytes beside it, and the exit status the sources
+// give together.
+TEST(Check, NamesThatAreNotUtf8GiveOneValidDocument) {
+    const std::string sample = samplesDir() + "/hdr";
+    if (!exists(sample + "/BDMV")) GTEST_SKIP() << "the sample is not present";
+    struct Case {
+        const char* name;
+        bool emptyStream;  // the analyser finds no video: the job would refuse the folder
+        const char* state;
+        int exitStatus;
+    };
+    const Case cases[] = {
+        {"convertible", false, "unconverted", kWouldChange},
+        {"refused", true, "refused", 1},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        copyTree(sample + "/BDMV", dir / "good/BDMV");
+        const std::string bad = dir / "bad\xff";
+        copyTree(sample + "/BDMV", bad + "/BDMV");
+        if (c.emptyStream) writeFile(bad + "/BDMV/STREAM/00000.m2ts", {});
+        const Snapshot before = snapshot(bad);
+
+        const Check check = runCheck({dir / "good", bad});
+        EXPECT_EQ(check.result.exitCode, c.exitStatus) << c.name << check.result.err;
+        EXPECT_EQ(check.json["exitStatus"], c.exitStatus) << c.name;
+        ASSERT_EQ(check.json["sources"].size(), 2u) << c.name;
+        const Json& good = check.json["sources"][0];
+        EXPECT_EQ(good["path"], dir / "good/") << c.name;
+        EXPECT_FALSE(good.contains("pathHex")) << c.name;
+        EXPECT_EQ(good["state"], "unconverted") << c.name;
+
+        const Json& odd = check.json["sources"][1];
+        EXPECT_EQ(odd["path"], dir / "bad\\xff/") << c.name;
+        EXPECT_EQ(fromHex(odd["pathHex"]), asciiBytes(bad + "/")) << c.name;
+        EXPECT_EQ(odd["state"], c.state) << c.name;
+        if (c.emptyStream) {
+            ASSERT_EQ(odd["refusals"].size(), 1u) << c.name;
+            const Json& refusal = odd["refusals"][0];
+            EXPECT_EQ(refusal["reason"],
+                      "the analyser reported no video track for " + dir / "bad\\xff" +
+                          "/BDMV/STREAM/00000.m2ts")
+                << c.name;
+            EXPECT_EQ(fromHex(refusal["reasonHex"]),
+                      asciiBytes("the analyser reported no video track for " + bad +
+                                 "/BDMV/STREAM/00000.m2ts"))
+                << c.name;
+        } else {
+            EXPECT_EQ(odd["changes"].size(), good["changes"].size()) << c.name;
+        }
+        EXPECT_EQ(snapshot(bad), before) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace quorvel::test::e2e

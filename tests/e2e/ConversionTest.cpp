@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "e2e/BlurayProbe.h"
@@ -175,6 +176,24 @@ TEST_P(RefusedConversion, SaysWhyAndChangesNoByte) {
 
 INSTANTIATE_TEST_SUITE_P(Discs, RefusedConversion, ::testing::ValuesIn(refusedDiscCases()),
                          caseName);
+
+// A folder name need not be valid UTF-8; the analyser opens the stream by its bare name all the
+// same, and the job converts the folder as it would under any other name.
+TEST(OddFolderName, NotUtf8IsConvertedLikeAnyOtherName) {
+    const std::vector<DiscCase> cases = allDiscCases();
+    const auto hdr = std::find_if(cases.begin(), cases.end(),
+                                  [](const DiscCase& c) { return c.name == "sample_hdr"; });
+    if (hdr == cases.end() || hdr->folder.empty()) GTEST_SKIP() << "the hdr sample is not present";
+    TempDir dir;
+    const std::string folder = dir / "disc \xff\xfe name";
+    copyTree(hdr->folder + "/BDMV", folder + "/BDMV");
+    const Tree original = readTree(folder);
+
+    const JobRun run = runJob({folder});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    EXPECT_EQ(run.log, firstJobLog(true));
+    expectTree(folder, e2e::expectedTree(original, *hdr, true));
+}
 
 }  // namespace
 }  // namespace quorvel::test::e2e

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <thread>
@@ -420,6 +421,48 @@ TEST_F(CliRobustness, AClosedLogReaderDoesNotStopTheJob) {
     const auto converted = snapshot(disc);
     EXPECT_EQ(0, runCli(disc).exitCode);
     EXPECT_EQ(converted, snapshot(disc));
+}
+
+// SIGKILL leaves the job no moment to end the analyser itself; the analyser and what it started
+// go with the job all the same, and the disc is as it was.
+TEST_F(CliRobustness, AnalyserAndItsChildDieWithAJobKilledBySigkill) {
+    const std::string pidFile = dir / "analyser.pids";
+    writeAnalyser("sleep 600 &\necho $! >> '" + pidFile + "'\necho $$ >> '" + pidFile + "'\nwait",
+                  false);
+    const auto before = snapshot(disc);
+    const CommandResult run = runCommand(
+        {"bash", "-c",
+         "\"$0\" \"$1\" >/dev/null 2>&1 & cli=$!\n"
+         "for i in $(seq 500); do\n"
+         "  [ \"$(wc -l < \"$2\" 2>/dev/null)\" = 2 ] && break; sleep 0.02\n"
+         "done\n"
+         "kill -KILL $cli; wait $cli; exit 0",
+         kCli, disc, pidFile},
+        {"PATH=" + analyserFolder + ":" + getenv("PATH")});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    const ByteString pidText = readFile(pidFile);
+    const std::vector<std::string> pids = splitLines(std::string(pidText.begin(), pidText.end()));
+    ASSERT_EQ(2u, pids.size()) << "the analyser did not start its child";
+    for (const std::string& line : pids) {
+        const pid_t pid = std::stoi(line);
+        // Whoever adopted it reaps it; until then a zombie counts as gone.
+        const auto gone = [pid] {
+            std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+            std::string text;
+            if (::kill(pid, 0) != 0 || !std::getline(in, text)) return true;
+            const std::size_t nameEnd = text.rfind(')');
+            return nameEnd != std::string::npos && nameEnd + 2 < text.size() &&
+                   text[nameEnd + 2] == 'Z';
+        };
+        bool ended = gone();
+        for (int waited = 0; waited < 500 && !ended; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ended = gone();
+        }
+        EXPECT_TRUE(ended) << "process " << pid << " outlived the killed job";
+        if (!ended) ::kill(pid, SIGKILL);
+    }
+    EXPECT_EQ(before, snapshot(disc));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 namespace quorvel::cli {
@@ -27,6 +29,92 @@ std::string hex(const ByteString& bytes, const char* separator) {
         text += digits;
     }
     return text;
+}
+
+std::string hex(std::string_view text) {
+    return hex(ByteString(text.begin(), text.end()), "");
+}
+
+// Length of the well-formed UTF-8 sequence that starts at `at`; 0 when none does (a stray
+// continuation byte, an overlong form, a surrogate, a code point above U+10FFFF, a cut sequence).
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byteAt(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    // Range of the second byte; every later byte is 0x80..0xBF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // no overlong form
+        if (lead == 0xED) high = 0x9F;  // no surrogate
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // no overlong form
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    if (byteAt(at + 1) < low || byteAt(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if ((byteAt(at + i) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+// `text` as valid UTF-8: every byte outside a well-formed sequence written as \xNN. Empty
+// optional when the text is valid already.
+std::optional<std::string> escapedUtf8(std::string_view text) {
+    std::string escaped;
+    bool changed = false;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, at);
+        if (length > 0) {
+            escaped.append(text.substr(at, length));
+            at += length;
+            continue;
+        }
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "\\x%02x", static_cast<unsigned char>(text[at]));
+        escaped += digits;
+        changed = true;
+        ++at;
+    }
+    if (!changed) return std::nullopt;
+    return escaped;
+}
+
+// object[key] = text. A JSON string must be valid UTF-8, and names on a disk need not be: such a
+// text is written with its bad bytes escaped, and object[key + "Hex"] holds its exact bytes. A
+// text with no "Hex" field beside it is exactly as it stands.
+void putText(nlohmann::ordered_json& object, const std::string& key, std::string_view text) {
+    if (std::optional<std::string> escaped = escapedUtf8(text)) {
+        object[key] = *escaped;
+        object[key + "Hex"] = hex(text);
+    } else {
+        object[key] = std::string(text);
+    }
+}
+
+// The same for a list of texts: when any is not valid UTF-8, object[key + "Hex"] lists the exact
+// bytes of every one of them, in the same order.
+void putTexts(nlohmann::ordered_json& object, const std::string& key,
+              const std::vector<std::string>& texts) {
+    nlohmann::ordered_json safe = nlohmann::ordered_json::array();
+    nlohmann::ordered_json exact = nlohmann::ordered_json::array();
+    bool anyEscaped = false;
+    for (const std::string& text : texts) {
+        std::optional<std::string> escaped = escapedUtf8(text);
+        anyEscaped = anyEscaped || escaped.has_value();
+        safe.push_back(escaped ? *escaped : text);
+        exact.push_back(hex(text));
+    }
+    object[key] = std::move(safe);
+    if (anyEscaped) object[key + "Hex"] = std::move(exact);
 }
 
 int statusOf(const SourceCheck& check) {
@@ -131,22 +219,26 @@ std::string checkReportJson(const std::vector<SourceCheck>& checks) {
     document["sources"] = nlohmann::ordered_json::array();
     for (const SourceCheck& check : checks) {
         nlohmann::ordered_json source;
-        source["path"] = check.source;
+        putText(source, "path", check.source);
         source["state"] = stateName(check.state);
         source["refusals"] = nlohmann::ordered_json::array();
         for (const Refusal& refusal : check.refusals) {
-            source["refusals"].push_back(
-                {{"file", relativeTo(check.source, refusal.file)}, {"reason", refusal.reason}});
+            nlohmann::ordered_json entry;
+            putText(entry, "file", relativeTo(check.source, refusal.file));
+            putText(entry, "reason", refusal.reason);
+            source["refusals"].push_back(std::move(entry));
         }
-        source["notes"] = check.notes;
+        putTexts(source, "notes", check.notes);
         source["changes"] = nlohmann::ordered_json::array();
         for (const FieldChange& change : check.changes) {
-            source["changes"].push_back({{"file", relativeTo(check.source, change.file)},
-                                         {"field", change.field},
-                                         {"offset", change.offset},
-                                         {"count", change.count},
-                                         {"before", hex(change.before, "")},
-                                         {"after", hex(change.after, "")}});
+            nlohmann::ordered_json entry;
+            putText(entry, "file", relativeTo(check.source, change.file));
+            putText(entry, "field", change.field);
+            entry["offset"] = change.offset;
+            entry["count"] = change.count;
+            entry["before"] = hex(change.before, "");
+            entry["after"] = hex(change.after, "");
+            source["changes"].push_back(std::move(entry));
         }
         document["sources"].push_back(std::move(source));
     }

@@ -27,7 +27,10 @@ std::string checkReportText(const std::vector<SourceCheck>& checks);
 // The same facts as one JSON document:
 // {"exitStatus": N, "sources": [{"path", "state", "refusals": [{"file", "reason"}],
 //   "notes": [...], "changes": [{"file", "field", "offset", "count", "before", "after"}]}]}
-// with byte values as lower-case hexadecimal strings and files relative to the folder.
+// with byte values as lower-case hexadecimal strings and files relative to the folder. A text that
+// is not valid UTF-8 (a folder or file name, or a line that holds one) has its bad bytes written
+// as \xNN, and a field of the same name with "Hex" appended beside it holding its exact bytes in
+// hexadecimal ("pathHex", "reasonHex", "notesHex" for all the notes, ...).
 std::string checkReportJson(const std::vector<SourceCheck>& checks);
 
 // A value as the text report shows it: quoted text for a printable marker, hexadecimal bytes

@@ -23,7 +23,7 @@ using namespace quorvel::cli;
 void printUsage(std::FILE* to) {
     std::fputs(
         "Usage: quorvel-cli [--skip-m2ts] SOURCE...\n"
-        "       quorvel-cli --check [--json] [--skip-m2ts] SOURCE...\n"
+        "  or:  quorvel-cli --check [--json] [--skip-m2ts] SOURCE...\n"
         "\n"
         "Converts, in place, a Blu-ray folder whose video is HEVC into an Ultra HD Blu-ray\n"
         "structure. SOURCE is the disc folder (the one that holds BDMV), its BDMV folder, or\n"
