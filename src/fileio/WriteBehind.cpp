@@ -72,6 +72,7 @@ void WriteBehind::run() {
         if (m_queue.empty()) return;  // stopping, and nothing left to do
         batch.swap(m_queue);
         m_busy = true;
+        m_knownSize = kSizeUnasked;
         lock.unlock();
         m_space.notify_all();
         for (const Request& request : batch) carryOut(request);
@@ -93,12 +94,22 @@ void WriteBehind::carryOut(const Request& request) {
         m_failedAt.store(request.offset, std::memory_order_release);
         return;
     }
-    const std::int64_t put =
-        largeWriteInside(m_files, m_slot, request.bytes.data(), request.size, request.offset);
-    if (put != static_cast<std::int64_t>(request.size)) {
-        m_failedPastEnd.store(put == kLargePastEnd, std::memory_order_release);
+    const std::int64_t end = request.offset + static_cast<std::int64_t>(request.size);
+    const std::int64_t size = sizeFor(end);
+    const bool pastEnd = size >= 0 && request.offset >= 0 && end > size;
+    if (size < 0 || pastEnd ||
+        largeWriteAt(m_files, m_slot, request.bytes.data(), request.size, request.offset) !=
+            static_cast<std::int64_t>(request.size)) {
+        m_failedPastEnd.store(pastEnd, std::memory_order_release);
         m_failedAt.store(request.offset, std::memory_order_release);
     }
+}
+
+std::int64_t WriteBehind::sizeFor(std::int64_t end) {
+    if (m_knownSize == kSizeUnasked || end > m_knownSize - kNearEnd) {
+        m_knownSize = largeFileSize(m_files, m_slot);
+    }
+    return m_knownSize;
 }
 
 }  // namespace quorvel

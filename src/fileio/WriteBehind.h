@@ -31,6 +31,8 @@ class WriteBehind {
     // Queued writes that wake a sleeping writer without a write-back request.
     static constexpr std::size_t kWakeBatch = 64;
     static constexpr std::int64_t kNoFailure = -1;
+    // Writes ending this close to the size last seen, or beyond it, ask the size again.
+    static constexpr std::int64_t kNearEnd = 1 << 20;
 
     WriteBehind(LargeFileTable& files, int slot);
     // Waits for the queued writes, then ends the thread.
@@ -65,6 +67,9 @@ class WriteBehind {
     void push(const Request& request);
     void run();
     void carryOut(const Request& request);
+    // The file's size as last seen, asked again first when the batch has not asked yet or a
+    // write ending at `end` comes near it or beyond; -1 when it cannot be asked.
+    std::int64_t sizeFor(std::int64_t end);
 
     LargeFileTable& m_files;
     const int m_slot;
@@ -77,6 +82,9 @@ class WriteBehind {
     bool m_writerIdle = false;  // the writer sleeps on m_work
     std::atomic<std::int64_t> m_failedAt{kNoFailure};
     std::atomic<bool> m_failedPastEnd{false};
+    // The writer thread's own: the size seen by the current batch, or kSizeUnasked.
+    static constexpr std::int64_t kSizeUnasked = -2;
+    std::int64_t m_knownSize = kSizeUnasked;
     std::thread m_thread;
 };
 

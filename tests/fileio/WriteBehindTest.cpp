@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <optional>
 #include <vector>
@@ -109,6 +110,38 @@ TEST(WriteBehind, EndingWithoutFinishStillCarriesOutEveryQueuedWrite) {
     const ByteString after = test::readFile(file.path);
     EXPECT_EQ(ByteString(after.begin(), after.begin() + 1920), ByteString(1920, 0x47));
     EXPECT_EQ(after[1920], 0);
+}
+
+TEST(WriteBehind, AWriteBeyondAnEndCutShortBetweenBatchesFailsAndNeverGrowsTheFile) {
+    // The first batch lands; then the file is cut short, and the next batch writes at a place
+    // far below the old end or just below it.
+    constexpr std::int64_t kOldSize = 4 << 20;
+    const struct {
+        const char* name;
+        std::int64_t cutTo;
+        std::int64_t secondAt;
+        bool fails;
+    } cases[] = {
+        {"FarBelowTheOldEnd", 1 << 20, 2 << 20, true},
+        {"JustBelowTheOldEnd", kOldSize - 192, kOldSize - 192, true},
+        {"StillInsideTheCutFile", 1 << 20, (1 << 20) - 192, false},
+    };
+    const ByteString packet(192, 0x47);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenFile file(kOldSize);
+        WriteBehind writer(file.files, kSlot);
+        writer.write(packet.data(), packet.size(), 0);
+        writer.finish();
+        ASSERT_EQ(::truncate(file.path.c_str(), c.cutTo), 0);
+        writer.write(packet.data(), packet.size(), c.secondAt);
+        writer.finish();
+        EXPECT_EQ(writer.failedAt(), c.fails ? c.secondAt : WriteBehind::kNoFailure);
+        EXPECT_EQ(writer.failedPastEnd(), c.fails);
+        const ByteString after = test::readFile(file.path);
+        ASSERT_EQ(after.size(), static_cast<std::size_t>(c.cutTo)) << "the file never grows";
+        EXPECT_EQ(after[0], 0x47);
+    }
 }
 
 }  // namespace

@@ -382,28 +382,43 @@ TEST_F(M2tsAdjusterTest, PacketsWithoutTheSyncByteAreNeverExaminedOrWritten) {
 }
 
 TEST_F(M2tsAdjusterTest, WriteThatWouldGrowTheFileFailsInsteadOfGrowingIt) {
-    for (const bool writeBehind : {true, false}) {
-        SCOPED_TRACE(writeBehind ? "write-behind" : "direct writes");
-        StreamBuilder stream = convertibleStream();
-        stream.addNull(20);
-        const std::int64_t video = stream.addVideo(pesStart());
-        write(stream);
-        // The whole file in one read, then cut short by someone else during the pass.
-        M2tsScanOptions options = M2tsHarness::perPacket(64);
-        options.mapFile = false;
-        options.writeBehind = writeBehind;
-        h.window.onProcessEvents = [&] {
-            if (h.window.eventTurns == 5) {
-                ASSERT_EQ(::truncate(path.c_str(), 192 * 10), 0);
-            }
-        };
-        h.window.eventTurns = 0;
-        h.window.logText.clear();
-        EXPECT_FALSE(h.run(path, options));
-        EXPECT_EQ(h.window.lines().back(), " - Couldn't write the stream at byte " +
-                                               std::to_string(video) +
-                                               ": the file has been cut short.");
-        EXPECT_EQ(test::readFile(path).size(), 192u * 10);
+    // The file is cut short by someone else during the pass, at an event turn (one per packet),
+    // before the video packet's write or after it has landed.
+    const struct {
+        const char* name;
+        int turn;
+        std::int64_t cutTo;  // packets
+        bool cutBelowTheWrite;
+    } cases[] = {
+        {"CutBeforeTheWrite", 5, 10, true},
+        {"CutAfterTheWriteLanded", 30, 25, false},
+    };
+    for (const auto& c : cases) {
+        for (const bool writeBehind : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (writeBehind ? " write-behind" : " direct writes"));
+            StreamBuilder stream = convertibleStream();
+            stream.addNull(20);
+            const std::int64_t video = stream.addVideo(pesStart());
+            stream.addNull(20);
+            write(stream);
+            // The whole file in one read.
+            M2tsScanOptions options = M2tsHarness::perPacket(64);
+            options.mapFile = false;
+            options.writeBehind = writeBehind;
+            h.window.onProcessEvents = [&] {
+                if (h.window.eventTurns == c.turn) {
+                    ASSERT_EQ(::truncate(path.c_str(), 192 * c.cutTo), 0);
+                }
+            };
+            h.window.eventTurns = 0;
+            h.window.logText.clear();
+            EXPECT_FALSE(h.run(path, options));
+            const std::int64_t at = c.cutBelowTheWrite ? video : 192 * c.cutTo;
+            EXPECT_EQ(h.window.lines().back(), " - Couldn't write the stream at byte " +
+                                                   std::to_string(at) +
+                                                   ": the file has been cut short.");
+            EXPECT_EQ(test::readFile(path).size(), static_cast<std::size_t>(192 * c.cutTo));
+        }
     }
 }
 
