@@ -30,10 +30,11 @@ namespace quorvel {
 // not before every write: every write of a batch was queued before that look, so each lands only
 // below a size seen after it was queued, as with a look before every write. Neither closes the
 // gap between a look and the write after it, in which a cut further down lets the write grow the
-// file back up to itself; here that gap spans at most one batch. Writes that end within kNearEnd
-// of the size last seen, or beyond it, look again first, so a file trimmed at its tail is caught
-// by the write itself. A cut inside the gap still leaves the file shorter than it was, which the
-// stream pass checks once its writes have settled.
+// file back up to itself; here that gap spans at most one batch. Such a cut still leaves the file
+// shorter than it was, which the stream pass checks once its writes have settled. Writes that end
+// within kNearEnd of the size last seen, or beyond it, look again first: a file trimmed at its
+// tail is caught by the write itself, and no write near the end grows a cut file back to its old
+// size, where the check after the pass could no longer tell.
 class WriteBehind {
   public:
     // One source packet: the largest write the stream scan makes.
