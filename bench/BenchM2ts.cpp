@@ -1,8 +1,9 @@
 // quorvel-bench-m2ts: the stream pass over a large synthetic stream, without a window.
 //
-//   quorvel-bench-m2ts make    SOURCE.m2ts STREAM BYTES   build STREAM from SOURCE's packets
-//   quorvel-bench-m2ts restore SOURCE.m2ts STREAM BYTES   put back the packets a pass changes
+//   quorvel-bench-m2ts make    SOURCE.m2ts STREAM BYTES [dense]  build STREAM from SOURCE's packets
+//   quorvel-bench-m2ts restore SOURCE.m2ts STREAM BYTES [dense]  put back the packets a pass changes
 //   quorvel-bench-m2ts run     STREAM                     one pass; prints seconds and peak RSS
+//   quorvel-bench-m2ts yardstick STREAM [read]            the least a pass can do (see below)
 //   quorvel-bench-m2ts evict   STREAM                     drop STREAM from the page cache
 //
 // BENCH_MAP_BYTES (0: read through a buffer instead of a mapping) and BENCH_READ_BYTES set the
@@ -10,11 +11,20 @@
 // scan's own thread.
 //
 // The stream has the density of a 50-60 Mb/s, 24 fps movie: a video PES start every 300 KB and
-// a program association and program map packet every 100 ms (about 690 KB). Everything else is
-// copies of the source's video payload packets; the continuity counters are not continuous.
+// a program association and program map section every 100 ms (about 690 KB). The dense stream,
+// as a muxer writes a short title, has a PES start every 30 KB and a program map section every
+// 33 KB. Everything else is copies of the source's video payload packets; the continuity
+// counters are not continuous. A program map section spanning several packets is copied whole.
+//
+// The yardstick maps the whole stream once, reads every packet's PID and `pwrite`s, unchanged,
+// each packet a first pass changes (video PES starts with stream id 0xE0, program map packets),
+// one write per packet, then `fsync`s; with `read` it only reads the PIDs. Its writes leave the
+// bytes as they were, so it can run on the stream before the pass.
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -38,9 +48,16 @@ namespace {
 using quorvel::ByteString;
 using quorvel::kSourcePacketSize;
 
-constexpr std::int64_t kPesStartEvery = 300 * 1000 / kSourcePacketSize;  // packets
-constexpr std::int64_t kProgramMapEvery = 690 * 1000 / kSourcePacketSize;
+// Where the changed packets lie, in packets.
+struct Layout {
+    std::int64_t pesStartEvery;
+    std::int64_t programMapEvery;
+};
+constexpr Layout kMovie{300 * 1000 / kSourcePacketSize, 690 * 1000 / kSourcePacketSize};
+constexpr Layout kDense{30 * 1000 / kSourcePacketSize, 33 * 1000 / kSourcePacketSize};
 constexpr std::size_t kWriteBatch = 4 << 20;
+constexpr std::uint16_t kProgramMapPid = 0x0100;
+constexpr std::uint8_t kStreamIdVideo = 0xE0;
 
 // A front end that shows nothing; its timer ticks every 500 ms of wall-clock time.
 class HeadlessWindow final : public quorvel::WindowOperations {
@@ -81,7 +98,7 @@ class HeadlessWindow final : public quorvel::WindowOperations {
 
 struct SourcePackets {
     ByteString pat;
-    ByteString pmt;
+    std::vector<ByteString> pmt;  // one section: its start packet and those continuing it
     ByteString pesStart;
     std::vector<ByteString> padding;
 };
@@ -90,6 +107,7 @@ SourcePackets collect(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const ByteString bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     SourcePackets found;
+    bool sectionWhole = false;
     for (std::size_t at = 0; at + kSourcePacketSize <= bytes.size(); at += kSourcePacketSize) {
         const ByteString packet(bytes.begin() + static_cast<long>(at),
                                 bytes.begin() + static_cast<long>(at + kSourcePacketSize));
@@ -98,8 +116,9 @@ SourcePackets collect(const std::string& path) {
                               packet[9] == 0 && packet[10] == 1;
         if (view.pid() == 0 && view.startBit() && found.pat.empty()) {
             found.pat = packet;
-        } else if (view.pid() == 0x0100 && view.startBit() && found.pmt.empty()) {
-            found.pmt = packet;
+        } else if (view.pid() == kProgramMapPid) {
+            sectionWhole = sectionWhole || (view.startBit() && !found.pmt.empty());
+            if (!sectionWhole && found.pmt.empty() == view.startBit()) found.pmt.push_back(packet);
         } else if (view.pid() == quorvel::kVideoPid && pesStart && packet[11] == 0xE0) {
             if (found.pesStart.empty()) found.pesStart = packet;
         } else if (view.pid() == quorvel::kVideoPid && !pesStart) {
@@ -115,21 +134,25 @@ SourcePackets collect(const std::string& path) {
 }
 
 // The packet at index i, or nullptr for a padding packet.
-const ByteString* special(const SourcePackets& source, std::int64_t i) {
-    if (i % kProgramMapEvery == 0) return &source.pat;
-    if (i % kProgramMapEvery == 1) return &source.pmt;
-    if (i % kPesStartEvery == 2) return &source.pesStart;
+const ByteString* special(const SourcePackets& source, const Layout& layout, std::int64_t i) {
+    const auto inSection = static_cast<std::size_t>(i % layout.programMapEvery);
+    if (inSection == 0) return &source.pat;
+    if (inSection <= source.pmt.size()) return &source.pmt[inSection - 1];
+    if (i % layout.pesStartEvery == static_cast<std::int64_t>(source.pmt.size()) + 1) {
+        return &source.pesStart;
+    }
     return nullptr;
 }
 
-int make(const SourcePackets& source, const std::string& out, std::int64_t bytes) {
+int make(const SourcePackets& source, const Layout& layout, const std::string& out,
+         std::int64_t bytes) {
     std::FILE* file = std::fopen(out.c_str(), "wb");
     if (file == nullptr) return 1;
     ByteString batch;
     batch.reserve(kWriteBatch + kSourcePacketSize);
     const std::int64_t packets = bytes / static_cast<std::int64_t>(kSourcePacketSize);
     for (std::int64_t i = 0; i < packets; ++i) {
-        const ByteString* packet = special(source, i);
+        const ByteString* packet = special(source, layout, i);
         if (packet == nullptr) {
             packet = &source.padding[static_cast<std::size_t>(i) % source.padding.size()];
         }
@@ -142,12 +165,13 @@ int make(const SourcePackets& source, const std::string& out, std::int64_t bytes
     return std::fclose(file) == 0 ? 0 : 1;
 }
 
-int restore(const SourcePackets& source, const std::string& out, std::int64_t bytes) {
+int restore(const SourcePackets& source, const Layout& layout, const std::string& out,
+            std::int64_t bytes) {
     const int fd = ::open(out.c_str(), O_WRONLY);
     if (fd < 0) return 1;
     const std::int64_t packets = bytes / static_cast<std::int64_t>(kSourcePacketSize);
     for (std::int64_t i = 0; i < packets; ++i) {
-        const ByteString* packet = special(source, i);
+        const ByteString* packet = special(source, layout, i);
         if (packet == nullptr) continue;
         if (::pwrite(fd, packet->data(), packet->size(),
                      i * static_cast<std::int64_t>(kSourcePacketSize)) != 192)
@@ -163,6 +187,42 @@ int evict(const std::string& stream) {
     if (fd < 0) return 1;
     const bool ok = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
     ::close(fd);
+    return ok ? 0 : 1;
+}
+
+int yardstick(const std::string& stream, bool writes) {
+    const int fd = ::open(stream.c_str(), writes ? O_RDWR : O_RDONLY);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) return 1;
+    const auto size = static_cast<std::size_t>(info.st_size);
+    const auto start = std::chrono::steady_clock::now();
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) return 1;
+    ::madvise(mapped, size, MADV_SEQUENTIAL);
+    const auto* bytes = static_cast<const std::uint8_t*>(mapped);
+    std::int64_t changed = 0;
+    std::uint64_t pidSum = 0;  // keeps the PID reads from being optimised away
+    for (std::size_t at = 0; at + kSourcePacketSize <= size; at += kSourcePacketSize) {
+        const quorvel::SourcePacket packet(bytes + at);
+        const std::uint16_t pid = packet.pid();
+        pidSum += pid;
+        if (!writes) continue;
+        const bool videoStart = pid == quorvel::kVideoPid && packet.startBit() &&
+                                packet.adaptationControl() == quorvel::kPayloadOnly &&
+                                bytes[at + 11] == kStreamIdVideo;
+        if (!videoStart && pid != kProgramMapPid) continue;
+        if (::pwrite(fd, bytes + at, kSourcePacketSize, static_cast<off_t>(at)) !=
+            static_cast<ssize_t>(kSourcePacketSize)) {
+            return 1;
+        }
+        ++changed;
+    }
+    const bool ok = !writes || ::fsync(fd) == 0;
+    ::munmap(mapped, size);
+    ::close(fd);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("result=%d seconds=%.3f writes=%lld pids=%llu\n", ok ? 1 : 0, took.count(),
+                static_cast<long long>(changed), static_cast<unsigned long long>(pidSum));
     return ok ? 0 : 1;
 }
 
@@ -199,13 +259,20 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 2 && args[0] == "run") return run(args[1]);
     if (args.size() == 2 && args[0] == "evict") return evict(args[1]);
-    if (args.size() == 4 && (args[0] == "make" || args[0] == "restore")) {
+    if (!args.empty() && args[0] == "yardstick" && (args.size() == 2 || (args.size() == 3 && args[2] == "read"))) {
+        return yardstick(args[1], args.size() == 2);
+    }
+    if ((args.size() == 4 || (args.size() == 5 && args[4] == "dense")) &&
+        (args[0] == "make" || args[0] == "restore")) {
         const SourcePackets source = collect(args[1]);
+        const Layout& layout = args.size() == 5 ? kDense : kMovie;
         const std::int64_t bytes = std::strtoll(args[3].c_str(), nullptr, 10);
-        return args[0] == "make" ? make(source, args[2], bytes) : restore(source, args[2], bytes);
+        return args[0] == "make" ? make(source, layout, args[2], bytes)
+                                 : restore(source, layout, args[2], bytes);
     }
     std::fputs(
-        "usage: quorvel-bench-m2ts make|restore SOURCE.m2ts STREAM BYTES\n"
+        "usage: quorvel-bench-m2ts make|restore SOURCE.m2ts STREAM BYTES [dense]\n"
+        "       quorvel-bench-m2ts yardstick STREAM [read]\n"
         "       quorvel-bench-m2ts run|evict STREAM\n",
         stderr);
     return 2;

@@ -1,5 +1,6 @@
 #include "fileio/WriteBehind.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quorvel {
@@ -72,9 +73,10 @@ void WriteBehind::run() {
         if (m_queue.empty()) return;  // stopping, and nothing left to do
         batch.swap(m_queue);
         m_busy = true;
+        m_knownSize = kSizeUnasked;
         lock.unlock();
         m_space.notify_all();
-        for (const Request& request : batch) carryOut(request);
+        for (std::size_t next = 0; next < batch.size();) next = carryOut(batch, next);
         batch.clear();
         lock.lock();
         m_busy = false;
@@ -82,23 +84,77 @@ void WriteBehind::run() {
     }
 }
 
-void WriteBehind::carryOut(const Request& request) {
+std::size_t WriteBehind::carryOut(const std::vector<Request>& batch, std::size_t first) {
+    const Request& request = batch[first];
     // After a failure the caller ends its scan; nothing queued behind the failed write may land.
-    if (failedAt() != kNoFailure) return;
+    if (failedAt() != kNoFailure) return first + 1;
     if (request.kind == Request::Kind::WriteBack) {
         largeStartWriteBack(m_files, m_slot, request.offset, request.end);
-        return;
+        return first + 1;
     }
     if (request.kind == Request::Kind::Refused) {
         m_failedAt.store(request.offset, std::memory_order_release);
-        return;
+        return first + 1;
     }
-    const std::int64_t put =
-        largeWriteInside(m_files, m_slot, request.bytes.data(), request.size, request.offset);
-    if (put != static_cast<std::int64_t>(request.size)) {
-        m_failedPastEnd.store(put == kLargePastEnd, std::memory_order_release);
+    const std::size_t next = gather(batch, first);
+    const std::int64_t size = next > first + 1 ? sizeFor(m_gatheredTo) : -1;
+    if (size >= 0 && m_gatheredTo <= size) {
+        const auto length = static_cast<std::size_t>(m_gatheredTo - m_gatheredFrom);
+        const std::int64_t inPage = m_gatheredFrom % kPageSize;
+        if (largeWriteAt(m_files, m_slot, m_page.data() + inPage, length, m_gatheredFrom) !=
+            static_cast<std::int64_t>(length)) {
+            m_failedAt.store(request.offset, std::memory_order_release);
+        }
+        return next;
+    }
+    // Alone, or a gathered range that does not lie inside the file: each write on its own, so
+    // that those inside land and the first one outside fails where it lies.
+    const std::int64_t end = request.offset + static_cast<std::int64_t>(request.size);
+    const std::int64_t known = sizeFor(end);
+    const bool pastEnd = known >= 0 && request.offset >= 0 && end > known;
+    if (known < 0 || pastEnd ||
+        largeWriteAt(m_files, m_slot, request.bytes.data(), request.size, request.offset) !=
+            static_cast<std::int64_t>(request.size)) {
+        m_failedPastEnd.store(pastEnd, std::memory_order_release);
         m_failedAt.store(request.offset, std::memory_order_release);
     }
+    return first + 1;
+}
+
+std::size_t WriteBehind::gather(const std::vector<Request>& batch, std::size_t first) {
+    const auto inOnePage = [](std::int64_t from, std::int64_t to) {
+        return from >= 0 && to > from && from / kPageSize == (to - 1) / kPageSize;
+    };
+    const Request& start = batch[first];
+    m_gatheredFrom = start.offset;
+    m_gatheredTo = start.offset + static_cast<std::int64_t>(start.size);
+    if (!inOnePage(m_gatheredFrom, m_gatheredTo)) return first + 1;
+    const std::int64_t pageStart = m_gatheredFrom / kPageSize * kPageSize;
+    std::memcpy(m_page.data() + (m_gatheredFrom - pageStart), start.bytes.data(), start.size);
+    std::size_t next = first + 1;
+    for (; next < batch.size(); ++next) {
+        const Request& more = batch[next];
+        const std::int64_t from = more.offset;
+        const std::int64_t to = from + static_cast<std::int64_t>(more.size);
+        // Only a write that joins the range from either side, without overlapping it, in the
+        // same page: the one write then leaves exactly the bytes the separate writes would.
+        if (more.kind != Request::Kind::Write || !inOnePage(from, to) ||
+            from / kPageSize != pageStart / kPageSize ||
+            (from != m_gatheredTo && to != m_gatheredFrom)) {
+            break;
+        }
+        std::memcpy(m_page.data() + (from - pageStart), more.bytes.data(), more.size);
+        m_gatheredFrom = std::min(m_gatheredFrom, from);
+        m_gatheredTo = std::max(m_gatheredTo, to);
+    }
+    return next;
+}
+
+std::int64_t WriteBehind::sizeFor(std::int64_t end) {
+    if (m_knownSize == kSizeUnasked || end > m_knownSize - kNearEnd) {
+        m_knownSize = largeFileSize(m_files, m_slot);
+    }
+    return m_knownSize;
 }
 
 }  // namespace quorvel

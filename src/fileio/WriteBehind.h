@@ -19,9 +19,22 @@ namespace quorvel {
 //
 // The order is what makes this safe: the file only ever passes through the states a sequence of
 // synchronous writes would give, so a process killed at any moment leaves what an earlier kill
-// of the synchronous writer would have left. After the first failed write nothing more is
-// written, as a synchronous writer would have stopped there too. The writes never extend the file:
-// one that would reach past its current end (someone cut it short) fails instead.
+// of the synchronous writer would have left. Writes queued one right behind the other that
+// together fill one contiguous range inside one page (the pieces of a program map section) are
+// made as one write: a write inside a page is never cut short by a kill, so the file only skips
+// the states between them. After the first failed write nothing more is written, as a
+// synchronous writer would have stopped there too.
+//
+// The writes never extend the file: one that would reach past its current end (someone cut it
+// short) fails instead. The size is asked once for each batch the writer takes from the queue,
+// not before every write: every write of a batch was queued before that look, so each lands only
+// below a size seen after it was queued, as with a look before every write. Neither closes the
+// gap between a look and the write after it, in which a cut further down lets the write grow the
+// file back up to itself; here that gap spans at most one batch. Such a cut still leaves the file
+// shorter than it was, which the stream pass checks once its writes have settled. Writes that end
+// within kNearEnd of the size last seen, or beyond it, look again first: a file trimmed at its
+// tail is caught by the write itself, and no write near the end grows a cut file back to its old
+// size, where the check after the pass could no longer tell.
 class WriteBehind {
   public:
     // One source packet: the largest write the stream scan makes.
@@ -31,6 +44,10 @@ class WriteBehind {
     // Queued writes that wake a sleeping writer without a write-back request.
     static constexpr std::size_t kWakeBatch = 64;
     static constexpr std::int64_t kNoFailure = -1;
+    // Writes inside one page are never cut short by a kill.
+    static constexpr std::int64_t kPageSize = 4096;
+    // Writes ending this close to the size last seen, or beyond it, ask the size again.
+    static constexpr std::int64_t kNearEnd = 1 << 20;
 
     WriteBehind(LargeFileTable& files, int slot);
     // Waits for the queued writes, then ends the thread.
@@ -64,7 +81,16 @@ class WriteBehind {
 
     void push(const Request& request);
     void run();
-    void carryOut(const Request& request);
+    // Carries out batch[first], gathered with the writes after it where gather() allows; the
+    // index of the first request not yet carried out.
+    std::size_t carryOut(const std::vector<Request>& batch, std::size_t first);
+    // Gathers into m_page the write batch[first] and the writes right behind it that together
+    // fill one contiguous range inside one page, [m_gatheredFrom, m_gatheredTo); the index
+    // behind the last one gathered.
+    std::size_t gather(const std::vector<Request>& batch, std::size_t first);
+    // The file's size as last seen, asked again first when the batch has not asked yet or a
+    // write ending at `end` comes near it or beyond; -1 when it cannot be asked.
+    std::int64_t sizeFor(std::int64_t end);
 
     LargeFileTable& m_files;
     const int m_slot;
@@ -77,6 +103,12 @@ class WriteBehind {
     bool m_writerIdle = false;  // the writer sleeps on m_work
     std::atomic<std::int64_t> m_failedAt{kNoFailure};
     std::atomic<bool> m_failedPastEnd{false};
+    // The writer thread's own: the size seen by the current batch, or kSizeUnasked.
+    static constexpr std::int64_t kSizeUnasked = -2;
+    std::int64_t m_knownSize = kSizeUnasked;
+    std::array<std::uint8_t, kPageSize> m_page{};
+    std::int64_t m_gatheredFrom = 0;
+    std::int64_t m_gatheredTo = 0;
     std::thread m_thread;
 };
 

@@ -193,6 +193,15 @@ bool StreamWriter::settle() {
     return !failed();
 }
 
+bool StreamWriter::keptSize(std::int64_t fileSize) {
+    // The writes look at the size in batches, and a cut between a look and a write lets that
+    // write grow the file back up to itself; the cut still leaves the file shorter than it was.
+    const std::int64_t now = largeFileSize(m_ctx.state.largeFiles, kStreamSlot);
+    if (now < 0 || now >= fileSize) return true;
+    report(now, true);
+    return false;
+}
+
 void StreamWriter::report(std::int64_t offset, bool pastEnd) {
     if (m_failureLogged) return;
     m_failureLogged = true;
@@ -207,7 +216,10 @@ void StreamWriter::report(std::int64_t offset, bool pastEnd) {
 StreamScan::Outcome StreamScan::run() {
     Outcome outcome = scanFile();
     // An abort still leaves what was found on the file, and a late write failure is not missed.
-    if (m_writer != nullptr && !m_writer->settle()) outcome = Outcome::Failed;
+    if (m_writer != nullptr && !m_writer->settle()) return Outcome::Failed;
+    if (outcome == Outcome::Done && m_writer != nullptr && !m_writer->keptSize(m_fileSize)) {
+        return Outcome::Failed;
+    }
     return outcome;
 }
 

@@ -37,6 +37,9 @@ class StreamWriter final : public PacketWrites {
     bool failed();
     // Waits until every queued write is carried out; false (logged) when one failed.
     bool settle();
+    // After a pass that settled: false (logged) when the file is now shorter than the
+    // `fileSize` bytes the pass started with, as someone cut it short while it ran.
+    bool keptSize(std::int64_t fileSize);
 
   private:
     void report(std::int64_t offset, bool pastEnd);

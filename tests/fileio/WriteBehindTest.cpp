@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <optional>
 #include <vector>
@@ -44,8 +45,9 @@ TEST(WriteBehind, ManyMoreWritesThanTheQueueHoldsLandInTheOrderTheyWereMade) {
         WriteBehind writer(file.files, kSlot);
         for (std::size_t n = 0; n < kWrites; ++n) {
             // Later writes overwrite earlier ones at the same place, so only the right order
-            // leaves the last stamp of each place on the file.
-            const auto offset = static_cast<std::int64_t>((n % 100) * 2);
+            // leaves the last stamp of each place on the file. The places do not touch, so no
+            // two writes are made as one.
+            const auto offset = static_cast<std::int64_t>((n % 100) * 4);
             const ByteString bytes = stamp(n);
             writer.write(bytes.data(), bytes.size(), offset);
             expected.push_back(offset);
@@ -60,7 +62,7 @@ TEST(WriteBehind, ManyMoreWritesThanTheQueueHoldsLandInTheOrderTheyWereMade) {
     for (std::size_t place = 0; place < 100; ++place) {
         const std::size_t last = (kWrites - 1) / 100 * 100 + place;
         const std::size_t n = last < kWrites ? last : last - 100;
-        EXPECT_EQ(ByteString(after.begin() + place * 2, after.begin() + place * 2 + 2), stamp(n))
+        EXPECT_EQ(ByteString(after.begin() + place * 4, after.begin() + place * 4 + 2), stamp(n))
             << "place " << place;
     }
 }
@@ -71,12 +73,14 @@ TEST(WriteBehind, NothingQueuedBehindAFailedWriteLands) {
     file.files.writeFault = [&](std::int64_t, std::size_t) { return ++tries == 3; };
     WriteBehind writer(file.files, kSlot);
     const ByteString ones(8, 0x11);
-    for (std::int64_t n = 0; n < 50; ++n) writer.write(ones.data(), ones.size(), n * 8);
+    // Eight bytes apart, so that no two writes are made as one.
+    for (std::int64_t n = 0; n < 50; ++n) writer.write(ones.data(), ones.size(), n * 16);
     writer.finish();
-    EXPECT_EQ(writer.failedAt(), 16) << "the third write, at byte 16";
+    EXPECT_EQ(writer.failedAt(), 32) << "the third write, at byte 32";
     EXPECT_EQ(tries, 3u);
     ByteString expected(1024, 0);
-    std::fill(expected.begin(), expected.begin() + 16, 0x11);
+    std::fill(expected.begin(), expected.begin() + 8, 0x11);
+    std::fill(expected.begin() + 16, expected.begin() + 24, 0x11);
     EXPECT_EQ(test::readFile(file.path), expected);
 }
 
@@ -109,6 +113,84 @@ TEST(WriteBehind, EndingWithoutFinishStillCarriesOutEveryQueuedWrite) {
     const ByteString after = test::readFile(file.path);
     EXPECT_EQ(ByteString(after.begin(), after.begin() + 1920), ByteString(1920, 0x47));
     EXPECT_EQ(after[1920], 0);
+}
+
+TEST(WriteBehind, WritesJoiningInsideOnePageAreMadeAsOneAndLeaveTheSameBytes) {
+    struct Piece {
+        std::int64_t offset;
+        std::size_t size;
+    };
+    const struct {
+        const char* name;
+        std::vector<Piece> pieces;  // queued in this order
+        std::vector<std::int64_t> madeAt;
+    } cases[] = {
+        {"TwoPacketsOfASectionEndFirst", {{3000, 192}, {2808, 192}}, {2808}},
+        {"ThreeInARow", {{100, 50}, {150, 50}, {50, 50}}, {50}},
+        {"PiecesOnBothSidesOfAPageBoundary", {{4096, 100}, {4004, 92}}, {4096, 4004}},
+        {"APacketAcrossAPageBoundary", {{4000, 192}, {4192, 192}}, {4000, 4192}},
+        {"ApartInOnePage", {{0, 10}, {20, 10}}, {0, 20}},
+        {"Overlapping", {{0, 20}, {10, 20}}, {0, 10}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenFile file(3 * 4096);
+        std::vector<std::int64_t> madeAt;
+        file.files.writeFault = [&](std::int64_t offset, std::size_t) {
+            madeAt.push_back(offset);
+            return false;
+        };
+        ByteString expected(3 * 4096, 0);
+        {
+            WriteBehind writer(file.files, kSlot);
+            // Once this write is done the writer sleeps, and the pieces below, fewer than wake
+            // it, are handed over together by finish().
+            writer.write(expected.data(), 1, 3 * 4096 - 1);
+            writer.finish();
+            madeAt.clear();
+            for (std::size_t n = 0; n < c.pieces.size(); ++n) {
+                const ByteString bytes(c.pieces[n].size, static_cast<std::uint8_t>(n + 1));
+                writer.write(bytes.data(), bytes.size(), c.pieces[n].offset);
+                std::copy(bytes.begin(), bytes.end(), expected.begin() + c.pieces[n].offset);
+            }
+            writer.finish();
+            EXPECT_EQ(writer.failedAt(), WriteBehind::kNoFailure);
+        }
+        EXPECT_EQ(madeAt, c.madeAt);
+        EXPECT_EQ(test::readFile(file.path), expected);
+    }
+}
+
+TEST(WriteBehind, AWriteBeyondAnEndCutShortBetweenBatchesFailsAndNeverGrowsTheFile) {
+    // The first batch lands; then the file is cut short, and the next batch writes at a place
+    // far below the old end or just below it.
+    constexpr std::int64_t kOldSize = 4 << 20;
+    const struct {
+        const char* name;
+        std::int64_t cutTo;
+        std::int64_t secondAt;
+        bool fails;
+    } cases[] = {
+        {"FarBelowTheOldEnd", 1 << 20, 2 << 20, true},
+        {"JustBelowTheOldEnd", kOldSize - 192, kOldSize - 192, true},
+        {"StillInsideTheCutFile", 1 << 20, (1 << 20) - 192, false},
+    };
+    const ByteString packet(192, 0x47);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenFile file(kOldSize);
+        WriteBehind writer(file.files, kSlot);
+        writer.write(packet.data(), packet.size(), 0);
+        writer.finish();
+        ASSERT_EQ(::truncate(file.path.c_str(), c.cutTo), 0);
+        writer.write(packet.data(), packet.size(), c.secondAt);
+        writer.finish();
+        EXPECT_EQ(writer.failedAt(), c.fails ? c.secondAt : WriteBehind::kNoFailure);
+        EXPECT_EQ(writer.failedPastEnd(), c.fails);
+        const ByteString after = test::readFile(file.path);
+        ASSERT_EQ(after.size(), static_cast<std::size_t>(c.cutTo)) << "the file never grows";
+        EXPECT_EQ(after[0], 0x47);
+    }
 }
 
 }  // namespace
