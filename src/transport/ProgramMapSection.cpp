@@ -188,11 +188,43 @@ ProgramMapSection::Rebuild ProgramMapSection::judgeRebuild(const CrcTable& table
 }
 
 ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable& table) {
-    Assessment result;
     if (!complete()) {
+        Assessment result;
         result.problem = {SectionFault::EndOfFile};
         return result;
     }
+    // The judgement reads the bytes from the table id through the CRC field and nothing else
+    // (the packet headers in front, and the stuffing behind that the re-mark overwrites, do not
+    // count).
+    const std::size_t end = sectionLength() + kSectionTail;
+    const std::uint8_t* section = m_buffer.data();
+    if (m_judged.table == &table && m_judged.end == end && m_judged.length == m_length &&
+        std::equal(section + kTableIdOffset, section + end,
+                   m_judged.collected.data() + kTableIdOffset)) {
+        if (m_judged.assessment.verdict == Verdict::Remark) {
+            std::copy(m_judged.remarked.data() + kTableIdOffset, m_judged.remarked.data() + m_length,
+                      m_buffer.data() + kTableIdOffset);
+            m_typeOffset = m_judged.typeOffset;
+        }
+        return m_judged.assessment;
+    }
+    m_judged.end = 0;
+    std::copy(section + kTableIdOffset, section + end, m_judged.collected.data() + kTableIdOffset);
+    const Assessment result = judge(table);
+    m_judged.assessment = result;
+    if (result.verdict == Verdict::Remark) {
+        std::copy(section + kTableIdOffset, section + m_length,
+                  m_judged.remarked.data() + kTableIdOffset);
+        m_judged.typeOffset = m_typeOffset;
+    }
+    m_judged.table = &table;
+    m_judged.end = end;
+    m_judged.length = m_length;
+    return result;
+}
+
+ProgramMapSection::Assessment ProgramMapSection::judge(const CrcTable& table) {
+    Assessment result;
     std::uint8_t* section = m_buffer.data();
     const std::size_t crcField = sectionLength() + kCrcFieldBase;
     const auto stored = static_cast<std::uint32_t>(be32FromBytes(section + crcField));

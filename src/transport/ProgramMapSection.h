@@ -105,6 +105,9 @@ class ProgramMapSection {
     // entry whose CRC holds is marked already. Any other section must be one that a rewrite
     // left part way, whatever pieces of it reached the disk: its stored CRC, byte by byte, is
     // that of the section before the re-mark or after it. It is rewritten whole.
+    // A muxer repeats one section over and over: one whose bytes (table id through CRC) equal
+    // those of the section judged before is given that section's assessment and re-marked bytes
+    // without computing a CRC again.
     Assessment remarkVideoEntry(const CrcTable& table);
 
     // Packet j (0-based) of the rewritten section: the first one as collected; each later one
@@ -140,8 +143,22 @@ class ProgramMapSection {
     // through its rebuild, and what the rebuild does with the video entry's identifier.
     enum class Rebuild { NotOurs, ToHdmv, KeepIdentifier };
     Rebuild judgeRebuild(const CrcTable& table, const EntryWalk& walk, std::uint32_t stored);
+    Assessment judge(const CrcTable& table);
     std::uint32_t sectionCrc(const CrcTable& table) const;
     void remember(const SourcePacket& packet, std::int64_t offset);
+
+    // The section judged last: its bytes from the table id on as collected (m_judgedEnd of the
+    // buffer), its assessment, and, for a re-mark, the buffer's bytes from the table id to
+    // m_length after it. Every verdict is a function of exactly those collected bytes.
+    struct Judged {
+        const CrcTable* table = nullptr;
+        std::size_t end = 0;  // 0: none yet
+        std::size_t length = 0;
+        std::array<std::uint8_t, kCapacity> collected{};
+        Assessment assessment;
+        std::array<std::uint8_t, kCapacity> remarked{};
+        std::size_t typeOffset = 0;
+    };
 
     std::array<std::uint8_t, kCapacity> m_buffer{};
     std::size_t m_length = 0;
@@ -150,6 +167,7 @@ class ProgramMapSection {
     std::array<std::int64_t, kMaxPackets> m_offsets{};
     std::array<std::uint8_t, kMaxPackets> m_counters{};
     std::array<std::array<std::uint8_t, kExtraHeaderSize>, kMaxPackets> m_extraHeaders{};
+    Judged m_judged;
 };
 
 }  // namespace quorvel

@@ -10,6 +10,7 @@
 #include "M2tsHarness.h"
 #include "transport/ProgramMapSection.h"
 #include "transport/SourcePacket.h"
+#include "transport/StreamCheck.h"
 
 namespace quorvel {
 namespace {
@@ -670,6 +671,95 @@ TEST_F(M2tsAdjusterTest, AnyMixOfARebuiltSectionIsCompletedAndAStrangeCrcIsNot) 
         stream.add(strange);
         EXPECT_FALSE(h.run(write(stream)));
         EXPECT_EQ(test::readFile(path), strange);
+    }
+}
+
+// A muxer repeats its program map section; a copy whose section bytes equal the one judged
+// before is given that verdict without a CRC. Each copy, judged in a stream of its own, must
+// come out as it does among the repeats: same bytes written, same counts, same first offsets.
+TEST_F(M2tsAdjusterTest, RepeatedSectionsAreJudgedAsEachWouldBeOnItsOwn) {
+    const ByteString good = pmtSection({{0x06, kTestVideoPid, registrationDescriptor()},
+                                        {0x81, kTestAudioPid, ByteString(190, 0x0A)}});
+    ByteString marked = good;
+    marked[kVideoEntryInSection] = 0x24;
+    std::copy_n(asciiBytes("HDMV").begin(), 4, marked.begin() + kVideoEntryInSection + 7);
+    fixSectionCrc(marked);
+    const ByteString badCrc = withByte(good, good.size() - 1, good.back() ^ 0x01);
+    // Stream type 0x24 under the old CRC: what a cut rewrite leaves, completed by the pass.
+    const ByteString halfWritten = withByte(good, kVideoEntryInSection, 0x24);
+    const ByteString otherType = withByte(good, kVideoEntryInSection, 0x1B);
+    const struct {
+        const char* name;
+        std::vector<ByteString> sections;
+        bool stuffingDiffers = false;  // the last copy's stuffing behind the CRC is not 0xFF
+    } cases[] = {
+        {"identical copies", {good, good, good, good, good}},
+        {"identical copies with other stuffing", {good, good, good}, true},
+        {"marked copies", {marked, marked, marked}},
+        {"one copy with another CRC", {good, good, badCrc, good, good}},
+        {"copies with another CRC in a row", {badCrc, badCrc, good, badCrc}},
+        {"one copy half written", {good, halfWritten, halfWritten, good}},
+        {"one copy with another stream type", {otherType, otherType, good, otherType}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StreamBuilder stream;
+        stream.addPat();
+        std::vector<std::vector<std::int64_t>> at;
+        for (std::size_t k = 0; k < c.sections.size(); ++k) {
+            std::vector<ByteString> packets =
+                sectionPackets(c.sections[k], kTestPmtPid, stream.nextCounter(kTestPmtPid),
+                               stream.nextArrival());
+            if (c.stuffingDiffers && k + 1 == c.sections.size()) packets.back().back() = 0x00;
+            at.push_back(stream.add(packets));
+            stream.addVideo(pesStart());
+        }
+        const ByteString before = stream.bytes();
+
+        StreamSurvey expected;
+        std::vector<ByteString> expectedPackets;
+        for (std::size_t k = 0; k < at.size(); ++k) {
+            StreamBuilder alone;
+            alone.addPat();
+            std::vector<std::int64_t> aloneAt;
+            for (std::int64_t offset : at[k]) aloneAt.push_back(alone.add(packetAt(before, offset)));
+            const std::string alonePath = dir / "alone.m2ts";
+            test::writeFile(alonePath, alone.bytes());
+            StreamSurvey survey;
+            ASSERT_TRUE(surveyM2ts(h.ctx, alonePath, survey));
+            h.run(alonePath);
+            const ByteString written = test::readFile(alonePath);
+            for (std::int64_t offset : aloneAt) expectedPackets.push_back(packetAt(written, offset));
+            const auto first = [&](std::int64_t& field, std::int64_t count) {
+                if (field < 0 && count > 0) field = at[k].front();
+            };
+            first(expected.firstSectionToRemark, survey.sectionsToRemark);
+            first(expected.firstUnusableSection, survey.sectionsUnusable);
+            if (expected.unusableReason.empty()) expected.unusableReason = survey.unusableReason;
+            expected.sectionsToRemark += survey.sectionsToRemark;
+            expected.identifiersToChange += survey.identifiersToChange;
+            expected.sectionsMarked += survey.sectionsMarked;
+            expected.sectionsUnusable += survey.sectionsUnusable;
+        }
+
+        StreamSurvey survey;
+        ASSERT_TRUE(surveyM2ts(h.ctx, write(stream), survey));
+        EXPECT_EQ(survey.sectionsToRemark, expected.sectionsToRemark);
+        EXPECT_EQ(survey.firstSectionToRemark, expected.firstSectionToRemark);
+        EXPECT_EQ(survey.identifiersToChange, expected.identifiersToChange);
+        EXPECT_EQ(survey.sectionsMarked, expected.sectionsMarked);
+        EXPECT_EQ(survey.sectionsUnusable, expected.sectionsUnusable);
+        EXPECT_EQ(survey.firstUnusableSection, expected.firstUnusableSection);
+        EXPECT_EQ(survey.unusableReason, expected.unusableReason);
+
+        EXPECT_EQ(h.run(path), expected.sectionsUnusable == 0);
+        const ByteString after = test::readFile(path);
+        std::size_t j = 0;
+        for (const auto& offsets : at) {
+            for (std::int64_t offset : offsets) {
+                EXPECT_EQ(packetAt(after, offset), expectedPackets[j++]) << "packet at " << offset;
+            }
+        }
     }
 }
 
