@@ -147,9 +147,10 @@ class ProgramMapSection {
     std::uint32_t sectionCrc(const CrcTable& table) const;
     void remember(const SourcePacket& packet, std::int64_t offset);
 
-    // The section judged last: its bytes from the table id on as collected (m_judgedEnd of the
-    // buffer), its assessment, and, for a re-mark, the buffer's bytes from the table id to
-    // m_length after it. Every verdict is a function of exactly those collected bytes.
+    // The section judged last: its bytes from the table id through the CRC field as collected
+    // (up to `end` in the buffer), its assessment, and, for a re-mark, the buffer's bytes from
+    // the table id to m_length after it. Every verdict is a function of exactly those collected
+    // bytes.
     struct Judged {
         const CrcTable* table = nullptr;
         std::size_t end = 0;  // 0: none yet
