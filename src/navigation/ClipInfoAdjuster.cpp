@@ -16,7 +16,6 @@ using navigation::AdjustRefused;
 using navigation::requireInside;
 
 constexpr const char* kKind = "clip information file";
-constexpr const char* kHeading = " Checking/Adjusting CLPI file...";
 
 // Clip information header: SequenceInfo, ProgramInfo, CPI, ClipMark and extension data start
 // addresses; ClipInfo follows the header.
@@ -126,16 +125,6 @@ Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, std::optiona
         navigation::refuse(ctx, result, kKind, clpi, error.reason());
     }
     return result;
-}
-
-bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi) {
-    // The dynamic range byte follows the video track the scan chose.
-    const std::int32_t chosen = ctx.state.videoTrackIndex;
-    std::optional<bool> isHdr;
-    if (chosen >= 0 && static_cast<std::size_t>(chosen) < ctx.state.mediaTracks.size()) {
-        isHdr = ctx.state.mediaTracks[static_cast<std::size_t>(chosen)].isHdr;
-    }
-    return adjustClipInfo(ctx, clpi, isHdr, AdjustMode::Write, kHeading).accepted;
 }
 
 }  // namespace quorvel

@@ -17,7 +17,4 @@ namespace quorvel {
 Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, std::optional<bool> isHdr,
                           AdjustMode mode, const std::string& heading);
 
-// The job's clip information step, with the dynamic range of the video track the scan chose.
-bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi);
-
 }  // namespace quorvel
