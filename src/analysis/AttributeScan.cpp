@@ -5,9 +5,7 @@
 #include <string>
 
 #include "analysis/MediaInfoRunner.h"
-#include "app/BluRayLayout.h"
 #include "fileio/BigEndian.h"
-#include "fileio/FileSystem.h"
 
 namespace quorvel {
 
@@ -120,18 +118,6 @@ ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::stri
                            video.width,  video.height, state.uhdExtensionData,
                            {}};
     return ScanOutcome::Collected;
-}
-
-bool GetMediaInfo(JobContext& ctx, const std::string& path) {
-    const std::string stream = fs::firstFileMatching(path, BluRayLayout::kStreamExtension);
-    if (stream.empty()) {
-        ctx.window.showMessageBox("Cannot find M2TS file. Aborting...", "Error",
-                                  MessageBoxKind::Plain);
-        return false;
-    }
-    StreamAttributes attributes;
-    return scanStream(ctx, path + fs::kSeparator + stream, kSourceScanHeading, attributes) ==
-           ScanOutcome::Collected;
 }
 
 }  // namespace quorvel

@@ -43,9 +43,4 @@ enum class ScanOutcome { Collected, Failed, Aborted };
 ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::string& heading,
                        StreamAttributes& out);
 
-// The job's first step: scans the first stream file in `path` (the STREAM folder, without a
-// trailing separator) under kSourceScanHeading. When the folder holds none, only a message box
-// says so and nothing else changes. True only when the scan collected the attributes.
-bool GetMediaInfo(JobContext& ctx, const std::string& path);
-
 }  // namespace quorvel

@@ -19,28 +19,14 @@ constexpr std::size_t kValueStart = 42;
 // starts after "min:", which fills columns 44..47.
 constexpr std::size_t kLuminanceNumberStart = 47;
 
-// Unit words the analyser writes after a number, dropped before it is read.
-constexpr std::size_t kPixelsUnitLength = 7;    // " pixels"
-constexpr std::size_t kFpsUnitLength = 3;       // "FPS"
-constexpr std::size_t kBitRateUnitLength = 4;   // "kb/s"
-constexpr std::size_t kChannelsUnitLength = 8;  // "channels" after its number and a space
+// The unit word the analyser writes after a size, dropped before the number is read.
+constexpr std::size_t kPixelsUnitLength = 7;  // " pixels"
 
 constexpr double kMinLuminanceUnitsPerCdm2 = 10000.0;  // stored in units of 0.0001 cd/m2
 constexpr std::int32_t kUhdWidth = 3840;
 constexpr std::int32_t kUhdHeight = 2160;
-constexpr double kSecondsPerHour = 3600.0;
-constexpr double kSecondsPerMinute = 60.0;
-
-// The analyser's round frame rates stand for the NTSC-family rates on disc.
-constexpr std::string_view kRate30 = "30";
-constexpr std::string_view kRate30Disc = "29.97";
-constexpr std::string_view kRate24 = "24";
-constexpr std::string_view kRate24Disc = "23.976";
-
-constexpr std::string_view kUndeterminedLanguage = "und";
 // The heading line of the section about the file as a whole.
 constexpr std::string_view kGeneralSection = "General";
-constexpr std::string_view kDelayPrefix = ", timeshift=";
 
 // A transport stream has at most 8192 PIDs, so no sound report names more tracks than that. An
 // analyser that prints "ID" lines without end must not make the records grow without bound:
@@ -50,58 +36,29 @@ constexpr std::size_t kMaxTrackRecords = 8192 + 1;
 // Largest exponent digits worth keeping: beyond this every double has over- or underflowed.
 constexpr long kExponentLimit = 100000;
 
-struct CodecRow {
-    std::string_view codecId;
-    const char* formatLabel;   // nullptr: the label is left as it is
-    const char* normalisedId;  // nullptr: the upper-cased ID is kept
-    bool video;
+// The video codecs the program knows: Matroska codec IDs and MPEG transport-stream stream
+// types, upper case.
+constexpr std::array<std::string_view, 19> kVideoCodecIds = {
+    "V_MPEG4/ISO/AVC",
+    "27",
+    "V_MPEGH/ISO/HEVC",
+    "36",
+    "6",
+    "V_MS/VFW/FOURCC / WVC1",
+    "V_MS/VFW/WVC1",
+    "V_MPEG2",
+    "2",
+    "V_MS/VFW/FOURCC / XVID",
+    "V_MS/VFW/FOURCC / DX50",
+    "V_MS/VFW/FOURCC / DIV3",
+    "V_MS/VFW/FOURCC / DIV4",
+    "V_MS/VFW/FOURCC / DIV5",
+    "V_MPEG1",
+    "V_MS/VFW/FOURCC / DIVX",
+    "V_MS/VFW/FOURCC / LAGS",
+    "V_MS/VFW/FOURCC / HFYU",
+    "V_MS/VFW/FOURCC / ULY2",
 };
-
-// Matroska codec IDs and MPEG transport-stream stream types the program knows.
-constexpr std::array kCodecTable = {
-    CodecRow{"V_MPEG4/ISO/AVC", "H.264", nullptr, true},
-    CodecRow{"27", "H.264", nullptr, true},
-    CodecRow{"V_MPEGH/ISO/HEVC", "H.265", nullptr, true},
-    CodecRow{"36", "H.265", nullptr, true},
-    CodecRow{"6", "H.265", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / WVC1", "VC-1", "V_MS/VFW/WVC1", true},
-    CodecRow{"V_MS/VFW/WVC1", "VC-1", "V_MS/VFW/WVC1", true},
-    CodecRow{"V_MPEG2", "MPEG-2", "V_MPEG-2", true},
-    CodecRow{"2", "MPEG-2", "V_MPEG-2", true},
-    CodecRow{"V_MS/VFW/FOURCC / XVID", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / DX50", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / DIV3", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / DIV4", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / DIV5", "H.264", nullptr, true},
-    CodecRow{"V_MPEG1", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / DIVX", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / LAGS", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / HFYU", "H.264", nullptr, true},
-    CodecRow{"V_MS/VFW/FOURCC / ULY2", "H.264", nullptr, true},
-    CodecRow{"A_DTS", "DTS", nullptr, false},
-    CodecRow{"130", "DTS", nullptr, false},
-    CodecRow{"A_AC3", "AC3", nullptr, false},
-    CodecRow{"129", "AC3", nullptr, false},
-    CodecRow{"A_EAC3", "AC3", nullptr, false},
-    CodecRow{"132", "AC3", nullptr, false},
-    CodecRow{"A_TRUEHD", nullptr, nullptr, false},
-    CodecRow{"131", nullptr, nullptr, false},
-    CodecRow{"A_AAC", "AAC", nullptr, false},
-    CodecRow{"A_AAC-2", "AAC", nullptr, false},
-    CodecRow{"S_TEXT/UTF8", "SRT", nullptr, false},
-    CodecRow{"S_TEXT/ASS", "ASS", nullptr, false},
-    CodecRow{"S_TEXT/SSA", "ASS", nullptr, false},
-    CodecRow{"A_PCM", "WAV", "A_LPCM", false},
-    CodecRow{"A_LPCM", "WAV", "A_LPCM", false},
-    CodecRow{"A_PCM/INT/LIT", "WAV", "A_LPCM", false},
-    CodecRow{"128", "WAV", "A_LPCM", false},
-    CodecRow{"A_MPEG/L3", "MP3", nullptr, false},
-    CodecRow{"A_MPEG/L2", "MP2", nullptr, false},
-    CodecRow{"A_MPEG/L1", "MP1", nullptr, false},
-    CodecRow{"S_HDMV/PGS", "PGS", nullptr, false},
-    CodecRow{"144", "PGS", nullptr, false},
-};
-constexpr const char* kUnknownFormatLabel = "UNK";
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n';
@@ -195,55 +152,11 @@ long magnitudeOf(const std::string& mantissa) {
     return -static_cast<long>(firstNonZero - integerEnd - 1);
 }
 
-void setTrackFrameRate(MediaTrack& rec, std::string_view value, bool mapRate24) {
-    std::string text(dropLast(value, kFpsUnitLength));
-    // Some locales make the analyser write a decimal comma.
-    if (const std::size_t comma = text.find(','); comma != std::string::npos) text[comma] = '.';
-    std::string rate = writeReportNumber(readReportNumber(text));
-    if (rate == kRate30) {
-        rate = kRate30Disc;
-    } else if (mapRate24 && rate == kRate24) {
-        rate = kRate24Disc;
-    }
-    rec.frameRate = std::move(rate);
-}
-
-// "1 h 52 mn", "52 mn 3 s", "1 s 514 ms": hours, then minutes, then seconds. Each unit is found
-// by its letters alone: the first "s" left after the minutes ends the seconds, whatever word it
-// belongs to, so "120 ms" reads as 120 seconds, and "min" is not minutes.
-std::int32_t readDuration(std::string_view text) {
-    constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
-    constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
-    double seconds = 0.0;
-    if (const std::size_t h = text.find('h'); h != std::string_view::npos) {
-        seconds = static_cast<double>(roundHalfEvenClamped(
-            readReportNumber(text.substr(0, h + 1)) * kSecondsPerHour + seconds, kMin, kMax));
-        text = text.substr(h + 1);
-    }
-    if (const std::size_t mn = text.find("mn"); mn != std::string_view::npos) {
-        seconds = static_cast<double>(roundHalfEvenClamped(
-            readReportNumber(text.substr(0, mn + 1)) * kSecondsPerMinute + seconds, kMin, kMax));
-        text = fromPosition(text, mn + 2);
-    }
-    if (const std::size_t s = text.find('s'); s != std::string_view::npos) {
-        seconds = static_cast<double>(
-            roundHalfEvenClamped(seconds + readReportNumber(text.substr(0, s + 1)), kMin, kMax));
-    }
-    return static_cast<std::int32_t>(seconds);
-}
-
-void applyCodecId(SharedState& state, MediaTrack& rec, std::int32_t r, std::string_view value) {
-    rec.codecId = upperAscii(value);
-    const auto row =
-        std::find_if(kCodecTable.begin(), kCodecTable.end(),
-                     [&](const CodecRow& entry) { return entry.codecId == rec.codecId; });
-    if (row == kCodecTable.end()) {
-        rec.formatLabel = kUnknownFormatLabel;
+void applyCodecId(SharedState& state, std::int32_t r, std::string_view value) {
+    const std::string codecId = upperAscii(value);
+    if (std::find(kVideoCodecIds.begin(), kVideoCodecIds.end(), codecId) == kVideoCodecIds.end()) {
         return;
     }
-    if (row->formatLabel != nullptr) rec.formatLabel = row->formatLabel;
-    if (row->normalisedId != nullptr) rec.codecId = row->normalisedId;
-    if (!row->video) return;
     state.videoTrackFound = true;
     // The first video track met is the one the job uses; one in record 0 (before any "ID" line)
     // gives way to the first video track of a record an "ID" line opened.
@@ -334,24 +247,6 @@ double readReportNumber(std::string_view text) {
     return saturate(negative ? -value : value);
 }
 
-std::string writeReportNumber(double value) {
-    constexpr int kSignificantDigits = 15;
-    if (!std::isfinite(value) || value == 0.0) return "0";
-    std::array<char, 64> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::general, kSignificantDigits);
-    std::string text(buffer.data(), result.ptr);
-    for (char& c : text) {
-        if (c == 'e') c = 'E';
-    }
-    if (text.rfind("0.", 0) == 0) {
-        text.erase(0, 1);
-    } else if (text.rfind("-0.", 0) == 0) {
-        text.erase(1, 1);
-    }
-    return text;
-}
-
 std::int64_t roundHalfEvenClamped(double value, std::int64_t low, std::int64_t high) {
     if (std::isnan(value)) return std::clamp<std::int64_t>(0, low, high);
     if (value <= static_cast<double>(low)) return low;
@@ -383,9 +278,7 @@ void ParseMediaInfoLine(SharedState& state, std::string_view line) {
         if (static_cast<std::size_t>(r) + 1 < kMaxTrackRecords) {
             ++r;
             state.mediaTracks.resize(static_cast<std::size_t>(r));
-            MediaTrack& rec = state.mediaTracks.emplace_back();
-            rec.trackId = toField<std::int16_t>(readReportNumber(value));
-            rec.language = kUndeterminedLanguage;
+            state.mediaTracks.emplace_back();
         }
         state.mediaTrackCount = r;
         return;
@@ -393,39 +286,13 @@ void ParseMediaInfoLine(SharedState& state, std::string_view line) {
 
     MediaTrack& rec = recordAt(state, r);
     if (key == "Codec ID") {
-        applyCodecId(state, rec, r, value);
+        applyCodecId(state, r, value);
     } else if (key == "Width") {
         rec.width = toField<std::int32_t>(readReportNumber(dropLast(value, kPixelsUnitLength)));
         if (rec.width == kUhdWidth) rec.is2160 = true;
     } else if (key == "Height") {
         rec.height = toField<std::int32_t>(readReportNumber(dropLast(value, kPixelsUnitLength)));
         if (rec.height == kUhdHeight) rec.is2160 = true;
-    } else if (key == "Display aspect ratio") {
-        rec.displayAspectRatio = value;
-    } else if (key == "Scan type") {
-        rec.scanType = value;
-    } else if (key == "Frame rate") {
-        setTrackFrameRate(rec, value, true);
-    } else if (key == "Frame rate mode") {
-        // Known, but nothing of it is kept.
-    } else if (key == "Sampling rate") {
-        rec.samplingRate = writeReportNumber(readReportNumber(value));
-    } else if (key == "Original frame rate") {
-        setTrackFrameRate(rec, value, false);
-    } else if (key == "Language") {
-        rec.language = value;
-    } else if (key == "Duration") {
-        rec.durationSeconds = readDuration(value);
-    } else if (key == "Bit rate") {
-        rec.bitRate =
-            writeReportNumber(readReportNumber(trimSpaces(dropLast(value, kBitRateUnitLength))));
-    } else if (key == "Delay relative to video") {
-        rec.delay = std::string(kDelayPrefix) + std::string(rawValue);
-    } else if (key == "Channel(s)") {
-        rec.channels =
-            toField<std::int16_t>(readReportNumber(dropLast(value, kChannelsUnitLength)));
-    } else if (key == "Forced") {
-        if (!value.empty() && value.front() == 'Y') rec.isForced = true;
     } else if (key == "Mastering display color primaries") {
         rec.isHdr = true;
     } else if (key == "Mastering display luminance") {

@@ -23,11 +23,6 @@ void ParseMediaInfoLine(SharedState& state, std::string_view line);
 // always finite (overflow saturates at the largest double).
 double readReportNumber(std::string_view text);
 
-// Plain decimal text: "." as decimal point, no trailing zeros, no point for whole numbers and no
-// zero before the point for values between -1 and 1 (0.5 gives ".5"). At most 15 significant
-// digits.
-std::string writeReportNumber(double value);
-
 // Nearest integer, halves to the even neighbour, clamped to [low, high].
 std::int64_t roundHalfEvenClamped(double value, std::int64_t low, std::int64_t high);
 

@@ -40,10 +40,4 @@ std::vector<std::string> BluRayLayout::changedFolders() const {
     return {bdmvFolder(), playlistFolder(), clipInfoFolder(), streamFolder()};
 }
 
-std::string BluRayLayout::streamFolderPath() const {
-    std::string folder = streamFolder();
-    if (!folder.empty() && folder.back() == fs::kSeparator) folder.pop_back();
-    return folder;
-}
-
 }  // namespace quorvel

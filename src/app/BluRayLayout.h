@@ -32,9 +32,6 @@ class BluRayLayout {
     // The folders whose files a job changes: BDMV, PLAYLIST, CLIPINF and STREAM.
     std::vector<std::string> changedFolders() const;
 
-    // The stream folder without its trailing separator, as the scan takes it.
-    std::string streamFolderPath() const;
-
   private:
     std::string resolve(const char* relative) const;
     std::string m_source;

@@ -129,19 +129,6 @@ std::string uniqueSuffix() {
     return suffix;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The copy's name in `folder`: the spelling it already has there, so that no stale copy stays
 // beside a new one, or else the source's own name.
 // The copy called `name` in `folder`, opened for reading without following a link or waiting on
@@ -156,15 +143,13 @@ bool holdsSameBytes(int source, std::int64_t size, int copy) {
     struct stat info {};
     bool same = ::fstat(copy, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == size;
     constexpr std::size_t kBlock = std::size_t{1} << 16;
-    std::vector<char> mine(kBlock), theirs(kBlock);
+    std::vector<std::uint8_t> mine(kBlock), theirs(kBlock);
     for (std::int64_t at = 0; same && at < size;) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, size - at));
-        const ssize_t a = ::pread(source, mine.data(), want, static_cast<off_t>(at));
-        const ssize_t b = ::pread(copy, theirs.data(), want, static_cast<off_t>(at));
-        if ((a < 0 && errno == EINTR) || (b < 0 && errno == EINTR)) continue;
-        same = a > 0 && a == b &&
-               std::memcmp(mine.data(), theirs.data(), static_cast<std::size_t>(a)) == 0;
-        at += a;
+        same = readAt(source, mine.data(), want, at).done == want &&
+               readAt(copy, theirs.data(), want, at).done == want &&
+               std::memcmp(mine.data(), theirs.data(), want) == 0;
+        at += static_cast<std::int64_t>(want);
     }
     return same;
 }
@@ -265,15 +250,38 @@ int platformOpen(const std::string& path, int flags) {
     do {
         fd = ::open(path.c_str(), flags | O_CLOEXEC, kNewFilePermissions);
     } while (fd < 0 && errno == EINTR);
-#ifdef _WIN32
-    // A path longer than the classic 260-character limit opens only with the "\\?\" prefix,
-    // which hands it to the file system without that limit. POSIX has neither.
-    if (fd < 0) {
-        const std::string longPath = "\\\\?\\" + path;
-        fd = ::open(longPath.c_str(), flags | O_CLOEXEC, kNewFilePermissions);
-    }
-#endif
     return fd;
+}
+
+TransferResult readAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
+    TransferResult result;
+    while (result.done < size) {
+        const ssize_t got = ::pread(fd, data + result.done, size - result.done,
+                                    static_cast<off_t>(offset + result.done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            result.error = errno;
+            break;
+        }
+        if (got == 0) break;
+        result.done += static_cast<std::size_t>(got);
+    }
+    return result;
+}
+
+TransferResult writeAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset) {
+    TransferResult result;
+    while (result.done < size) {
+        const ssize_t put = ::pwrite(fd, data + result.done, size - result.done,
+                                     static_cast<off_t>(offset + result.done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            result.error = put < 0 ? errno : EIO;
+            break;
+        }
+        result.done += static_cast<std::size_t>(put);
+    }
+    return result;
 }
 
 // A link would let a job patch a file outside the disc folder, and a FIFO or a device is not a
@@ -494,15 +502,17 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
         return fail("cannot create a new copy in " + folder);
     }
     bool ok = ::fchmod(out, info.st_mode & 0777) == 0;
-    std::vector<char> buffer(1 << 16);
-    while (ok) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
+    std::vector<std::uint8_t> buffer(1 << 16);
+    for (std::int64_t at = 0; ok;) {
+        const TransferResult got = readAt(in, buffer.data(), buffer.size(), at);
+        const TransferResult put =
+            got.done > 0 ? writeAt(out, buffer.data(), got.done, at) : TransferResult{};
+        if (got.error != 0 || put.error != 0) {
+            errno = got.error != 0 ? got.error : put.error;
+            ok = false;
         }
-        ok = writeAll(out, buffer.data(), static_cast<std::size_t>(n));
+        if (got.done < buffer.size()) break;
+        at += static_cast<std::int64_t>(got.done);
     }
     ok = ok && ::fsync(out) == 0;
     const int error = errno;

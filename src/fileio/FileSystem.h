@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -77,9 +78,20 @@ int openRegularFile(const std::string& path, int access, std::string* why = null
 // As openRegularFile, for the file called `name` (no separator) in `folder`.
 int openRegularFileIn(const Folder& folder, const std::string& name, int access,
                       std::string* why = nullptr);
-// One open of `path` with `flags`; new files get mode 0666 narrowed by the umask. On Windows a
-// path too long for the classic limit is tried again with the "\\?\" prefix.
+// One open of `path` with `flags`; new files get mode 0666 narrowed by the umask.
 int platformOpen(const std::string& path, int flags);
+
+// How a positioned read or write of an open file went: the bytes done, and the system's error
+// number when it stopped on an error (0 when it did all, or a read met the end of the file).
+struct TransferResult {
+    std::size_t done = 0;
+    int error = 0;
+};
+// Reads `size` bytes at `offset`, going on after a short read until the end of the file.
+TransferResult readAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset);
+// Writes `size` bytes at `offset`, going on after a short write; a write that makes no progress
+// stops with EIO.
+TransferResult writeAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset);
 // Why `path` could not be opened for writing as a regular file; empty when it can. Opening for
 // writing changes nothing in the file.
 std::string writeProblem(const std::string& path);

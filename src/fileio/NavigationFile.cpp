@@ -43,20 +43,12 @@ NavigationFile::NavigationFile(const std::string& path, Mode mode) : m_path(path
                    : "cannot read the file's length (" + systemReason(errno) + ")");
     }
     m_content.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < m_content.size()) {
-        const ssize_t got = ::pread(fd, m_content.data() + done, m_content.size() - done,
-                                    static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            const int error = got < 0 ? errno : EIO;
-            ::close(fd);
-            fail("read failed at offset " + std::to_string(done) + " (" + systemReason(error) +
-                 ")");
-        }
-        done += static_cast<std::size_t>(got);
-    }
+    const fs::TransferResult read = fs::readAt(fd, m_content.data(), m_content.size(), 0);
     ::close(fd);
+    if (read.done < m_content.size()) {
+        fail("read failed at offset " + std::to_string(read.done) + " (" +
+             systemReason(read.error != 0 ? read.error : EIO) + ")");
+    }
 }
 
 NavigationFile::~NavigationFile() {
@@ -95,17 +87,13 @@ void NavigationFile::readExactly(std::int64_t offset, std::uint8_t* into,
         std::copy_n(m_content.begin() + offset, count, into);
         return;
     }
-    std::int64_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(m_fd, into + done, static_cast<std::size_t>(count - done),
-                                    static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            fail("read failed at offset " + std::to_string(offset + done) + " (" +
-                 systemReason(errno) + ")");
-        }
-        if (got == 0) failOutside("read", offset, count);  // the file shrank under us
-        done += got;
+    const fs::TransferResult read = fs::readAt(m_fd, into, static_cast<std::size_t>(count), offset);
+    if (read.error != 0) {
+        fail("read failed at offset " + std::to_string(offset + read.done) + " (" +
+             systemReason(read.error) + ")");
+    }
+    if (read.done < static_cast<std::size_t>(count)) {
+        failOutside("read", offset, count);  // the file shrank under us
     }
 }
 
@@ -193,24 +181,18 @@ void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, 
     }
     const auto count = static_cast<std::int64_t>(bytes.size());
     m_unflushed = true;
-    std::int64_t done = 0;
-    while (done < count) {
-        const ssize_t put =
-            ::pwrite(m_fd, bytes.data() + done, static_cast<std::size_t>(count - done),
-                     static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            const int error = put < 0 ? errno : EIO;
-            // A half-written append (a full disk) would leave stray bytes that a rerun takes
-            // for part of the file; the file goes back to its old length instead.
-            if (append) {
-                while (::ftruncate(m_fd, static_cast<off_t>(offset)) != 0 && errno == EINTR) {
-                }
+    const fs::TransferResult written =
+        fs::writeAt(m_fd, bytes.data(), static_cast<std::size_t>(count), offset);
+    if (written.error != 0) {
+        // A half-written append (a full disk) would leave stray bytes that a rerun takes for
+        // part of the file; the file goes back to its old length instead.
+        if (append) {
+            while (::ftruncate(m_fd, static_cast<off_t>(offset)) != 0 && errno == EINTR) {
             }
-            fail("write failed at offset " + std::to_string(offset + done) + " (" +
-                 systemReason(error) + ")");
         }
-        done += put;
+        const auto at = offset + static_cast<std::int64_t>(written.done);
+        fail("write failed at offset " + std::to_string(at) + " (" + systemReason(written.error) +
+             ")");
     }
 }
 

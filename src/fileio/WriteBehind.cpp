@@ -5,7 +5,7 @@
 
 namespace quorvel {
 
-WriteBehind::WriteBehind(LargeFileTable& files, int slot) : m_files(files), m_slot(slot) {
+WriteBehind::WriteBehind(StreamFile& file) : m_file(file) {
     m_queue.reserve(kMaxQueued);
     m_thread = std::thread([this] { run(); });
 }
@@ -89,7 +89,7 @@ std::size_t WriteBehind::carryOut(const std::vector<Request>& batch, std::size_t
     // After a failure the caller ends its scan; nothing queued behind the failed write may land.
     if (failedAt() != kNoFailure) return first + 1;
     if (request.kind == Request::Kind::WriteBack) {
-        largeStartWriteBack(m_files, m_slot, request.offset, request.end);
+        m_file.startWriteBack(request.offset, request.end);
         return first + 1;
     }
     if (request.kind == Request::Kind::Refused) {
@@ -101,7 +101,7 @@ std::size_t WriteBehind::carryOut(const std::vector<Request>& batch, std::size_t
     if (size >= 0 && m_gatheredTo <= size) {
         const auto length = static_cast<std::size_t>(m_gatheredTo - m_gatheredFrom);
         const std::int64_t inPage = m_gatheredFrom % kPageSize;
-        if (largeWriteAt(m_files, m_slot, m_page.data() + inPage, length, m_gatheredFrom) !=
+        if (m_file.writeAt(m_page.data() + inPage, length, m_gatheredFrom) !=
             static_cast<std::int64_t>(length)) {
             m_failedAt.store(request.offset, std::memory_order_release);
         }
@@ -113,7 +113,7 @@ std::size_t WriteBehind::carryOut(const std::vector<Request>& batch, std::size_t
     const std::int64_t known = sizeFor(end);
     const bool pastEnd = known >= 0 && request.offset >= 0 && end > known;
     if (known < 0 || pastEnd ||
-        largeWriteAt(m_files, m_slot, request.bytes.data(), request.size, request.offset) !=
+        m_file.writeAt(request.bytes.data(), request.size, request.offset) !=
             static_cast<std::int64_t>(request.size)) {
         m_failedPastEnd.store(pastEnd, std::memory_order_release);
         m_failedAt.store(request.offset, std::memory_order_release);
@@ -152,7 +152,7 @@ std::size_t WriteBehind::gather(const std::vector<Request>& batch, std::size_t f
 
 std::int64_t WriteBehind::sizeFor(std::int64_t end) {
     if (m_knownSize == kSizeUnasked || end > m_knownSize - kNearEnd) {
-        m_knownSize = largeFileSize(m_files, m_slot);
+        m_knownSize = m_file.size();
     }
     return m_knownSize;
 }

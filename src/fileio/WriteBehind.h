@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "fileio/LargeIO.h"
+#include "fileio/StreamFile.h"
 
 namespace quorvel {
 
-// Carries out small positioned writes to one open large-file slot on a second thread, in exactly
+// Carries out small positioned writes to one open stream file on a second thread, in exactly
 // the order they were queued, so that the caller's scan goes on while the file system does its
 // per-write work (several microseconds for a 192-byte write into a large cached page).
 //
@@ -49,7 +49,7 @@ class WriteBehind {
     // Writes ending this close to the size last seen, or beyond it, ask the size again.
     static constexpr std::int64_t kNearEnd = 1 << 20;
 
-    WriteBehind(LargeFileTable& files, int slot);
+    explicit WriteBehind(StreamFile& file);
     // Waits for the queued writes, then ends the thread.
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
@@ -92,8 +92,7 @@ class WriteBehind {
     // write ending at `end` comes near it or beyond; -1 when it cannot be asked.
     std::int64_t sizeFor(std::int64_t end);
 
-    LargeFileTable& m_files;
-    const int m_slot;
+    StreamFile& m_file;
     std::mutex m_mutex;
     std::condition_variable m_work;   // the writer waits here for requests
     std::condition_variable m_space;  // the caller waits here for room or for the end

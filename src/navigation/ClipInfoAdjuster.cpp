@@ -1,7 +1,5 @@
 #include "navigation/ClipInfoAdjuster.h"
 
-#include <algorithm>
-#include <optional>
 #include <vector>
 
 #include "fileio/NavigationFile.h"
@@ -16,7 +14,6 @@ using navigation::AdjustRefused;
 using navigation::requireInside;
 
 constexpr const char* kKind = "clip information file";
-constexpr const char* kHeading = " Checking/Adjusting CLPI file...";
 
 // Clip information header: SequenceInfo, ProgramInfo, CPI, ClipMark and extension data start
 // addresses; ClipInfo follows the header.
@@ -100,25 +97,17 @@ std::vector<HevcEntry> walkClipInfo(const NavigationFile& file) {
 
 }  // namespace
 
-Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, std::optional<bool> isHdr,
-                          AdjustMode mode, const std::string& heading) {
+Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, bool isHdr, AdjustMode mode,
+                          const std::string& heading) {
     ctx.log.Status(ctx.log.TimeStamp() + heading);
     Adjustment result;
     try {
         NavigationFile file(clpi, mode);
         // The walk refuses before the first write.
         const std::vector<HevcEntry> entries = walkClipInfo(file);
-        // Without the analyser's word there is nothing to base the byte on; a clip that is
-        // converted already does not need it.
-        if (!isHdr && std::any_of(entries.begin(), entries.end(), [&](const HevcEntry& e) {
-                return file.getByte(e.codingTypeOffset) == kCodingTypeHevcSource;
-            })) {
-            throw AdjustRefused("the dynamic range of its video is unknown");
-        }
         remarkHevcStreams(ctx, file, entries,
                           HevcMarking{kClpiMarker, false,
-                                      isHdr.value_or(false) ? kDynamicRangeHdr10Bt2020
-                                                            : kDynamicRangeSdrBt709});
+                                      isHdr ? kDynamicRangeHdr10Bt2020 : kDynamicRangeSdrBt709});
         navigation::complete(ctx, result, kKind, file);
     } catch (const AdjustRefused& refused) {
         navigation::refuse(ctx, result, kKind, clpi, refused.what());
@@ -126,16 +115,6 @@ Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, std::optiona
         navigation::refuse(ctx, result, kKind, clpi, error.reason());
     }
     return result;
-}
-
-bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi) {
-    // The dynamic range byte follows the video track the scan chose.
-    const std::int32_t chosen = ctx.state.videoTrackIndex;
-    std::optional<bool> isHdr;
-    if (chosen >= 0 && static_cast<std::size_t>(chosen) < ctx.state.mediaTracks.size()) {
-        isHdr = ctx.state.mediaTracks[static_cast<std::size_t>(chosen)].isHdr;
-    }
-    return adjustClipInfo(ctx, clpi, isHdr, AdjustMode::Write, kHeading).accepted;
 }
 
 }  // namespace quorvel

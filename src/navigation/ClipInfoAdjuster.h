@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "app/JobContext.h"
@@ -9,15 +8,11 @@
 namespace quorvel {
 
 // Re-marks the HEVC video stream of the clip's first program sequence for 2160p UHD, sets its
-// dynamic range byte (HDR10/BT.2020 when `isHdr`, else SDR/BT.709; a clip that needs the byte is
-// refused when `isHdr` is unknown) and writes "HDMV0300". The
+// dynamic range byte (HDR10/BT.2020 when `isHdr`, else SDR/BT.709) and writes "HDMV0300". The
 // file is walked and checked whole before anything is written; one of another type code or
 // version, without an HEVC stream, with one that is not 1080p-coded, or with a structure that
 // leads outside the file is refused and left unchanged.
-Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, std::optional<bool> isHdr,
-                          AdjustMode mode, const std::string& heading);
-
-// The job's clip information step, with the dynamic range of the video track the scan chose.
-bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi);
+Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, bool isHdr, AdjustMode mode,
+                          const std::string& heading);
 
 }  // namespace quorvel

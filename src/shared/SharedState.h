@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "fileio/LargeIO.h"
 #include "shared/ByteString.h"
 #include "shared/MediaTrack.h"
 #include "transport/Crc32Mpeg2.h"
@@ -39,8 +38,6 @@ struct SharedState {
     bool generalSectionFound = false;
     // The 60-byte UHD extension block the playlist receives.
     ByteString uhdExtensionData;
-    // The large-file slots; the stream adjuster works on slot 1.
-    LargeFileTable largeFiles;
 };
 
 }  // namespace quorvel

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdio>
 
-#include "fileio/LargeIO.h"
+#include "fileio/StreamFile.h"
 #include "transport/StreamRules.h"
 #include "transport/StreamScan.h"
 
@@ -50,34 +50,27 @@ std::string progressPercentText(double r) {
     return text.data();
 }
 
-bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts) {
-    return UHD_Adjust_M2TS(ctx, m2ts, M2tsScanOptions{});
-}
-
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options) {
     ctx.log.Status(ctx.log.TimeStamp() + options.heading);
     ctx.window.setTickInterval(kStreamTickIntervalMs);
 
-    LargeFileTable& files = ctx.state.largeFiles;
+    // The file is closed however the scan ends, an error from a window handler included; the
+    // writer, declared after it, is gone by then.
+    StreamFile file;
+    file.writeFault = options.writeFault;
     std::string why;
-    if (!largeOpenExisting(files, m2ts, kStreamSlot, kLargeModeReadWrite, &why)) {
+    if (!file.open(m2ts, StreamFile::Access::ReadWrite, &why)) {
         logStreamRefusal(ctx, m2ts, why);
         return false;
     }
-    // The slot is closed however the scan ends, an error from a window handler included; the
-    // writer, declared after it, is gone by then.
-    struct SlotCloser {
-        LargeFileTable& files;
-        ~SlotCloser() { largeClose(files, kStreamSlot); }
-    } closer{files};
-    const std::int64_t fileSize = largeFileSize(files, kStreamSlot);
-    const int fd = largeHandle(files, kStreamSlot);
+    const std::int64_t fileSize = file.size();
+    const int fd = file.handle();
     if (fileSize < 0) {
         logStreamFailure(ctx, "read", 0);
         return false;
     }
 
-    StreamWriter writer(ctx, options.writeBehind);
+    StreamWriter writer(ctx, file, options.writeBehind);
     StreamRules rules(ctx.state.crcTable, &writer);
     rules.onFirstUnusable = [&ctx](std::int64_t offset, const std::string& reason) {
         ctx.log.Status(" - Couldn't re-mark the program map section at byte " +

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/JobContext.h"
@@ -33,6 +34,9 @@ struct M2tsScanOptions {
     std::int64_t progressTotal = 0;
     // The step's opening line, behind the time prefix; a further stream of a title names its file.
     std::string heading = " Checking/Adjusting M2TS file...";
+    // For tests: when set and it returns true for a write (offset, size), that write fails as on
+    // a full disk.
+    std::function<bool(std::int64_t offset, std::size_t size)> writeFault;
 };
 
 // Re-marks the HEVC video stream of a stream file for UHD: the program map entry of PID 0x1011
@@ -42,7 +46,6 @@ struct M2tsScanOptions {
 // a link, not a regular file, or cannot be opened, read or written; when a program map section
 // cannot be re-marked (the rest of the file is still converted); and when no program map section
 // gives the video 0x24 (then nothing is written). Each failure but the abort is logged.
-bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts);
 bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options);
 
 // The percentage caption for a done fraction r: r × 100 with two decimals, then "%".

@@ -1,14 +1,13 @@
 #include "transport/StreamCheck.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
-#include "fileio/LargeIO.h"
+#include "fileio/FileSystem.h"
+#include "fileio/StreamFile.h"
 #include "transport/StreamRules.h"
 #include "transport/StreamScan.h"
 
@@ -18,12 +17,6 @@ namespace {
 
 // Reads of the check: 341 packets, just under 64 KiB.
 constexpr std::size_t kCheckReadBytes = 341 * kSourcePacketSize;
-
-std::int64_t fileSizeOf(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return -1;
-    return static_cast<std::int64_t>(info.st_size);
-}
 
 std::string hexPid(std::uint16_t pid) {
     std::array<char, 8> text{};
@@ -42,18 +35,18 @@ bool surveyM2ts(JobContext& ctx, const std::string& m2ts, StreamSurvey& survey,
     survey = StreamSurvey{};
     ctx.window.setTickInterval(kStreamTickIntervalMs);
     std::string why;
-    const FileHandle file(openRegularFile(m2ts, kLargeModeRead, &why));
-    if (!file.valid()) {
+    StreamFile file;
+    if (!file.open(m2ts, StreamFile::Access::Read, &why)) {
         logStreamRefusal(ctx, m2ts, why);
         return false;
     }
-    const std::int64_t size = fileSizeOf(file.get());
+    const std::int64_t size = file.size();
     if (size < 0) {
         logStreamFailure(ctx, "read", 0);
         return false;
     }
     StreamRules rules(ctx.state.crcTable, nullptr);
-    StreamScan scan(ctx, options, file.get(), size, rules, nullptr);
+    StreamScan scan(ctx, options, file.handle(), size, rules, nullptr);
     const StreamScan::Outcome outcome = scan.run();
     survey = rules.tally();
     survey.size = size;
@@ -62,9 +55,9 @@ bool surveyM2ts(JobContext& ctx, const std::string& m2ts, StreamSurvey& survey,
 
 ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& table) {
     std::string why;
-    const FileHandle file(openRegularFile(m2ts, kLargeModeRead, &why));
-    if (!file.valid()) return refused(why);
-    const std::int64_t size = fileSizeOf(file.get());
+    StreamFile file;
+    if (!file.open(m2ts, StreamFile::Access::Read, &why)) return refused(why);
+    const std::int64_t size = file.size();
     if (size < 0) return refused("cannot read its size");
 
     const std::int64_t packetsEnd =
@@ -75,10 +68,10 @@ ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& ta
     for (std::int64_t at = 0; at < end && !rules.firstSection().found;) {
         const auto want = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), end - at));
-        const std::int64_t got = readFullyAt(file.get(), buffer.data(), want, at);
-        if (got < static_cast<std::int64_t>(want)) {
+        const std::size_t got = fs::readAt(file.handle(), buffer.data(), want, at).done;
+        if (got < want) {
             return refused("cannot read it at byte " +
-                           std::to_string(at + std::max<std::int64_t>(got, 0)));
+                           std::to_string(at + static_cast<std::int64_t>(got)));
         }
         if (at == 0 && !SourcePacket(buffer.data()).synced()) {
             return refused(

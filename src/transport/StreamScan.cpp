@@ -13,7 +13,7 @@
 #include <memory>
 #include <system_error>
 
-#include "fileio/LargeIO.h"
+#include "fileio/FileSystem.h"
 
 namespace quorvel {
 
@@ -110,8 +110,8 @@ class ChunkReader {
             m_buffer.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kPageSize, alloc)));
             if (!m_buffer) return nullptr;
         }
-        const std::int64_t got = readFullyAt(m_fd, m_buffer.get(), size, offset);
-        return got == static_cast<std::int64_t>(size) ? m_buffer.get() : nullptr;
+        return fs::readAt(m_fd, m_buffer.get(), size, offset).done == size ? m_buffer.get()
+                                                                           : nullptr;
     }
 
   private:
@@ -144,10 +144,11 @@ void logStreamRefusal(JobContext& ctx, const std::string& path, const std::strin
     ctx.log.Status(" - Couldn't open the stream " + path + ": " + why + ".");
 }
 
-StreamWriter::StreamWriter(JobContext& ctx, bool writeBehind) : m_ctx(ctx) {
+StreamWriter::StreamWriter(JobContext& ctx, StreamFile& file, bool writeBehind)
+    : m_ctx(ctx), m_file(file) {
     if (!writeBehind) return;
     try {
-        m_queue.emplace(m_ctx.state.largeFiles, kStreamSlot);
+        m_queue.emplace(m_file);
     } catch (const std::system_error&) {
         // No thread to be had: the scan makes its writes itself, only more slowly.
     }
@@ -160,10 +161,9 @@ bool StreamWriter::write(const std::uint8_t* bytes, std::size_t size, std::int64
         m_queue->write(bytes, size, offset);
         return true;
     }
-    const std::int64_t put =
-        largeWriteInside(m_ctx.state.largeFiles, kStreamSlot, bytes, size, offset);
+    const std::int64_t put = m_file.writeInside(bytes, size, offset);
     if (put == static_cast<std::int64_t>(size)) return true;
-    report(offset, put == kLargePastEnd);
+    report(offset, put == StreamFile::kPastEnd);
     return false;
 }
 
@@ -174,7 +174,7 @@ void StreamWriter::startWriteBack(std::int64_t upTo) {
     if (m_queue) {
         m_queue->startWriteBack(m_writeBackFrom, upTo);
     } else {
-        largeStartWriteBack(m_ctx.state.largeFiles, kStreamSlot, m_writeBackFrom, upTo);
+        m_file.startWriteBack(m_writeBackFrom, upTo);
     }
     m_writeBackFrom = upTo;
     m_writtenSinceWriteBack = false;
@@ -196,7 +196,7 @@ bool StreamWriter::settle() {
 bool StreamWriter::keptSize(std::int64_t fileSize) {
     // The writes look at the size in batches, and a cut between a look and a write lets that
     // write grow the file back up to itself; the cut still leaves the file shorter than it was.
-    const std::int64_t now = largeFileSize(m_ctx.state.largeFiles, kStreamSlot);
+    const std::int64_t now = m_file.size();
     if (now < 0 || now >= fileSize) return true;
     report(now, true);
     return false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/JobContext.h"
+#include "fileio/StreamFile.h"
 #include "fileio/WriteBehind.h"
 #include "transport/M2tsAdjuster.h"
 #include "transport/StreamRules.h"
@@ -16,17 +17,15 @@
 // yields to the window, and stops on abort or on a read or write failure.
 namespace quorvel {
 
-// The large-file slot of the stream while a conversion pass runs.
-inline constexpr int kStreamSlot = 1;
 // The timer interval a pass sets for its progress ticks.
 inline constexpr int kStreamTickIntervalMs = 500;
 
-// The writes of a conversion pass to the stream open in kStreamSlot: handed in order to a second
-// thread when one can be had, else made at once. None of them reaches past the file's current
-// end. A failure is logged once.
+// The writes of a conversion pass to the open stream `file`: handed in order to a second thread
+// when one can be had, else made at once. None of them reaches past the file's current end. A
+// failure is logged once.
 class StreamWriter final : public PacketWrites {
   public:
-    StreamWriter(JobContext& ctx, bool writeBehind);
+    StreamWriter(JobContext& ctx, StreamFile& file, bool writeBehind);
     StreamWriter(const StreamWriter&) = delete;
     StreamWriter& operator=(const StreamWriter&) = delete;
 
@@ -45,6 +44,7 @@ class StreamWriter final : public PacketWrites {
     void report(std::int64_t offset, bool pastEnd);
 
     JobContext& m_ctx;
+    StreamFile& m_file;
     std::optional<WriteBehind> m_queue;
     bool m_writtenSinceWriteBack = false;
     std::int64_t m_writeBackFrom = 0;

@@ -73,6 +73,12 @@ struct ScanHarness {
         ::chmod((dir / "mediainfo").c_str(), 0755);
         state.mediaInfoPath = dir / "mediainfo";
     }
+    // Scans the folder's first stream file as the job scans a clip, under the source heading.
+    ScanOutcome scanFirst() {
+        const std::string stream = fs::firstFileMatching(streamFolder(), ".M2TS");
+        StreamAttributes out;
+        return scanStream(ctx, streamFolder() + "/" + stream, kSourceScanHeading, out);
+    }
     void emptyStream() {
         test::makeDirs(streamFolder());
         test::writeText(streamFolder() + "/00000.m2ts", "");
@@ -85,7 +91,7 @@ const std::vector<std::string> kHdrLog = {"[ts] Scanning source for UHD attribut
 const std::vector<std::string> kSdrLog = {"[ts] Scanning source for UHD attributes...",
                                           " - UHD attributes collected.", " - Scan completed."};
 
-TEST(GetMediaInfo, RealAnalyserOnHdrFixture) {
+TEST(ScanStream, RealAnalyserOnHdrFixture) {
     const std::string fixture = test::fixturePath("a-2160p-hdr10-ac3");
     const std::string analyser = fs::findOnPath("mediainfo");
     if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture a or mediainfo absent";
@@ -93,7 +99,7 @@ TEST(GetMediaInfo, RealAnalyserOnHdrFixture) {
     test::copyTree(fixture, h.dir / "disc");
     h.state.mediaInfoPath = analyser;
 
-    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
     ASSERT_EQ(h.state.uhdExtensionData.size(), kUhdExtensionDataSize);
     EXPECT_EQ(slice(h.state.uhdExtensionData, 0, 36), kFixedHeader);
     EXPECT_EQ(slice(h.state.uhdExtensionData, 36, 16), kP3D65Primaries);
@@ -104,7 +110,7 @@ TEST(GetMediaInfo, RealAnalyserOnHdrFixture) {
     EXPECT_TRUE(h.window.boxes.empty());
 }
 
-TEST(GetMediaInfo, RealAnalyserOnSdrFixtureGivesTheNonHdrForm) {
+TEST(ScanStream, RealAnalyserOnSdrFixtureGivesTheNonHdrForm) {
     const std::string fixture = test::fixturePath("c-1080p-sdr");
     const std::string analyser = fs::findOnPath("mediainfo");
     if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture c or mediainfo absent";
@@ -112,28 +118,9 @@ TEST(GetMediaInfo, RealAnalyserOnSdrFixtureGivesTheNonHdrForm) {
     test::copyTree(fixture, h.dir / "disc");
     h.state.mediaInfoPath = analyser;
 
-    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
     EXPECT_EQ(h.state.uhdExtensionData, concat({kFixedHeader, ByteString(24, 0x00)}));
     EXPECT_EQ(h.maskedLog(), kSdrLog);
-}
-
-TEST(GetMediaInfo, EmptyStreamFolderShowsOnlyTheBox) {
-    ScanHarness h;
-    test::makeDirs(h.streamFolder());
-    h.state.mediaTracks.resize(3);
-    h.state.mediaTrackCount = 2;
-    h.state.videoTrackIndex = 1;
-    h.state.uhdExtensionData = {0xAA};
-
-    EXPECT_FALSE(GetMediaInfo(h.ctx, h.streamFolder()));
-    ASSERT_EQ(h.window.boxes.size(), 1u);
-    EXPECT_EQ(h.window.boxes[0].text, "Cannot find M2TS file. Aborting...");
-    EXPECT_EQ(h.window.boxes[0].title, "Error");
-    EXPECT_EQ(h.window.boxes[0].kind, MessageBoxKind::Plain);
-    EXPECT_TRUE(h.state.statusText.empty());
-    EXPECT_EQ(h.state.mediaTracks.size(), 3u);
-    EXPECT_EQ(h.state.mediaTrackCount, 2);
-    EXPECT_EQ(h.state.uhdExtensionData, ByteString{0xAA});
 }
 
 // A scan is trusted only when the analyser finished and named a video track; otherwise one line
@@ -194,7 +181,7 @@ TEST(ScanStream, RealAnalyserOnAnEmptyStreamFails) {
     ScanHarness h;
     h.emptyStream();
     h.state.mediaInfoPath = analyser;
-    EXPECT_FALSE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.scanFirst(), ScanOutcome::Failed);
     EXPECT_EQ(h.maskedLog(),
               (std::vector<std::string>{"[ts] Scanning source for UHD attributes...",
                                         " - Scan failed: the analyser reported no video track for " +
@@ -225,27 +212,27 @@ TEST(ScanStream, CollectedScanDescribesTheChosenTrack) {
                                         " - Scan completed."}));
 }
 
-TEST(GetMediaInfo, FirstVideoTrackDecidesEvenWhenOnlyTheSecondIsHdr) {
+TEST(ScanStream, FirstVideoTrackDecidesEvenWhenOnlyTheSecondIsHdr) {
     ScanHarness h;
     h.emptyStream();
     h.fakeAnalyser(field("ID", "1") + field("Codec ID", "27") + field("ID", "2") +
                    field("Codec ID", "36") + field("Mastering display color primaries", "BT.2020"));
-    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
     EXPECT_EQ(h.state.videoTrackIndex, 1);
     EXPECT_EQ(h.maskedLog(), kSdrLog);
 }
 
-TEST(GetMediaInfo, EachScanStartsFromOneEmptyRecord) {
+TEST(ScanStream, EachScanStartsFromOneEmptyRecord) {
     ScanHarness h;
     h.emptyStream();
     h.fakeAnalyser(field("ID", "1") + field("Codec ID", "36") + field("ID", "2"));
-    EXPECT_TRUE(GetMediaInfo(h.ctx, h.streamFolder()));
+    EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
     EXPECT_EQ(h.state.mediaTracks.size(), 3u);
 
     EXPECT_TRUE(h.state.videoTrackFound);
 
     h.fakeAnalyser("General\n");
-    EXPECT_FALSE(GetMediaInfo(h.ctx, h.streamFolder()));  // no video track: not trusted
+    EXPECT_EQ(h.scanFirst(), ScanOutcome::Failed);  // no video track: not trusted
     EXPECT_EQ(h.state.mediaTracks, std::vector<MediaTrack>{MediaTrack{}});
     EXPECT_EQ(h.state.mediaTrackCount, 0);
     EXPECT_EQ(h.state.videoTrackIndex, 0);

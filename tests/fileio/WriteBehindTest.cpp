@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "fileio/LargeIO.h"
+#include "fileio/StreamFile.h"
 #include "fileio/WriteBehind.h"
 #include "support/TestSupport.h"
 
@@ -13,17 +13,15 @@ namespace {
 
 using test::TempDir;
 
-constexpr int kSlot = 1;
-
-// A file of `size` zero bytes open in slot 1 for reading and writing.
+// A file of `size` zero bytes, open for reading and writing.
 struct OpenFile {
     TempDir dir;
     std::string path = dir / "stream";
-    LargeFileTable files;
+    StreamFile stream;
 
     explicit OpenFile(std::size_t size) {
         test::writeFile(path, ByteString(size, 0));
-        EXPECT_TRUE(largeOpen(files, path, kSlot, kLargeModeReadWrite));
+        EXPECT_TRUE(stream.open(path, StreamFile::Access::ReadWrite));
     }
 };
 
@@ -35,14 +33,14 @@ ByteString stamp(std::size_t n) {
 TEST(WriteBehind, ManyMoreWritesThanTheQueueHoldsLandInTheOrderTheyWereMade) {
     OpenFile file(4096);
     std::vector<std::int64_t> order;
-    file.files.writeFault = [&](std::int64_t offset, std::size_t) {
+    file.stream.writeFault = [&](std::int64_t offset, std::size_t) {
         order.push_back(offset);
         return false;
     };
     constexpr std::size_t kWrites = WriteBehind::kMaxQueued * 5 + 3;
     std::vector<std::int64_t> expected;
     {
-        WriteBehind writer(file.files, kSlot);
+        WriteBehind writer(file.stream);
         for (std::size_t n = 0; n < kWrites; ++n) {
             // Later writes overwrite earlier ones at the same place, so only the right order
             // leaves the last stamp of each place on the file. The places do not touch, so no
@@ -70,8 +68,8 @@ TEST(WriteBehind, ManyMoreWritesThanTheQueueHoldsLandInTheOrderTheyWereMade) {
 TEST(WriteBehind, NothingQueuedBehindAFailedWriteLands) {
     OpenFile file(1024);
     std::size_t tries = 0;
-    file.files.writeFault = [&](std::int64_t, std::size_t) { return ++tries == 3; };
-    WriteBehind writer(file.files, kSlot);
+    file.stream.writeFault = [&](std::int64_t, std::size_t) { return ++tries == 3; };
+    WriteBehind writer(file.stream);
     const ByteString ones(8, 0x11);
     // Eight bytes apart, so that no two writes are made as one.
     for (std::int64_t n = 0; n < 50; ++n) writer.write(ones.data(), ones.size(), n * 16);
@@ -86,7 +84,7 @@ TEST(WriteBehind, NothingQueuedBehindAFailedWriteLands) {
 
 TEST(WriteBehind, AWriteTooLargeToQueueFailsAndStopsTheRest) {
     OpenFile file(1024);
-    WriteBehind writer(file.files, kSlot);
+    WriteBehind writer(file.stream);
     const ByteString small(4, 0x22);
     const ByteString large(WriteBehind::kMaxWriteSize + 1, 0x33);
     writer.write(small.data(), small.size(), 0);
@@ -105,7 +103,7 @@ TEST(WriteBehind, EndingWithoutFinishStillCarriesOutEveryQueuedWrite) {
     const ByteString packet(192, 0x47);
     {
         std::optional<WriteBehind> writer;
-        writer.emplace(file.files, kSlot);
+        writer.emplace(file.stream);
         // Fewer writes than wake a sleeping writer: only the ending hands them over.
         for (std::int64_t n = 0; n < 10; ++n) writer->write(packet.data(), packet.size(), n * 192);
         writer.reset();
@@ -136,13 +134,13 @@ TEST(WriteBehind, WritesJoiningInsideOnePageAreMadeAsOneAndLeaveTheSameBytes) {
         SCOPED_TRACE(c.name);
         OpenFile file(3 * 4096);
         std::vector<std::int64_t> madeAt;
-        file.files.writeFault = [&](std::int64_t offset, std::size_t) {
+        file.stream.writeFault = [&](std::int64_t offset, std::size_t) {
             madeAt.push_back(offset);
             return false;
         };
         ByteString expected(3 * 4096, 0);
         {
-            WriteBehind writer(file.files, kSlot);
+            WriteBehind writer(file.stream);
             // Once this write is done the writer sleeps, and the pieces below, fewer than wake
             // it, are handed over together by finish().
             writer.write(expected.data(), 1, 3 * 4096 - 1);
@@ -179,7 +177,7 @@ TEST(WriteBehind, AWriteBeyondAnEndCutShortBetweenBatchesFailsAndNeverGrowsTheFi
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         OpenFile file(kOldSize);
-        WriteBehind writer(file.files, kSlot);
+        WriteBehind writer(file.stream);
         writer.write(packet.data(), packet.size(), 0);
         writer.finish();
         ASSERT_EQ(::truncate(file.path.c_str(), c.cutTo), 0);

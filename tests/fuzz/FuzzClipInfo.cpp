@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(kTarget, readWhole(path) == before, "a check changed the file");
 
     Harness first;
-    first.state.mediaTracks.front().isHdr = hdr;
-    const bool found = UHD_Adjust_CLPI(first.context, path);
+    const bool found =
+        adjustClipInfo(first.context, path, hdr, AdjustMode::Write, " Checking...").accepted;
     const ByteString after = readWhole(path);
     checkChange(before, after, found, hdr);
     FUZZ_CHECK(kTarget, planned.accepted == found, "the check and the run disagree");
@@ -71,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (after == before) return 0;
 
     Harness second;
-    second.state.mediaTracks.front().isHdr = hdr;
-    const bool foundAgain = UHD_Adjust_CLPI(second.context, path);
+    const bool foundAgain =
+        adjustClipInfo(second.context, path, hdr, AdjustMode::Write, " Checking...").accepted;
     FUZZ_CHECK(kTarget, readWhole(path) == after, "a second run changed the file");
     FUZZ_CHECK(kTarget, foundAgain == found, "a second run gave another result");
     return 0;

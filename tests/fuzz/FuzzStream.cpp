@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkFirstSection(checkFirstProgramMap(path, look.state.crcTable), survey);
 
     Harness first;
-    const bool converted = UHD_Adjust_M2TS(first.context, path);
+    const bool converted = UHD_Adjust_M2TS(first.context, path, M2tsScanOptions{});
     const ByteString after = readWhole(path);
     std::int64_t sectionPacketsChanged = 0;
     const std::int64_t pesChanged = checkChange(before, after, sectionPacketsChanged);
@@ -186,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (after == before) return 0;
 
     Harness second;
-    FUZZ_CHECK(kTarget, UHD_Adjust_M2TS(second.context, path) == converted,
+    FUZZ_CHECK(kTarget, UHD_Adjust_M2TS(second.context, path, M2tsScanOptions{}) == converted,
                "a rerun gave another result");
     FUZZ_CHECK(kTarget, readWhole(path) == after, "a rerun changed the file");
     return 0;

@@ -41,7 +41,7 @@ TEST_F(ClipInfoAdjuster, VideoAfterAudioIsFoundByTheAudioEntrysLength) {
     const Clip clip = buildClip({kAudio, ClipStream{.format = 0x63}});
     const std::size_t e = clip.entries[1];
 
-    EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, write(clip.bytes)));
+    EXPECT_TRUE(h.adjustClip(write(clip.bytes)));
     ByteString wanted = clip.bytes;
     putAt(wanted, 0, asciiBytes("HDMV0300"));
     wanted[e + 3] = 0x24;
@@ -55,7 +55,7 @@ TEST_F(ClipInfoAdjuster, SdrTrackGetsDynamicRangeByte01) {
     h.state.mediaTracks[1].isHdr = false;
     const Clip clip = buildClip({ClipStream{}});
 
-    EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, write(clip.bytes)));
+    EXPECT_TRUE(h.adjustClip(write(clip.bytes)));
     EXPECT_EQ(0x01, readFile(path)[clip.entries[0] + 6]);
 }
 
@@ -64,24 +64,9 @@ TEST_F(ClipInfoAdjuster, StreamMarkedUhdIsReportedAndKept) {
     ByteString wanted = clip.bytes;
     putAt(wanted, 0, asciiBytes("HDMV0300"));
 
-    EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, write(clip.bytes)));
+    EXPECT_TRUE(h.adjustClip(write(clip.bytes)));
     EXPECT_SAME_BYTES(wanted, readFile(path));
     EXPECT_EQ(heading({" - HEVC stream previously marked as 2160p UHD."}), h.lines());
-}
-
-TEST_F(ClipInfoAdjuster, MissingChosenTrackRefusesOnlyWhenTheRangeByteIsNeeded) {
-    h.state.videoTrackIndex = 7;
-    const Clip fresh = buildClip({ClipStream{}});
-    EXPECT_FALSE(UHD_Adjust_CLPI(h.ctx, write(fresh.bytes)));
-    EXPECT_SAME_BYTES(fresh.bytes, readFile(path));
-    ASSERT_EQ(2u, h.lines().size());
-    EXPECT_EQ(" - Cannot adjust clip information file " + path +
-                  ": the dynamic range of its video is unknown.",
-              h.lines()[1]);
-
-    // An already converted clip does not need the scan's track at all.
-    const Clip converted = buildClip({ClipStream{.codingType = 0x24, .format = 0x81}});
-    EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, write(converted.bytes)));
 }
 
 struct Malformed {
@@ -140,7 +125,7 @@ TEST_P(MalformedClip, IsRefusedAndLeftByteIdentical) {
     const std::string path = dir / "00000.clpi";
     writeFile(path, GetParam().bytes);
 
-    EXPECT_FALSE(UHD_Adjust_CLPI(h.ctx, path));
+    EXPECT_FALSE(h.adjustClip(path));
     EXPECT_SAME_BYTES(GetParam().bytes, readFile(path));
     const auto lines = h.lines();
     ASSERT_EQ(2u, lines.size());

@@ -40,7 +40,7 @@ class FixtureNavigation : public ::testing::TestWithParam<const char*> {
 
 TEST_P(FixtureNavigation, FirstRunPatchesExactlyTheDocumentedBytes) {
     ASSERT_TRUE(UHD_Adjust_MPLS(h.ctx, playlist()));
-    ASSERT_TRUE(UHD_Adjust_CLPI(h.ctx, clip()));
+    ASSERT_TRUE(h.adjustClip(clip()));
     ASSERT_TRUE(UHD_Adjust_BDMV(h.ctx, index(), movieObject()));
 
     ByteString playlistWanted = originalPlaylist;
@@ -74,7 +74,7 @@ TEST_P(FixtureNavigation, FirstRunPatchesExactlyTheDocumentedBytes) {
 
 TEST_P(FixtureNavigation, SecondRunChangesNoByteAndReportsTheMarking) {
     ASSERT_TRUE(UHD_Adjust_MPLS(h.ctx, playlist()));
-    ASSERT_TRUE(UHD_Adjust_CLPI(h.ctx, clip()));
+    ASSERT_TRUE(h.adjustClip(clip()));
     ASSERT_TRUE(UHD_Adjust_BDMV(h.ctx, index(), movieObject()));
     const ByteString playlistOnce = readFile(playlist());
     const ByteString clipOnce = readFile(clip());
@@ -83,7 +83,7 @@ TEST_P(FixtureNavigation, SecondRunChangesNoByteAndReportsTheMarking) {
     h.clearLog();
 
     EXPECT_TRUE(UHD_Adjust_MPLS(h.ctx, playlist()));
-    EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, clip()));
+    EXPECT_TRUE(h.adjustClip(clip()));
     EXPECT_TRUE(UHD_Adjust_BDMV(h.ctx, index(), movieObject()));
     EXPECT_SAME_BYTES(playlistOnce, readFile(playlist()));
     EXPECT_SAME_BYTES(clipOnce, readFile(clip()));
@@ -106,7 +106,7 @@ TEST_P(FixtureNavigation, SecondRunChangesNoByteAndReportsTheMarking) {
 TEST_P(FixtureNavigation, NonHdrSourceGetsSdrRangeAndTheNonHdrBlock) {
     h.setHdr(false);
     ASSERT_TRUE(UHD_Adjust_MPLS(h.ctx, playlist()));
-    ASSERT_TRUE(UHD_Adjust_CLPI(h.ctx, clip()));
+    ASSERT_TRUE(h.adjustClip(clip()));
 
     const ByteString playlistAfter = readFile(playlist());
     ASSERT_EQ(originalPlaylist.size() + 60, playlistAfter.size());

@@ -58,7 +58,7 @@ class ForeignFile : public ::testing::TestWithParam<KindCase> {
             case Kind::Index:
             case Kind::MovieObject: accepted = UHD_Adjust_BDMV(h.ctx, index, movieObject); break;
             case Kind::Playlist: accepted = UHD_Adjust_MPLS(h.ctx, target()); break;
-            case Kind::ClipInfo: accepted = UHD_Adjust_CLPI(h.ctx, target()); break;
+            case Kind::ClipInfo: accepted = h.adjustClip(target()); break;
         }
         EXPECT_FALSE(accepted);
         EXPECT_SAME_BYTES(damage.bytes, readFile(target()));

@@ -12,6 +12,7 @@
 #include "app/JobContext.h"
 #include "app/StatusLog.h"
 #include "fileio/BigEndian.h"
+#include "navigation/ClipInfoAdjuster.h"
 #include "shared/SharedState.h"
 #include "support/TestSupport.h"
 
@@ -242,6 +243,13 @@ struct Harness {
     void setHdr(bool hdr) {
         state.mediaTracks[1].isHdr = hdr;
         state.uhdExtensionData = uhdExtension(hdr);
+    }
+
+    // The job's clip information step, with the HDR decision of the scan's chosen track.
+    bool adjustClip(const std::string& clpi) {
+        return adjustClipInfo(ctx, clpi, state.mediaTracks[1].isHdr, AdjustMode::Write,
+                              " Checking/Adjusting CLPI file...")
+            .accepted;
     }
 
     std::vector<std::string> lines() const { return maskTimes(splitLines(state.statusText)); }

@@ -112,7 +112,7 @@ TEST_P(UnwritableNavigationFile, IsRefusedWithAReasonAndNothingChanges) {
     bool accepted = true;
     switch (GetParam().adjuster) {
         case 0: accepted = UHD_Adjust_MPLS(h.ctx, mpls); break;
-        case 1: accepted = UHD_Adjust_CLPI(h.ctx, clpi); break;
+        case 1: accepted = h.adjustClip(clpi); break;
         default: accepted = UHD_Adjust_BDMV(h.ctx, index, movieObject); break;
     }
     EXPECT_FALSE(accepted);
@@ -150,7 +150,7 @@ TEST_F(RobustnessNavigation, RerunCompletesAStreamCutBetweenItsWrites) {
 
     const Clip clip = buildClip({ClipStream{.pid = 0x1100, .codingType = 0x81}, ClipStream{}});
     writeFile(clpi, clip.bytes);
-    ASSERT_TRUE(UHD_Adjust_CLPI(h.ctx, clpi));
+    ASSERT_TRUE(h.adjustClip(clpi));
     const ByteString clipDone = readFile(clpi);
 
     // Playlist: the marker or the extension not yet written.
@@ -178,7 +178,7 @@ TEST_F(RobustnessNavigation, RerunCompletesAStreamCutBetweenItsWrites) {
         }
         if (stage >= 2) putAt(cut, 0, asciiBytes("HDMV0300"));
         writeFile(clpi, cut);
-        EXPECT_TRUE(UHD_Adjust_CLPI(h.ctx, clpi));
+        EXPECT_TRUE(h.adjustClip(clpi));
         EXPECT_SAME_BYTES(clipDone, readFile(clpi));
     }
 }

@@ -1,0 +1,106 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fileio/FileSystem.h"
+#include "fileio/StreamFile.h"
+#include "support/TestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using test::TempDir;
+
+ByteString numbered(std::size_t size) {
+    ByteString bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    return bytes;
+}
+
+TEST(StreamFileOpen, MissingFilesFoldersFifosAndLinksAreNeverOpenedNorCreated) {
+    TempDir dir;
+    test::writeFile(dir / "target", numbered(20));
+    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "absent").c_str(), (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const char* name : {"", "link", "dangling", "fifo", "missing"}) {
+        for (const auto access : {StreamFile::Access::Read, StreamFile::Access::ReadWrite}) {
+            SCOPED_TRACE(name);
+            // A FIFO without a writer or reader would hold a blocking open here for ever.
+            StreamFile file;
+            std::string why;
+            EXPECT_FALSE(file.open(dir / name, access, &why));
+            EXPECT_FALSE(why.empty());
+            EXPECT_EQ(file.size(), -1);
+            EXPECT_EQ(file.writeAt(ByteString{1}.data(), 1, 0), 0);
+        }
+    }
+    EXPECT_FALSE(test::exists(dir / "absent"));
+    EXPECT_FALSE(test::exists(dir / "missing"));
+    EXPECT_EQ(test::readFile(dir / "target"), numbered(20));
+}
+
+// Writes inside the file land; a write that would reach past its end, one refused by the
+// system, an empty one and one at a negative offset write nothing.
+TEST(StreamFileWrite, OnlyWritesInsideTheFileLand) {
+    TempDir dir;
+    test::writeFile(dir / "f", ByteString(10, 0x00));
+    StreamFile file;
+    ASSERT_TRUE(file.open(dir / "f", StreamFile::Access::ReadWrite));
+    const ByteString two{1, 2};
+    const struct {
+        const char* name;
+        std::int64_t offset;
+        std::size_t size;
+        std::int64_t written;
+    } cases[] = {
+        {"inside", 3, 2, 2},
+        {"up to the end", 8, 2, 2},
+        {"across the end", 9, 2, StreamFile::kPastEnd},
+        {"behind the end", 12, 1, StreamFile::kPastEnd},
+        {"nothing", 3, 0, 0},
+        {"negative offset", -1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(file.writeInside(two.data(), c.size, c.offset), c.written);
+    }
+    EXPECT_EQ(file.size(), 10);
+    EXPECT_EQ(test::readFile(dir / "f"), (ByteString{0, 0, 0, 1, 2, 0, 0, 0, 1, 2}));
+
+    StreamFile readOnly;
+    ASSERT_TRUE(readOnly.open(dir / "f", StreamFile::Access::Read));
+    EXPECT_EQ(readOnly.writeInside(two.data(), 2, 0), 0);
+    EXPECT_EQ(test::readFile(dir / "f"), (ByteString{0, 0, 0, 1, 2, 0, 0, 0, 1, 2}));
+}
+
+TEST(StreamFileBigFile, SizesAndOffsetsBeyondFourGigabytes) {
+    TempDir dir;
+    const std::string path = dir / "sparse";
+    constexpr std::int64_t kSize = 5000000000LL;
+    constexpr std::int64_t kFar = 4500000000LL;
+    {
+        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, kSize), 0);
+        ::close(fd);
+    }
+    StreamFile file;
+    ASSERT_TRUE(file.open(path, StreamFile::Access::ReadWrite));
+    EXPECT_EQ(file.size(), kSize);
+    const ByteString bytes{0xAB, 0xCD};
+    EXPECT_EQ(file.writeInside(bytes.data(), bytes.size(), kFar), 2);
+    EXPECT_EQ(file.writeInside(bytes.data(), bytes.size(), kSize - 1), StreamFile::kPastEnd);
+    ByteString back(4);
+    EXPECT_EQ(fs::readAt(file.handle(), back.data(), back.size(), kFar - 1).done, 4u);
+    EXPECT_EQ(back, (ByteString{0, 0xAB, 0xCD, 0}));
+    // Near the end fewer bytes come back, without an error.
+    const fs::TransferResult tail = fs::readAt(file.handle(), back.data(), back.size(), kSize - 1);
+    EXPECT_EQ(tail.done, 1u);
+    EXPECT_EQ(tail.error, 0);
+    EXPECT_EQ(file.size(), kSize);
+}
+
+}  // namespace
+}  // namespace quorvel
