@@ -13,7 +13,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* kFirstScanHeading = " Scanning source for UHD attributes...";
 constexpr const char* kNothingChangedLine = " Failed. No file was changed.";
 constexpr const char* kAbortedLine = " Job aborted by user.";
 constexpr const char* kRestartWarning = " - Warning:  Restart job to complete.";
@@ -29,16 +28,6 @@ class ActiveJob {
   private:
     bool& m_flag;
 };
-
-std::string scanHeading(const TitleClip& clip, std::size_t index) {
-    if (index == 0) return kFirstScanHeading;
-    return " Scanning " + fileNameOf(clip.stream) + " for UHD attributes...";
-}
-
-std::string streamHeading(const TitleClip& clip, std::size_t index) {
-    if (index == 0) return " Checking/Adjusting M2TS file...";
-    return " Checking/Adjusting M2TS file " + fileNameOf(clip.stream) + "...";
-}
 
 }  // namespace
 
@@ -136,7 +125,7 @@ JobOutcome Quorvel::runJob(const std::string& source) {
 JobOutcome Quorvel::scanTitle(Title& title) {
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         TitleClip& clip = title.clips[k];
-        switch (m_steps->scanStream(m_context, clip.stream, scanHeading(clip, k), clip.attributes)) {
+        switch (m_steps->scanStream(m_context, clip.stream, clipStepHeading(ClipStep::Scan, title, k), clip.attributes)) {
             case ScanOutcome::Collected:
                 break;
             case ScanOutcome::Aborted:
@@ -173,7 +162,7 @@ JobOutcome Quorvel::writeTitle(const BluRayLayout& layout, const Title& title) {
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];
         if (!m_steps->UHD_Adjust_CLPI(m_context, clip.clipInfo, clip.attributes.isHdr,
-                                      clipInfoHeading(title, k))) {
+                                      clipStepHeading(ClipStep::ClipInfo, title, k))) {
             return failed(" Failed. Couldn't update CLPI file...");
         }
         refreshBackup(clip.clipInfo, layout.backupClipInfoFolder());
@@ -196,7 +185,7 @@ JobOutcome Quorvel::convertStreams(const Title& title) {
     options.progressTotal = title.streamBytes();
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];
-        options.heading = streamHeading(clip, k);
+        options.heading = clipStepHeading(ClipStep::Stream, title, k);
         const bool done = m_steps->UHD_Adjust_M2TS(m_context, clip.stream, options);
         options.progressBefore += fs::fileSize(clip.stream);
         if (!done && !m_state.abortRequested) return failed(" Failed. Couldn't update M2TS...");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fileio/LargeIO.h"
+#include "shared/HexText.h"
 #include "transport/StreamRules.h"
 #include "transport/StreamScan.h"
 
@@ -23,12 +24,6 @@ std::int64_t fileSizeOf(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return -1;
     return static_cast<std::int64_t>(info.st_size);
-}
-
-std::string hexPid(std::uint16_t pid) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "0x%04X", static_cast<unsigned>(pid));
-    return text.data();
 }
 
 ProgramMapCheck refused(std::string reason, std::int64_t offset = -1) {
@@ -112,7 +107,7 @@ ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& ta
     if (!rules.programMapNamed()) {
         return refused("no program association section" + where + " names a program map PID");
     }
-    return refused("no program map section on PID " + hexPid(rules.programMapPid()) + " follows" +
+    return refused("no program map section on PID " + hexNumber(rules.programMapPid(), 4) + " follows" +
                    where);
 }
 

@@ -180,13 +180,9 @@ int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& o
         }
     }
     std::fflush(stdout);
-    int status = kExitSuccess;
-    for (const int rank : {kExitAborted, kExitUsage, kExitFailure}) {
-        for (const Result& result : results) {
-            if (result.status == rank && status == kExitSuccess) status = rank;
-        }
-    }
-    return status;
+    std::vector<int> statuses;
+    for (const Result& result : results) statuses.push_back(result.status);
+    return worstExitStatus(statuses);
 }
 
 }  // namespace
