@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "app/QuietContext.h"
 #include "app/Title.h"
 #include "fileio/DiscLock.h"
@@ -117,7 +117,7 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
                         bool withStreams) {
     SourceCheck check;
     check.source = source;
-    if (!Quorvel::srcVerified(source)) {
+    if (!ConversionDriver::srcVerified(source)) {
         check.state = SourceCheck::State::NotBluRay;
         return check;
     }

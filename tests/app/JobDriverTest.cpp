@@ -11,7 +11,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "navigation/NavigationTestSupport.h"
 #include "support/DiscBuilder.h"
 #include "support/JobListing.h"
@@ -105,14 +105,14 @@ struct JobDriverTest : ::testing::Test {
     TempDir dir;
     RecordingWindow window;
     ScriptedSteps* steps = nullptr;
-    std::unique_ptr<Quorvel> core;
+    std::unique_ptr<ConversionDriver> core;
 
     void makeDisc(const test::DiscRecipe& recipe) {
         test::makeDisc(dir.path(), recipe);
         window.source = dir.path();
         auto owned = std::make_unique<ScriptedSteps>();
         steps = owned.get();
-        core = std::make_unique<Quorvel>(window, std::move(owned), [] {
+        core = std::make_unique<ConversionDriver>(window, std::move(owned), [] {
             return LocalTime{9, 8, 7};
         });
     }
@@ -353,7 +353,7 @@ TEST_F(JobDriverTest, AnAbortBetweenNavigationFilesStopsAfterTheFileAtHandAndARe
     {
         RecordingWindow plain;
         plain.source = reference.path();
-        Quorvel whole(plain, std::make_unique<ScriptedSteps>());
+        ConversionDriver whole(plain, std::make_unique<ScriptedSteps>());
         whole.Command1_Click();
         ASSERT_EQ(whole.lastOutcome(), JobOutcome::Succeeded);
     }
@@ -566,7 +566,7 @@ TEST_F(JobDriverTest, FoldersAndFilesOfAnotherLetterCaseAreFound) {
         ASSERT_EQ(::rename((upper / from).c_str(), (upper / to).c_str()), 0);
     }
     window.source = upper.path();
-    EXPECT_TRUE(Quorvel::srcVerified(upper.path()));
+    EXPECT_TRUE(ConversionDriver::srcVerified(upper.path()));
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
     EXPECT_EQ(steps->calls.back(), "m2ts " + upper.path() + "BDMV/stream/00000.M2TS");
