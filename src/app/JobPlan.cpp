@@ -16,7 +16,20 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kStreamKind = "stream file";
-constexpr const char* kClipInfoHeading = " Checking/Adjusting CLPI file";
+
+// A step's heading for the first clip, and the text around a further clip's file name; in
+// ClipStep's order.
+struct ClipStepHeading {
+    const char* first;
+    const char* beforeName;
+    const char* afterName;
+};
+
+constexpr ClipStepHeading kClipStepHeadings[] = {
+    {" Scanning source for UHD attributes...", " Scanning ", " for UHD attributes..."},
+    {" Checking/Adjusting CLPI file...", " Checking/Adjusting CLPI file ", "..."},
+    {" Checking/Adjusting M2TS file...", " Checking/Adjusting M2TS file ", "..."},
+};
 
 class Planner {
   public:
@@ -90,9 +103,13 @@ class Planner {
 
 }  // namespace
 
-std::string clipInfoHeading(const Title& title, std::size_t clip) {
-    if (clip == 0) return std::string(kClipInfoHeading) + "...";
-    return std::string(kClipInfoHeading) + " " + fileNameOf(title.clips[clip].clipInfo) + "...";
+std::string clipStepHeading(ClipStep step, const Title& title, std::size_t clip) {
+    const ClipStepHeading& heading = kClipStepHeadings[static_cast<std::size_t>(step)];
+    if (clip == 0) return heading.first;
+    const TitleClip& named = title.clips[clip];
+    return heading.beforeName +
+           fileNameOf(step == ClipStep::ClipInfo ? named.clipInfo : named.stream) +
+           heading.afterName;
 }
 
 JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title, bool withStreams) {
@@ -120,7 +137,7 @@ JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title,
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];
         planner.take(adjustClipInfo(planner.quiet(), clip.clipInfo, clip.attributes.isHdr,
-                                    AdjustMode::Check, clipInfoHeading(title, k)));
+                                    AdjustMode::Check, clipStepHeading(ClipStep::ClipInfo, title, k)));
         planner.requireDistinct("clip information file", clip.clipInfo);
     }
     const std::string index = layout.indexFile();

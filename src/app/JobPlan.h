@@ -27,8 +27,12 @@ struct JobPlan {
 // Writes nothing and logs nothing.
 JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title, bool withStreams);
 
-// The heading of a clip information step: the first clip's is the plain one, a further clip's
-// names its file.
-std::string clipInfoHeading(const Title& title, std::size_t clip);
+// The steps a job runs once for each clip of its title.
+enum class ClipStep { Scan, ClipInfo, Stream };
+
+// The opening line of a step over the title's clip number `clip`, behind the time prefix: the
+// first clip's is the plain one (" Checking/Adjusting CLPI file..."), a further clip's names its
+// file (" Checking/Adjusting CLPI file 00002.clpi...").
+std::string clipStepHeading(ClipStep step, const Title& title, std::size_t clip);
 
 }  // namespace quorvel

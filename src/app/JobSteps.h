@@ -8,9 +8,10 @@
 
 namespace quorvel {
 
-// The scan and the four adjusters as the job driver calls them. Each returns true to let the
-// job go on. Tests replace single steps (a scan without the analyser, a stream pass that stops);
-// the program uses RealJobSteps.
+// The scan and the four adjusters as the job driver calls them. The scan says whether it
+// collected the attributes, failed or was stopped; each adjuster returns true to let the job go
+// on. Tests replace single steps (a scan without the analyser, a stream pass that stops); the
+// program uses RealJobSteps.
 class JobSteps {
   public:
     virtual ~JobSteps() = default;

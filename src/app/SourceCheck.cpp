@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "app/QuietContext.h"
 #include "app/Title.h"
 #include "fileio/DiscLock.h"
@@ -113,31 +113,11 @@ void addStaleCopies(SourceCheck& check, const BluRayLayout& layout, const Title&
 
 }  // namespace
 
-const char* stateName(SourceCheck::State state) {
-    switch (state) {
-        case SourceCheck::State::Unconverted:
-            return "unconverted";
-        case SourceCheck::State::PartlyConverted:
-            return "partly-converted";
-        case SourceCheck::State::Converted:
-            return "converted";
-        case SourceCheck::State::Refused:
-            return "refused";
-        case SourceCheck::State::NotBluRay:
-            return "not-blu-ray";
-        case SourceCheck::State::Aborted:
-            return "aborted";
-        case SourceCheck::State::Busy:
-            return "busy";
-    }
-    return "refused";
-}
-
 SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& source,
                         bool withStreams) {
     SourceCheck check;
     check.source = source;
-    if (!Quorvel::srcVerified(source)) {
+    if (!ConversionDriver::srcVerified(source)) {
         check.state = SourceCheck::State::NotBluRay;
         return check;
     }

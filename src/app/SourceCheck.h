@@ -37,9 +37,6 @@ struct SourceCheck {
 inline constexpr const char* kStaleCopyField = "BACKUP copy differs from its file";
 inline constexpr const char* kMissingCopyField = "BACKUP copy is missing";
 
-// The name of a state as the check's reports spell it ("partly-converted").
-const char* stateName(SourceCheck::State state);
-
 // Reads the title, analyses its streams, makes the job's whole plan and, unless `withStreams` is
 // false, reads every stream through to count what its conversion would change. Logs nothing;
 // writes nothing. `source` is a folder that holds BDMV, ending with a separator.

@@ -5,6 +5,7 @@
 #include "fileio/NavigationFile.h"
 #include "navigation/StreamCoding.h"
 #include "navigation/StructureCheck.h"
+#include "shared/HexText.h"
 
 namespace quorvel {
 
@@ -49,7 +50,7 @@ std::vector<HevcEntry> walkClipInfo(const NavigationFile& file) {
     const std::int64_t fileLength = file.length();
     const std::int64_t program = navigation::addressValue(file.getBE32(kClpiProgramInfoStart));
     requireInside(program, kFirstStreamOffset, kClpiHeaderSize, fileLength,
-                  "the program information address " + navigation::hexAddress(program) +
+                  "the program information address " + hexNumber(program, 8) +
                       " does not leave room for program information inside the file (" +
                       std::to_string(fileLength) + " bytes)");
 
@@ -82,8 +83,8 @@ std::vector<HevcEntry> walkClipInfo(const NavigationFile& file) {
     }
     if (entries.empty()) {
         throw AdjustRefused("its first program sequence has no HEVC video stream (coding type " +
-                            hexByte(kCodingTypeHevcSource) + " or " + hexByte(kCodingTypeHevcUhd) +
-                            ")");
+                            hexNumber(kCodingTypeHevcSource, 2) + " or " +
+                            hexNumber(kCodingTypeHevcUhd, 2) + ")");
     }
 
     navigation::requireBlock(file, "ClipInfo", navigation::kNavigationHeaderSize);
@@ -101,7 +102,7 @@ Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, bool isHdr, 
                           const std::string& heading) {
     ctx.log.Status(ctx.log.TimeStamp() + heading);
     Adjustment result;
-    try {
+    const std::optional<std::string> refusal = navigation::refusalOf([&] {
         NavigationFile file(clpi, mode);
         // The walk refuses before the first write.
         const std::vector<HevcEntry> entries = walkClipInfo(file);
@@ -109,11 +110,8 @@ Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, bool isHdr, 
                           HevcMarking{kClpiMarker, false,
                                       isHdr ? kDynamicRangeHdr10Bt2020 : kDynamicRangeSdrBt709});
         navigation::complete(ctx, result, kKind, file);
-    } catch (const AdjustRefused& refused) {
-        navigation::refuse(ctx, result, kKind, clpi, refused.what());
-    } catch (const FileError& error) {
-        navigation::refuse(ctx, result, kKind, clpi, error.reason());
-    }
+    });
+    if (refusal) navigation::refuse(ctx, result, kKind, clpi, *refusal);
     return result;
 }
 

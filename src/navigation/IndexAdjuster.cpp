@@ -1,6 +1,6 @@
 #include "navigation/IndexAdjuster.h"
 
-#include <exception>
+#include <optional>
 
 #include "fileio/BigEndian.h"
 #include "fileio/NavigationFile.h"
@@ -9,8 +9,6 @@
 namespace quorvel {
 
 namespace {
-
-using navigation::AdjustRefused;
 
 // index.bdmv: type indicator and version at 0..7, the Indexes start address at 8..11, extension
 // data start address at 12..15; AppInfoBDMV follows the header.
@@ -80,7 +78,6 @@ IndexPlan walkIndex(const NavigationFile& index, const ByteString& block) {
     navigation::requireAddressedBlock(index, "Indexes", kIndexesAddress);
     const std::int64_t extension =
         navigation::requireAddressedBlock(index, "ExtensionData", kIndexExtensionAddress, true);
-    const std::int64_t length = index.length();
     IndexPlan plan;
     // Already extended: with the UHD entry the extension is not touched; any other extension
     // data are refused.
@@ -91,13 +88,10 @@ IndexPlan walkIndex(const NavigationFile& index, const ByteString& block) {
     }
 
     plan.addExtension = true;
-    if (navigation::endsWithBlock(index, block, kIndexHeaderSize)) {
-        plan.blockAlreadyThere = true;
-        plan.blockAddress = length - static_cast<std::int64_t>(block.size());
-    } else {
-        navigation::requireAddressable(length, static_cast<std::int64_t>(block.size()));
-        plan.blockAddress = length;
-    }
+    const navigation::AppendedBlock placed =
+        navigation::placeAppendedBlock(index, block, kIndexHeaderSize);
+    plan.blockAddress = placed.address;
+    plan.blockAlreadyThere = placed.alreadyThere;
     return plan;
 }
 
@@ -110,7 +104,7 @@ Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
     // Which file a failure concerns, for its log line.
     std::string kind = "MovieObject file";
     std::string current = movieobject;
-    try {
+    const std::optional<std::string> refusal = navigation::refusalOf([&] {
         // Both files are opened and checked before either is written, so a missing, truncated
         // or unwritable MovieObject does not leave a half-converted pair behind.
         NavigationFile movieObjectFile(movieobject, mode);
@@ -154,11 +148,8 @@ Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
         if (result.accepted) {
             navigation::collectChanges(ctx, result, "MovieObject file", movieObjectFile);
         }
-    } catch (const AdjustRefused& refused) {
-        navigation::refuse(ctx, result, kind, current, refused.what());
-    } catch (const FileError& error) {
-        navigation::refuse(ctx, result, kind, current, error.reason());
-    }
+    });
+    if (refusal) navigation::refuse(ctx, result, kind, current, *refusal);
     return result;
 }
 

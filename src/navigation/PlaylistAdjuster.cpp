@@ -1,12 +1,13 @@
 #include "navigation/PlaylistAdjuster.h"
 
 #include <algorithm>
-#include <exception>
+#include <optional>
 #include <vector>
 
 #include "fileio/NavigationFile.h"
 #include "navigation/StreamCoding.h"
 #include "navigation/StructureCheck.h"
+#include "shared/HexText.h"
 
 namespace quorvel {
 
@@ -85,7 +86,7 @@ PlaylistPlan walkPlayItems(const NavigationFile& file) {
     const std::int64_t fileLength = file.length();
     const std::int64_t playList = navigation::addressValue(file.getBE32(kMplsPlayListStart));
     requireInside(playList, kFirstPlayItemOffset, kMplsHeaderSize, fileLength,
-                  "the play list address " + navigation::hexAddress(playList) +
+                  "the play list address " + hexNumber(playList, 8) +
                       " does not leave room for a play list inside the file (" +
                       std::to_string(fileLength) + " bytes)");
 
@@ -153,7 +154,6 @@ PlaylistPlan walkPlayItems(const NavigationFile& file) {
 
 // Where the extension block goes, if it is to be added.
 void planExtension(const NavigationFile& file, const ByteString& extension, PlaylistPlan& plan) {
-    const std::int64_t fileLength = file.length();
     // Guarded by the header address: a playlist whose extension data hold the UHD entry (the walk
     // refused any other) keeps them as they are.
     if (file.getBE32(kMplsExtensionStart) == 0) {
@@ -164,14 +164,10 @@ void planExtension(const NavigationFile& file, const ByteString& extension, Play
         }
         plan.addExtension = true;
         // An adopted block must follow every structure the walk visited.
-        if (navigation::endsWithBlock(file, extension,
-                                      std::max(plan.walkedEnd, kMplsHeaderSize))) {
-            plan.extensionAlreadyThere = true;
-            plan.extensionAddress = fileLength - static_cast<std::int64_t>(extension.size());
-        } else {
-            navigation::requireAddressable(fileLength, static_cast<std::int64_t>(extension.size()));
-            plan.extensionAddress = fileLength;
-        }
+        const navigation::AppendedBlock placed = navigation::placeAppendedBlock(
+            file, extension, std::max(plan.walkedEnd, kMplsHeaderSize));
+        plan.extensionAddress = placed.address;
+        plan.extensionAlreadyThere = placed.alreadyThere;
     }
 }
 
@@ -180,7 +176,7 @@ void planExtension(const NavigationFile& file, const ByteString& extension, Play
 Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode) {
     ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting MPLS file...");
     Adjustment result;
-    try {
+    const std::optional<std::string> refusal = navigation::refusalOf([&] {
         NavigationFile file(mpls, mode);
         const ByteString& extension = ctx.state.uhdExtensionData;
         // The walk refuses before the first write.
@@ -204,24 +200,18 @@ Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode m
                          "extension data start");
         }
         navigation::complete(ctx, result, kKind, file);
-    } catch (const AdjustRefused& refused) {
-        navigation::refuse(ctx, result, kKind, mpls, refused.what());
-    } catch (const FileError& error) {
-        navigation::refuse(ctx, result, kKind, mpls, error.reason());
-    }
+    });
+    if (refusal) navigation::refuse(ctx, result, kKind, mpls, *refusal);
     return result;
 }
 
 PlaylistTitle readPlaylistTitle(const std::string& mpls) {
     PlaylistTitle title;
-    try {
+    const std::optional<std::string> refusal = navigation::refusalOf([&] {
         const NavigationFile file(mpls, AdjustMode::Check);
         title.clipNames = walkPlayItems(file).clipNames;
-    } catch (const AdjustRefused& refused) {
-        title.reason = refused.what();
-    } catch (const FileError& error) {
-        title.reason = error.reason();
-    }
+    });
+    if (refusal) title.reason = *refusal;
     return title;
 }
 

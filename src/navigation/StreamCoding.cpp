@@ -1,6 +1,6 @@
 #include "navigation/StreamCoding.h"
 
-#include <cstdio>
+#include "shared/HexText.h"
 
 namespace quorvel {
 
@@ -25,12 +25,6 @@ void logPreviousFormat(JobContext& ctx, std::uint8_t format) {
 
 }  // namespace
 
-std::string hexByte(std::uint8_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
-
 VideoCoding videoCodingOf(std::uint8_t codingType, std::uint8_t format) {
     if (codingType == kCodingTypeHevcUhd) return VideoCoding::Marked;
     if (codingType != kCodingTypeHevcSource) return VideoCoding::NotHevc;
@@ -41,8 +35,8 @@ VideoCoding videoCodingOf(std::uint8_t codingType, std::uint8_t format) {
 std::string videoCodingProblem(const std::string& what, std::uint8_t codingType,
                                std::uint8_t format) {
     if (codingType != kCodingTypeHevcSource) {
-        return what + " has coding type " + hexByte(codingType) + ", not HEVC (" +
-               hexByte(kCodingTypeHevcSource) + ")";
+        return what + " has coding type " + hexNumber(codingType, 2) + ", not HEVC (" +
+               hexNumber(kCodingTypeHevcSource, 2) + ")";
     }
     return what + " is HEVC with the video format code " +
            std::to_string(format >> kFormatCodeShift) + ", not 1080p (" +

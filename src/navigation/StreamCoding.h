@@ -28,9 +28,6 @@ inline std::uint8_t to2160p(std::uint8_t format) {
     return static_cast<std::uint8_t>((format & kFrameRateMask) | kFormat2160p);
 }
 
-// "0x1B".
-std::string hexByte(std::uint8_t value);
-
 // What an HEVC-capable stream entry says, read before anything is written.
 enum class VideoCoding {
     Convertible,  // 0x06 with the 1080p format code: re-marked

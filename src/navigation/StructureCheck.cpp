@@ -5,6 +5,7 @@
 
 #include "fileio/BigEndian.h"
 #include "navigation/StreamCoding.h"
+#include "shared/HexText.h"
 
 namespace quorvel::navigation {
 
@@ -13,12 +14,6 @@ void requireInside(std::int64_t offset, std::int64_t size, std::int64_t begin, s
     if (offset < begin || size < 0 || offset > end || size > end - offset) {
         throw AdjustRefused(what);
     }
-}
-
-std::string hexAddress(std::int64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
-    return text;
 }
 
 void requireHeader(const NavigationFile& file, std::int64_t headerSize) {
@@ -68,7 +63,7 @@ void requireTypeAndVersion(const NavigationFile& file, const char* typeCode) {
 void requireBlock(const NavigationFile& file, const std::string& name, std::int64_t start) {
     const std::int64_t length = file.length();
     if (start < kNavigationHeaderSize) {
-        throw AdjustRefused("the " + name + " address " + hexAddress(start) + " points into the " +
+        throw AdjustRefused("the " + name + " address " + hexNumber(start, 8) + " points into the " +
                             std::to_string(kNavigationHeaderSize) + "-byte header");
     }
     const std::string fileSize = " runs past the end of the file (" + std::to_string(length) +
@@ -121,25 +116,36 @@ std::string printableText(const ByteString& bytes) {
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
             text += static_cast<char>(c);
         } else {
-            text += "\\x" + hexByte(c).substr(2);
+            text += "\\x" + hexNumber(c, 2).substr(2);
         }
     }
     return text;
 }
 
-void requireAddressable(std::int64_t fileLength, std::int64_t blockSize) {
-    if (fileLength > std::numeric_limits<std::int32_t>::max() - blockSize) {
+AppendedBlock placeAppendedBlock(const NavigationFile& file, const ByteString& block,
+                                 std::int64_t earliestStart) {
+    const std::int64_t fileLength = file.length();
+    const auto size = static_cast<std::int64_t>(block.size());
+    const std::int64_t start = fileLength - size;
+    if (size > 0 && start >= earliestStart && start >= 0 && file.getBytes(start, size) == block) {
+        return {start, true};
+    }
+    if (fileLength > std::numeric_limits<std::int32_t>::max() - size) {
         throw AdjustRefused("the file is too large (" + std::to_string(fileLength) +
                             " bytes) for a 32-bit extension address");
     }
+    return {fileLength, false};
 }
 
-bool endsWithBlock(const NavigationFile& file, const ByteString& block,
-                   std::int64_t earliestStart) {
-    const auto size = static_cast<std::int64_t>(block.size());
-    const std::int64_t start = file.length() - size;
-    if (size == 0 || start < earliestStart || start < 0) return false;
-    return file.getBytes(start, size) == block;
+std::optional<std::string> refusalOf(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const AdjustRefused& refused) {
+        return refused.what();
+    } catch (const FileError& error) {
+        return error.reason();
+    }
+    return std::nullopt;
 }
 
 std::string refusalLine(const std::string& kind, const std::string& path,

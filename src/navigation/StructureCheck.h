@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -30,9 +32,6 @@ void requireInside(std::int64_t offset, std::int64_t size, std::int64_t begin, s
 inline std::int64_t addressValue(std::int32_t stored) {
     return static_cast<std::int64_t>(static_cast<std::uint32_t>(stored));
 }
-
-// "0x0000003A".
-std::string hexAddress(std::int64_t value);
 
 // Refuses a file shorter than the header fields an adjuster reads.
 void requireHeader(const NavigationFile& file, std::int64_t headerSize);
@@ -66,15 +65,22 @@ void requireUhdExtension(const NavigationFile& file, std::int64_t start, std::ui
 // Text from a file as the log shows it: printable ASCII as it is, anything else as \xHH.
 std::string printableText(const ByteString& bytes);
 
-// Extension data are stored at a 32-bit signed file address. Refuses when a block of
-// `blockSize` bytes appended at `fileLength` could not be addressed that way.
-void requireAddressable(std::int64_t fileLength, std::int64_t blockSize);
+// Where an extension block appended to `file` goes. A file that already ends with `block`,
+// starting no earlier than `earliestStart`, adopts it: a process cut between appending the block
+// and storing its address leaves exactly that, the block at the end and the header address still
+// 0, and the rerun must not append a second copy. Otherwise the block goes at the end, which is
+// refused when a 32-bit signed file address (where extension data are stored) could not point
+// at it.
+struct AppendedBlock {
+    std::int64_t address = 0;
+    bool alreadyThere = false;
+};
+AppendedBlock placeAppendedBlock(const NavigationFile& file, const ByteString& block,
+                                 std::int64_t earliestStart);
 
-// True when the file ends with `block`, starting no earlier than `earliestStart`. A process cut
-// between appending an extension block and storing its address leaves exactly that: the block
-// at the end and the header address still 0. The rerun then adopts the block instead of
-// appending a second copy.
-bool endsWithBlock(const NavigationFile& file, const ByteString& block, std::int64_t earliestStart);
+// Runs `run`, an adjuster's walk and writes; returns why it refused the file (an AdjustRefused's
+// text or a FileError's reason), or nothing when it ran through.
+std::optional<std::string> refusalOf(const std::function<void()>& run);
 
 // The one detail line an adjuster logs when it refuses a file: what, which file and why.
 std::string refusalLine(const std::string& kind, const std::string& path,

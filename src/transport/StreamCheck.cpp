@@ -8,6 +8,7 @@
 
 #include "fileio/FileSystem.h"
 #include "fileio/StreamFile.h"
+#include "shared/HexText.h"
 #include "transport/StreamRules.h"
 #include "transport/StreamScan.h"
 
@@ -17,12 +18,6 @@ namespace {
 
 // Reads of the check: 341 packets, just under 64 KiB.
 constexpr std::size_t kCheckReadBytes = 341 * kSourcePacketSize;
-
-std::string hexPid(std::uint16_t pid) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "0x%04X", static_cast<unsigned>(pid));
-    return text.data();
-}
 
 ProgramMapCheck refused(std::string reason, std::int64_t offset = -1) {
     return {ProgramMapCheck::State::Refused, std::move(reason), offset};
@@ -105,7 +100,7 @@ ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& ta
     if (!rules.programMapNamed()) {
         return refused("no program association section" + where + " names a program map PID");
     }
-    return refused("no program map section on PID " + hexPid(rules.programMapPid()) + " follows" +
+    return refused("no program map section on PID " + hexNumber(rules.programMapPid(), 4) + " follows" +
                    where);
 }
 

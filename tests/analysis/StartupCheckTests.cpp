@@ -8,7 +8,7 @@
 #include <string>
 
 #include "analysis/MediaInfoLocator.h"
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -95,7 +95,7 @@ TEST(FormLoad, MissingAnalyserShowsTheStartupMessageAndEndsTheProgram) {
     test::makeDirs(dir / "empty");
     ScopedPath path(dir / "empty");
     test::RecordingWindow window;
-    Quorvel form(window);
+    ConversionDriver form(window);
 
     EXPECT_FALSE(form.Form_Load(dir / "empty/"));
     ASSERT_EQ(window.boxes.size(), 1u);
@@ -110,7 +110,7 @@ TEST(FormLoad, FoundAnalyserIsRememberedAndNothingIsShown) {
     const std::string beside = placeAnalyser(dir / "program");
     ScopedPath path(dir / "program");
     test::RecordingWindow window;
-    Quorvel form(window);
+    ConversionDriver form(window);
 
     EXPECT_TRUE(form.Form_Load(dir / "program/"));
     EXPECT_EQ(form.state().mediaInfoPath, beside);

@@ -11,7 +11,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "navigation/NavigationTestSupport.h"
 #include "support/DiscBuilder.h"
 #include "support/JobListing.h"
@@ -24,7 +24,8 @@ namespace {
 using test::RecordingWindow;
 using test::TempDir;
 using Lines = std::vector<std::string>;
-using Tree = std::map<std::string, ByteString>;
+using test::Tree;
+using test::readTree;
 
 // The real steps, but a scan that reports a 3840x2160 HDR10 video (or what the test sets) without
 // running the analyser.
@@ -71,14 +72,6 @@ struct ScriptedSteps : RealJobSteps {
     }
 };
 
-Tree readTree(const std::string& root) {
-    Tree tree;
-    for (const std::string& file : test::listFilesRecursively(root)) {
-        tree[file] = test::readFile(root + file);
-    }
-    return tree;
-}
-
 // How a small stream of makeDisc marks its video: PES starts still E0, already E1, and the
 // stream type of the video entry of every program map section.
 struct StreamMarks {
@@ -92,7 +85,7 @@ StreamMarks marksOf(const ByteString& stream) {
     StreamMarks marks;
     for (std::size_t at = 0; at + 192 <= stream.size(); at += 192) {
         const std::uint8_t* p = stream.data() + at;
-        const int pid = ((p[5] & 0x1F) << 8) | p[6];
+        const int pid = test::packetPid(p);
         if (pid == test::kTestVideoPid && p[8] == 0 && p[9] == 0 && p[10] == 1) {
             marks.e0 += p[11] == 0xE0;
             marks.e1 += p[11] == 0xE1;
@@ -112,14 +105,14 @@ struct JobDriverTest : ::testing::Test {
     TempDir dir;
     RecordingWindow window;
     ScriptedSteps* steps = nullptr;
-    std::unique_ptr<Quorvel> core;
+    std::unique_ptr<ConversionDriver> core;
 
-    void makeDisc(const test::DiscSpec& spec) {
-        test::makeDisc(dir.path(), spec);
+    void makeDisc(const test::DiscRecipe& recipe) {
+        test::makeDisc(dir.path(), recipe);
         window.source = dir.path();
         auto owned = std::make_unique<ScriptedSteps>();
         steps = owned.get();
-        core = std::make_unique<Quorvel>(window, std::move(owned), [] {
+        core = std::make_unique<ConversionDriver>(window, std::move(owned), [] {
             return LocalTime{9, 8, 7};
         });
     }
@@ -360,7 +353,7 @@ TEST_F(JobDriverTest, AnAbortBetweenNavigationFilesStopsAfterTheFileAtHandAndARe
     {
         RecordingWindow plain;
         plain.source = reference.path();
-        Quorvel whole(plain, std::make_unique<ScriptedSteps>());
+        ConversionDriver whole(plain, std::make_unique<ScriptedSteps>());
         whole.Command1_Click();
         ASSERT_EQ(whole.lastOutcome(), JobOutcome::Succeeded);
     }
@@ -573,7 +566,7 @@ TEST_F(JobDriverTest, FoldersAndFilesOfAnotherLetterCaseAreFound) {
         ASSERT_EQ(::rename((upper / from).c_str(), (upper / to).c_str()), 0);
     }
     window.source = upper.path();
-    EXPECT_TRUE(Quorvel::srcVerified(upper.path()));
+    EXPECT_TRUE(ConversionDriver::srcVerified(upper.path()));
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
     EXPECT_EQ(steps->calls.back(), "m2ts " + upper.path() + "BDMV/stream/00000.M2TS");

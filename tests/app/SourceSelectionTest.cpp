@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -9,23 +9,24 @@ namespace {
 using test::TempDir;
 
 TEST(SourceSelection, APickedBdmvOrStreamFolderBecomesTheDiscFolder) {
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie"), "/discs/Movie/");
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV"), "/discs/Movie/");
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/bdmv/"), "/discs/Movie/");
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV/STREAM"), "/discs/Movie/");
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/Bdmv/Stream/"), "/discs/Movie/");
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/STREAM/"), "/discs/Movie/STREAM/");
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV/STREAM/."), "/discs/Movie/");
-    EXPECT_EQ(Quorvel::sourceFromSelection("/discs/Movie/BDMV/./"), "/discs/Movie/");
-    EXPECT_EQ(Quorvel::sourceFromSelection(""), "");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie"), "/discs/Movie/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV"), "/discs/Movie/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/bdmv/"), "/discs/Movie/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV/STREAM"), "/discs/Movie/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/Bdmv/Stream/"), "/discs/Movie/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/STREAM/"),
+              "/discs/Movie/STREAM/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV/STREAM/."), "/discs/Movie/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV/./"), "/discs/Movie/");
+    EXPECT_EQ(ConversionDriver::sourceFromSelection(""), "");
 }
 
 TEST(SourceSelection, TheFourKindsOfFilesMustAllBePresent) {
     TempDir dir;
     test::makeSkeletonDisc(dir.path());
-    EXPECT_TRUE(Quorvel::srcVerified(dir.path()));
-    EXPECT_FALSE(Quorvel::srcVerified(dir / "BDMV/"));
-    EXPECT_FALSE(Quorvel::srcVerified(dir / "missing/"));
+    EXPECT_TRUE(ConversionDriver::srcVerified(dir.path()));
+    EXPECT_FALSE(ConversionDriver::srcVerified(dir / "BDMV/"));
+    EXPECT_FALSE(ConversionDriver::srcVerified(dir / "missing/"));
 
     // Without MovieObject.bdmv the index is the folder's only .bdmv file.
     for (const char* file : {"BDMV/index.bdmv", "BDMV/PLAYLIST/00000.mpls",
@@ -34,7 +35,7 @@ TEST(SourceSelection, TheFourKindsOfFilesMustAllBePresent) {
         test::makeSkeletonDisc(partial.path(), false);
         std::remove((partial / "BDMV/MovieObject.bdmv").c_str());
         std::remove((partial / file).c_str());
-        EXPECT_FALSE(Quorvel::srcVerified(partial.path())) << "without " << file;
+        EXPECT_FALSE(ConversionDriver::srcVerified(partial.path())) << "without " << file;
     }
 }
 
@@ -45,7 +46,7 @@ TEST(SourceSelection, AFolderNamedLikeAFileDoesNotCount) {
     std::remove((dir / "BDMV/MovieObject.bdmv").c_str());
     test::makeDirs(dir / "BDMV/fake.bdmv");
     test::writeText(dir / "BDMV/.hidden.bdmv", "");
-    EXPECT_FALSE(Quorvel::srcVerified(dir.path()));
+    EXPECT_FALSE(ConversionDriver::srcVerified(dir.path()));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "e2e/DiscExpectations.h"
 #include "e2e/E2eRun.h"
+#include "support/StreamBuilder.h"
 #include "support/TestSupport.h"
 
 namespace quorvel::test::e2e {
@@ -91,8 +92,7 @@ std::pair<std::int64_t, std::int64_t> changedPackets(const ByteString& before,
     std::int64_t programMap = 0, video = 0;
     for (std::size_t at = 0; at + 192 <= before.size(); at += 192) {
         if (!std::equal(before.begin() + at, before.begin() + at + 192, after.begin() + at)) {
-            const int pid = ((before[at + 5] & 0x1F) << 8) | before[at + 6];
-            (pid == 0x1011 ? video : programMap) += 1;
+            (packetPid(before.data() + at) == kTestVideoPid ? video : programMap) += 1;
         }
     }
     return {programMap, video};

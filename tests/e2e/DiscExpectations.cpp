@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "support/JobListing.h"
+#include "support/StreamBuilder.h"
 #include "support/TestSupport.h"
 
 namespace quorvel::test::e2e {
@@ -191,14 +192,6 @@ std::vector<DiscCase> multiClipCases() {
         {"clips3", sampleFolder("clips3"), false, 0, 0, 0, 0, true, 3},
         {"clips2audio", sampleFolder("clips2audio"), true, 1000, 50, 1000, 400, false, 2},
     };
-}
-
-Tree readTree(const std::string& root) {
-    Tree tree;
-    for (const auto& relative : listFilesRecursively(root)) {
-        tree[relative] = readFile(root + "/" + relative);
-    }
-    return tree;
 }
 
 std::vector<std::string> firstJobLog(bool hdr) {
@@ -401,10 +394,6 @@ uint32_t crc32Mpeg2Reference(const uint8_t* data, std::size_t size) {
 
 namespace {
 
-uint16_t pidOf(const uint8_t* p) {
-    return uint16_t(((p[5] & 0x1F) << 8) | p[6]);
-}
-
 std::size_t payloadStart(const uint8_t* p) {
     switch ((p[7] >> 4) & 3) {
         case 1:
@@ -420,7 +409,7 @@ std::size_t payloadStart(const uint8_t* p) {
 uint16_t programMapPid(const ByteString& stream) {
     for (std::size_t off = 0; off + kPacketSize <= stream.size(); off += kPacketSize) {
         const uint8_t* p = stream.data() + off;
-        if (pidOf(p) != 0 || !(p[5] & 0x40)) continue;
+        if (packetPid(p) != 0 || !(p[5] & 0x40)) continue;
         const std::size_t length = be16At(stream, off + 10) & 0x0FFF;
         for (std::size_t e = 17; e < length + 7 && e + 4 <= kPacketSize; e += 4) {
             if (p[e] != 0 || p[e + 1] != 0) return uint16_t(((p[e + 2] & 0x1F) << 8) | p[e + 3]);
@@ -448,7 +437,7 @@ ByteString expectedStream(const ByteString& original) {
     const uint16_t pmtPid = programMapPid(original);
     for (std::size_t off = 0; off + kPacketSize <= b.size(); off += kPacketSize) {
         uint8_t* p = b.data() + off;
-        const uint16_t pid = pidOf(p);
+        const uint16_t pid = packetPid(p);
         if (pid == pmtPid && pmtPid != 0 && (p[5] & 0x40)) {
             // Pointer field 0: the section begins at packet byte 9.
             const std::size_t length = ((p[10] & 0x0F) << 8) | p[11];
@@ -482,7 +471,7 @@ StreamCensus censusOf(const ByteString& stream) {
     ByteString section;
     for (std::size_t off = 0; off + kPacketSize <= stream.size(); off += kPacketSize) {
         const uint8_t* p = stream.data() + off;
-        const uint16_t pid = pidOf(p);
+        const uint16_t pid = packetPid(p);
         if (pid == kVideoPid) {
             const std::size_t start = payloadStart(p);
             if (start + 4 <= kPacketSize && p[start] == 0 && p[start + 1] == 0 &&

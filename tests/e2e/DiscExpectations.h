@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shared/ByteString.h"
+#include "support/TestSupport.h"
 
 namespace quorvel::test::e2e {
 
@@ -42,10 +43,6 @@ std::vector<DiscCase> multiClipCases();
 // The HDR values and the picture size of a media report, as the report states them.
 void readHdrValues(const std::string& report, DiscCase& disc);
 std::string samplesDir();
-
-// Every file of a folder tree by relative path.
-using Tree = std::map<std::string, ByteString>;
-Tree readTree(const std::string& root);
 
 // The 18 lines of a first job over an unconverted folder, time prefixes as "[ts]".
 std::vector<std::string> firstJobLog(bool hdr);

@@ -8,6 +8,7 @@
 
 #include "e2e/BlurayProbe.h"
 #include "e2e/DiscExpectations.h"
+#include "support/StreamBuilder.h"
 #include "support/TestSupport.h"
 
 namespace quorvel::test::e2e {
@@ -96,7 +97,7 @@ TEST_P(SampleFolder, StreamHasValidSectionsAndVideoPesStarts) {
     // Count the packets of the first program map section.
     int packets = 0;
     for (std::size_t off = 0; off + 192 <= stream.size(); off += 192) {
-        if ((((stream[off + 5] & 0x1F) << 8) | stream[off + 6]) != 0x0100) continue;
+        if (packetPid(stream.data() + off) != kTestPmtPid) continue;
         if ((stream[off + 5] & 0x40) && packets > 0) break;
         ++packets;
     }

@@ -31,16 +31,16 @@ std::string clipName(int clip) {
 
 }  // namespace
 
-void makeDisc(const std::string& root, const DiscSpec& spec) {
+void makeDisc(const std::string& root, const DiscRecipe& recipe) {
     for (const char* folder : {"BDMV/PLAYLIST", "BDMV/CLIPINF", "BDMV/STREAM"}) {
         makeDirs(root + folder);
-        if (spec.backup && std::string(folder) != "BDMV/STREAM") {
+        if (recipe.backup && std::string(folder) != "BDMV/STREAM") {
             makeDirs(root + "BDMV/BACKUP/" + (folder + 5));
         }
     }
     std::vector<nav::PlayItem> items;
     std::vector<std::string> names;
-    for (int k = 0; k < spec.clips; ++k) names.push_back(clipName(k));
+    for (int k = 0; k < recipe.clips; ++k) names.push_back(clipName(k));
     for (const std::string& name : names) items.push_back(nav::PlayItem{.clip = name.c_str()});
 
     std::vector<std::pair<std::string, ByteString>> navigation = {
@@ -50,11 +50,11 @@ void makeDisc(const std::string& root, const DiscSpec& spec) {
     };
     for (const std::string& name : names) {
         navigation.push_back({"CLIPINF/" + name + ".clpi", nav::buildClip({nav::ClipStream{}}).bytes});
-        writeFile(root + "BDMV/STREAM/" + name + ".m2ts", stream(spec.videoPackets));
+        writeFile(root + "BDMV/STREAM/" + name + ".m2ts", stream(recipe.videoPackets));
     }
     for (const auto& [name, bytes] : navigation) {
         writeFile(root + "BDMV/" + name, bytes);
-        if (spec.backup) writeFile(root + "BDMV/BACKUP/" + name, bytes);
+        if (recipe.backup) writeFile(root + "BDMV/BACKUP/" + name, bytes);
     }
 }
 

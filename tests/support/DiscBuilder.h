@@ -5,7 +5,7 @@
 namespace quorvel::test {
 
 // What makeDisc writes.
-struct DiscSpec {
+struct DiscRecipe {
     int clips = 1;           // one play item and one clip (00000, 00001, …) per clip
     bool backup = true;      // the BACKUP duplicates of the navigation files
     int videoPackets = 40;   // per stream, with a PES start every 10
@@ -16,6 +16,6 @@ struct DiscSpec {
 // 0x06, 1080p) and stream (PAT, a one-packet program map section with the video as 0x06 "HEVC",
 // video PES starts 00 00 01 E0), and their BACKUP copies. Small enough for unit tests of the
 // whole job; the formats are those the end-to-end runs check with independent readers.
-void makeDisc(const std::string& root, const DiscSpec& spec = {});
+void makeDisc(const std::string& root, const DiscRecipe& recipe = {});
 
 }  // namespace quorvel::test

@@ -30,6 +30,11 @@ struct PacketHeader {
 // A 192-byte source packet: the header, then `body` from offset 8, then 0xFF up to the end.
 ByteString sourcePacket(const PacketHeader& header, const ByteString& body = {});
 
+// The PID of the 192-byte source packet that starts at `packet`.
+inline std::uint16_t packetPid(const std::uint8_t* packet) {
+    return static_cast<std::uint16_t>(((packet[5] & 0x1F) << 8) | packet[6]);
+}
+
 // A video packet whose payload starts with `payload`. With adaptation field control 3,
 // `adaptationLength` is the adaptation field length (its bytes are 0xFF stuffing).
 ByteString videoPacket(const PacketHeader& header, const ByteString& payload,

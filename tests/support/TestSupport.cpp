@@ -89,6 +89,14 @@ std::vector<std::string> listFilesRecursively(const std::string& root) {
     return files;
 }
 
+Tree readTree(const std::string& root) {
+    Tree tree;
+    for (const std::string& relative : listFilesRecursively(root)) {
+        tree[relative] = readFile((stdfs::path(root) / relative).string());
+    }
+    return tree;
+}
+
 void makeSkeletonDisc(const std::string& root, bool withBackup) {
     const std::vector<std::pair<const char*, const char*>> files = {
         {"BDMV/index.bdmv", "INDX0200"},         {"BDMV/MovieObject.bdmv", "MOBJ0200"},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ long long modificationTime(const std::string& path);
 void copyTree(const std::string& from, const std::string& to);
 // Every file below `root`, as paths relative to it, sorted.
 std::vector<std::string> listFilesRecursively(const std::string& root);
+// Every file below `root` by its path relative to it.
+using Tree = std::map<std::string, ByteString>;
+Tree readTree(const std::string& root);
 
 // A disc folder whose files hold placeholder text: the layout without the formats, for tests of
 // the job's flow. `withBackup` adds the BACKUP duplicates.

@@ -28,7 +28,7 @@ ByteString markedPmt() {
 std::size_t changedVideoPackets(const ByteString& before, const ByteString& after) {
     std::size_t changed = 0;
     for (std::size_t at = 0; at + 192 <= before.size(); at += 192) {
-        const bool video = (((before[at + 5] & 0x1F) << 8) | before[at + 6]) == kTestVideoPid;
+        const bool video = packetPid(before.data() + at) == kTestVideoPid;
         changed += video && !std::equal(before.begin() + static_cast<long>(at),
                                         before.begin() + static_cast<long>(at + 192),
                                         after.begin() + static_cast<long>(at));

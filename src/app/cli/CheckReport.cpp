@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <nlohmann/json.hpp>
+
+#include "shared/HexText.h"
 
 namespace quorvel::cli {
 
@@ -18,21 +21,6 @@ constexpr std::size_t kFileColumn = 26;  // the width of the text report's file 
 
 std::string relativeTo(const std::string& source, const std::string& file) {
     return file.rfind(source, 0) == 0 ? file.substr(source.size()) : file;
-}
-
-std::string hex(const ByteString& bytes, const char* separator) {
-    std::string text;
-    char digits[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
-        if (i > 0) text += separator;
-        text += digits;
-    }
-    return text;
-}
-
-std::string hex(std::string_view text) {
-    return hex(ByteString(text.begin(), text.end()), "");
 }
 
 // Length of the well-formed UTF-8 sequence that starts at `at`; 0 when none does (a stray
@@ -78,9 +66,7 @@ std::optional<std::string> escapedUtf8(std::string_view text) {
             at += length;
             continue;
         }
-        char digits[8];
-        std::snprintf(digits, sizeof digits, "\\x%02x", static_cast<unsigned char>(text[at]));
-        escaped += digits;
+        escaped += "\\x" + hexBytes({static_cast<std::uint8_t>(text[at])});
         changed = true;
         ++at;
     }
@@ -94,7 +80,7 @@ std::optional<std::string> escapedUtf8(std::string_view text) {
 void putText(nlohmann::ordered_json& object, const std::string& key, std::string_view text) {
     if (std::optional<std::string> escaped = escapedUtf8(text)) {
         object[key] = *escaped;
-        object[key + "Hex"] = hex(text);
+        object[key + "Hex"] = hexBytes(asciiBytes(text));
     } else {
         object[key] = std::string(text);
     }
@@ -111,60 +97,61 @@ void putTexts(nlohmann::ordered_json& object, const std::string& key,
         std::optional<std::string> escaped = escapedUtf8(text);
         anyEscaped = anyEscaped || escaped.has_value();
         safe.push_back(escaped ? *escaped : text);
-        exact.push_back(hex(text));
+        exact.push_back(hexBytes(asciiBytes(text)));
     }
     object[key] = std::move(safe);
     if (anyEscaped) object[key + "Hex"] = std::move(exact);
 }
 
-int statusOf(const SourceCheck& check) {
-    switch (check.state) {
-        case SourceCheck::State::Converted:
-            return kExitSuccess;
-        case SourceCheck::State::Unconverted:
-        case SourceCheck::State::PartlyConverted:
-            return kExitWouldChange;
-        case SourceCheck::State::Refused:
-        case SourceCheck::State::Busy:
-            return kExitFailure;
-        case SourceCheck::State::NotBluRay:
-            return kExitUsage;
-        case SourceCheck::State::Aborted:
-            return kExitAborted;
-    }
-    return kExitFailure;
-}
+// Each state of a check as the reports show it: its name in the JSON, the exit status it
+// stands for and the text report's headline.
+struct StateReport {
+    SourceCheck::State state;
+    const char* name;
+    int exitStatus;
+    const char* headline;
+};
 
-std::string headline(const SourceCheck& check) {
-    switch (check.state) {
-        case SourceCheck::State::Unconverted:
-            return "not converted: a job would change these fields";
-        case SourceCheck::State::PartlyConverted:
-            return "partly converted: a job would complete it by changing these fields";
-        case SourceCheck::State::Converted:
-            return "fully converted: a job would change nothing";
-        case SourceCheck::State::Refused:
-            return "a job would refuse it";
-        case SourceCheck::State::NotBluRay:
-            return "not a Blu-ray folder (Selected source is not BD format.)";
-        case SourceCheck::State::Aborted:
-            return "the check was stopped";
-        case SourceCheck::State::Busy:
-            return "busy: a job is working on this disc; check it again when the job has ended";
+constexpr StateReport kStateReports[] = {
+    {SourceCheck::State::Unconverted, "unconverted", kExitWouldChange,
+     "not converted: a job would change these fields"},
+    {SourceCheck::State::PartlyConverted, "partly-converted", kExitWouldChange,
+     "partly converted: a job would complete it by changing these fields"},
+    {SourceCheck::State::Converted, "converted", kExitSuccess,
+     "fully converted: a job would change nothing"},
+    {SourceCheck::State::Refused, "refused", kExitFailure, "a job would refuse it"},
+    {SourceCheck::State::NotBluRay, "not-blu-ray", kExitUsage,
+     "not a Blu-ray folder (Selected source is not BD format.)"},
+    {SourceCheck::State::Aborted, "aborted", kExitAborted, "the check was stopped"},
+    {SourceCheck::State::Busy, "busy", kExitFailure,
+     "busy: a job is working on this disc; check it again when the job has ended"},
+};
+
+constexpr bool inStateOrder() {
+    for (std::size_t k = 0; k < std::size(kStateReports); ++k) {
+        if (static_cast<std::size_t>(kStateReports[k].state) != k) return false;
     }
-    return {};
+    return true;
+}
+static_assert(inStateOrder(), "kStateReports lists the states in their declared order");
+
+const StateReport& reportOf(const SourceCheck& check) {
+    return kStateReports[static_cast<std::size_t>(check.state)];
 }
 
 }  // namespace
 
-int checkExitStatus(const std::vector<SourceCheck>& checks) {
+int worstExitStatus(const std::vector<int>& statuses) {
     for (const int rank : {kExitAborted, kExitUsage, kExitFailure, kExitWouldChange}) {
-        if (std::any_of(checks.begin(), checks.end(),
-                        [rank](const SourceCheck& check) { return statusOf(check) == rank; })) {
-            return rank;
-        }
+        if (std::find(statuses.begin(), statuses.end(), rank) != statuses.end()) return rank;
     }
     return kExitSuccess;
+}
+
+int checkExitStatus(const std::vector<SourceCheck>& checks) {
+    std::vector<int> statuses;
+    for (const SourceCheck& check : checks) statuses.push_back(reportOf(check).exitStatus);
+    return worstExitStatus(statuses);
 }
 
 std::string describeValue(const ByteString& bytes) {
@@ -175,13 +162,13 @@ std::string describeValue(const ByteString& bytes) {
         return "\"" + std::string(bytes.begin(), bytes.end()) + "\"";
     }
     if (bytes.size() > kLargestShownField) return std::to_string(bytes.size()) + " bytes";
-    return hex(bytes, " ");
+    return hexBytes(bytes, " ");
 }
 
 std::string checkReportText(const std::vector<SourceCheck>& checks) {
     std::string text;
     for (const SourceCheck& check : checks) {
-        text += check.source + ": " + headline(check) + "\n";
+        text += check.source + ": " + reportOf(check).headline + "\n";
         for (const Refusal& refusal : check.refusals) {
             text += "  " + relativeTo(check.source, refusal.file) + ": " + refusal.reason + "\n";
         }
@@ -220,7 +207,7 @@ std::string checkReportJson(const std::vector<SourceCheck>& checks) {
     for (const SourceCheck& check : checks) {
         nlohmann::ordered_json source;
         putText(source, "path", check.source);
-        source["state"] = stateName(check.state);
+        source["state"] = reportOf(check).name;
         source["refusals"] = nlohmann::ordered_json::array();
         for (const Refusal& refusal : check.refusals) {
             nlohmann::ordered_json entry;
@@ -236,8 +223,8 @@ std::string checkReportJson(const std::vector<SourceCheck>& checks) {
             putText(entry, "field", change.field);
             entry["offset"] = change.offset;
             entry["count"] = change.count;
-            entry["before"] = hex(change.before, "");
-            entry["after"] = hex(change.after, "");
+            entry["before"] = hexBytes(change.before);
+            entry["after"] = hexBytes(change.after);
             source["changes"].push_back(std::move(entry));
         }
         document["sources"].push_back(std::move(source));

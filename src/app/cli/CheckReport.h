@@ -14,6 +14,11 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitAborted = 3;
 inline constexpr int kExitWouldChange = 4;
 
+// The exit status of a run over several folders, from each folder's own: the first of 3
+// (stopped), 2 (not a Blu-ray folder), 1 (failed or refused) and 4 (a check would change it)
+// that any folder has, else 0.
+int worstExitStatus(const std::vector<int>& statuses);
+
 // 0 when no folder needs a change, 4 when a job would change one, 1 when a job would refuse one
 // or was working on one, 2 when one is not a Blu-ray folder; the first of 3 (stopped), 2, 1, 4
 // that applies wins.

@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 
 namespace quorvel {
 

@@ -8,7 +8,7 @@
 
 namespace quorvel {
 
-class Quorvel;
+class ConversionDriver;
 
 // The window operations without a window: log lines go to stdout as they are appended,
 // message boxes to stderr, a live progress line to stderr when it is a terminal, and SIGINT or
@@ -18,7 +18,7 @@ class CliWindow final : public WindowOperations {
     CliWindow(std::FILE* out, std::FILE* err, bool progressOnTerminal);
 
     // The logic whose handlers (Abort press, timer tick) run inside processPendingEvents.
-    void attach(Quorvel* core) { m_core = core; }
+    void attach(ConversionDriver* core) { m_core = core; }
     void setSourcePath(std::string path) { m_source = std::move(path); }
     void setSkipM2ts(bool skip) { m_skipM2ts = skip; }
     // Ends the live progress line so the next output starts on a fresh line.
@@ -52,7 +52,7 @@ class CliWindow final : public WindowOperations {
     std::FILE* m_err;
     bool m_progressOnTerminal;
     bool m_progressShown = false;
-    Quorvel* m_core = nullptr;
+    ConversionDriver* m_core = nullptr;
     std::string m_source;
     std::string m_caption;
     bool m_skipM2ts = false;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "app/cli/CheckReport.h"
 #include "app/cli/CliWindow.h"
 #include "fileio/FileSystem.h"
@@ -112,14 +112,14 @@ std::string sourceFolder(const std::string& given) {
             path = std::string(buffer.data()) + "/" + path;
         }
     }
-    std::string source = quorvel::Quorvel::sourceFromSelection(path);
+    std::string source = quorvel::ConversionDriver::sourceFromSelection(path);
     if (source.empty()) return source;
     source = absolutePath(source);
     if (source.back() != '/') source += '/';
     return source;
 }
 
-int runChecks(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& options) {
+int runChecks(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const Options& options) {
     std::vector<quorvel::SourceCheck> checks;
     for (const std::string& given : options.sources) {
         if (quorvel::CliWindow::signalReceived()) break;
@@ -133,7 +133,7 @@ int runChecks(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options&
     return quorvel::CliWindow::signalReceived() ? kExitAborted : checkExitStatus(checks);
 }
 
-int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& options) {
+int runJobs(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const Options& options) {
     struct Result {
         std::string source;
         const char* summary;
@@ -146,7 +146,7 @@ int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& o
             results.push_back({folder, "not-started", kExitAborted});
             continue;
         }
-        if (!quorvel::Quorvel::srcVerified(folder)) {
+        if (!quorvel::ConversionDriver::srcVerified(folder)) {
             // One source keeps the window's own message; a batch says which folder it means.
             if (options.sources.size() == 1) {
                 std::fputs("Selected source is not BD format.\n", stderr);
@@ -180,13 +180,9 @@ int runJobs(quorvel::Quorvel& core, quorvel::CliWindow& window, const Options& o
         }
     }
     std::fflush(stdout);
-    int status = kExitSuccess;
-    for (const int rank : {kExitAborted, kExitUsage, kExitFailure}) {
-        for (const Result& result : results) {
-            if (result.status == rank && status == kExitSuccess) status = rank;
-        }
-    }
-    return status;
+    std::vector<int> statuses;
+    for (const Result& result : results) statuses.push_back(result.status);
+    return worstExitStatus(statuses);
 }
 
 }  // namespace
@@ -201,7 +197,7 @@ int main(int argc, char** argv) {
 
     try {
         quorvel::CliWindow window(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
-        quorvel::Quorvel core(window);
+        quorvel::ConversionDriver core(window);
         window.attach(&core);
         window.setSkipM2ts(options.skipM2ts);
 

@@ -270,10 +270,10 @@ bool MainWindow::Form_Load(const std::string& programFolder) {
 
 void MainWindow::Browse_Click() {
     std::string p = BrowseForDirectory(m_source, kBrowsePrompt);
-    p = Quorvel::sourceFromSelection(p);
+    p = ConversionDriver::sourceFromSelection(p);
     // An empty choice is no source, whatever the working folder holds: the convert button must
     // never be enabled under an empty source caption.
-    if (!p.empty() && Quorvel::srcVerified(p)) {
+    if (!p.empty() && ConversionDriver::srcVerified(p)) {
         setSource(p);
         m_command1->setEnabled(true);
     } else if (!p.empty()) {

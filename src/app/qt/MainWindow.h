@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/JobSteps.h"
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 #include "app/WindowOperations.h"
 
 class QCheckBox;
@@ -24,7 +24,7 @@ namespace quorvel {
 
 // The program's one window. It lays out the controls at their fixed pixel positions, carries out
 // the window operations the job logic asks for, and hands its events (button presses, close
-// requests, timer ticks) to the core, `Quorvel`.
+// requests, timer ticks) to the core, `ConversionDriver`.
 class MainWindow : public QWidget, public WindowOperations {
     Q_OBJECT
 
@@ -62,7 +62,7 @@ class MainWindow : public QWidget, public WindowOperations {
     void setFolderPicker(FolderPicker picker) { m_picker = std::move(picker); }
     void setProgramEnder(ProgramEnder ender) { m_ender = std::move(ender); }
 
-    Quorvel& core() { return m_core; }
+    ConversionDriver& core() { return m_core; }
     float barWidthTwips() const { return m_barTwips; }
     int tickInterval() const { return m_timer.interval(); }
 
@@ -119,7 +119,7 @@ class MainWindow : public QWidget, public WindowOperations {
     FolderPicker m_picker;
     ProgramEnder m_ender;
     // Last member: its constructor keeps a reference to this window's operations.
-    Quorvel m_core;
+    ConversionDriver m_core;
 };
 
 }  // namespace quorvel

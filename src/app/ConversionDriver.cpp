@@ -1,4 +1,4 @@
-#include "app/Quorvel.h"
+#include "app/ConversionDriver.h"
 
 #include <algorithm>
 #include <exception>
@@ -13,7 +13,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* kFirstScanHeading = " Scanning source for UHD attributes...";
 constexpr const char* kNothingChangedLine = " Failed. No file was changed.";
 constexpr const char* kAbortedLine = " Job aborted by user.";
 constexpr const char* kRestartWarning = " - Warning:  Restart job to complete.";
@@ -30,19 +29,10 @@ class ActiveJob {
     bool& m_flag;
 };
 
-std::string scanHeading(const TitleClip& clip, std::size_t index) {
-    if (index == 0) return kFirstScanHeading;
-    return " Scanning " + fileNameOf(clip.stream) + " for UHD attributes...";
-}
-
-std::string streamHeading(const TitleClip& clip, std::size_t index) {
-    if (index == 0) return " Checking/Adjusting M2TS file...";
-    return " Checking/Adjusting M2TS file " + fileNameOf(clip.stream) + "...";
-}
-
 }  // namespace
 
-Quorvel::Quorvel(WindowOperations& window, std::unique_ptr<JobSteps> steps, LocalClock clock)
+ConversionDriver::ConversionDriver(WindowOperations& window, std::unique_ptr<JobSteps> steps,
+                                   LocalClock clock)
     : m_window(window),
       m_steps(steps ? std::move(steps) : std::make_unique<RealJobSteps>()),
       m_log(m_state.statusText, window, std::move(clock)),
@@ -51,7 +41,7 @@ Quorvel::Quorvel(WindowOperations& window, std::unique_ptr<JobSteps> steps, Loca
     buildCrcTable(m_state.crcTable);
 }
 
-bool Quorvel::Form_Load(const std::string& programFolder) {
+bool ConversionDriver::Form_Load(const std::string& programFolder) {
     buildCrcTable(m_state.crcTable);
     m_state.mediaInfoPath = locateMediaInfo(programFolder);
     if (m_state.mediaInfoPath.empty()) {
@@ -63,7 +53,7 @@ bool Quorvel::Form_Load(const std::string& programFolder) {
     return true;
 }
 
-void Quorvel::Command1_Click() {
+void ConversionDriver::Command1_Click() {
     if (m_window.buttonCaption() == kAbortCaption) {
         m_state.abortRequested = true;
         m_window.setButtonCaption(kIdleCaption);
@@ -95,7 +85,7 @@ void Quorvel::Command1_Click() {
 
 // The job: read the title, analyse its streams, check every file it will change, and only then
 // write. Every way out logs its outcome as the last line before the end frame.
-JobOutcome Quorvel::runJob(const std::string& source) {
+JobOutcome ConversionDriver::runJob(const std::string& source) {
     const BluRayLayout layout(source);
     // Held until the job ends, from before the title is read: a second job would patch the same
     // fields, and a check would report a disc half way through.
@@ -133,10 +123,11 @@ JobOutcome Quorvel::runJob(const std::string& source) {
 
 // Analyses the stream of every clip. The playlist's block comes from the first clip's scan; each
 // clip's dynamic range byte from its own.
-JobOutcome Quorvel::scanTitle(Title& title) {
+JobOutcome ConversionDriver::scanTitle(Title& title) {
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         TitleClip& clip = title.clips[k];
-        switch (m_steps->scanStream(m_context, clip.stream, scanHeading(clip, k), clip.attributes)) {
+        switch (m_steps->scanStream(m_context, clip.stream,
+                                    clipStepHeading(ClipStep::Scan, title, k), clip.attributes)) {
             case ScanOutcome::Collected:
                 break;
             case ScanOutcome::Aborted:
@@ -151,7 +142,7 @@ JobOutcome Quorvel::scanTitle(Title& title) {
 
 // The navigation files, each followed by its BACKUP copy. A stop requested in between is honoured
 // after the file at hand is complete; a rerun then completes the rest.
-JobOutcome Quorvel::writeTitle(const BluRayLayout& layout, const Title& title) {
+JobOutcome ConversionDriver::writeTitle(const BluRayLayout& layout, const Title& title) {
     const auto abortedAfterWriting = [this] {
         logWithTime(kAbortedLine);
         Status(kRestartWarning);
@@ -173,7 +164,7 @@ JobOutcome Quorvel::writeTitle(const BluRayLayout& layout, const Title& title) {
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];
         if (!m_steps->UHD_Adjust_CLPI(m_context, clip.clipInfo, clip.attributes.isHdr,
-                                      clipInfoHeading(title, k))) {
+                                      clipStepHeading(ClipStep::ClipInfo, title, k))) {
             return failed(" Failed. Couldn't update CLPI file...");
         }
         refreshBackup(clip.clipInfo, layout.backupClipInfoFolder());
@@ -191,12 +182,12 @@ JobOutcome Quorvel::writeTitle(const BluRayLayout& layout, const Title& title) {
 }
 
 // Every clip's stream, one percentage over all of them.
-JobOutcome Quorvel::convertStreams(const Title& title) {
+JobOutcome ConversionDriver::convertStreams(const Title& title) {
     M2tsScanOptions options;
     options.progressTotal = title.streamBytes();
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];
-        options.heading = streamHeading(clip, k);
+        options.heading = clipStepHeading(ClipStep::Stream, title, k);
         const bool done = m_steps->UHD_Adjust_M2TS(m_context, clip.stream, options);
         options.progressBefore += fs::fileSize(clip.stream);
         if (!done && !m_state.abortRequested) return failed(" Failed. Couldn't update M2TS...");
@@ -211,17 +202,17 @@ JobOutcome Quorvel::convertStreams(const Title& title) {
     return JobOutcome::Succeeded;
 }
 
-bool Quorvel::abortAtSafePoint() {
+bool ConversionDriver::abortAtSafePoint() {
     m_window.processPendingEvents();
     return m_state.abortRequested;
 }
 
-JobOutcome Quorvel::failed(const std::string& outcomeLine) {
+JobOutcome ConversionDriver::failed(const std::string& outcomeLine) {
     logWithTime(outcomeLine);
     return JobOutcome::Failed;
 }
 
-JobOutcome Quorvel::abortedBeforeWriting() {
+JobOutcome ConversionDriver::abortedBeforeWriting() {
     Status(" - Stopped before any file was changed.");
     logWithTime(kAbortedLine);
     return JobOutcome::Aborted;
@@ -229,7 +220,7 @@ JobOutcome Quorvel::abortedBeforeWriting() {
 
 // A BACKUP copy that cannot be refreshed does not stop the job, but the log says so: the copy
 // still holds the unconverted file. A disc without the BACKUP folder is still a disc.
-void Quorvel::refreshBackup(const std::string& file, const std::string& backupFolder) {
+void ConversionDriver::refreshBackup(const std::string& file, const std::string& backupFolder) {
     const fs::CopyResult copy = fs::refreshCopy(file, backupFolder);
     if (copy.outcome == fs::CopyResult::Outcome::Failed ||
         copy.outcome == fs::CopyResult::Outcome::Linked) {
@@ -238,7 +229,7 @@ void Quorvel::refreshBackup(const std::string& file, const std::string& backupFo
     }
 }
 
-SourceCheck Quorvel::checkSource(const std::string& source, bool withStreams) {
+SourceCheck ConversionDriver::checkSource(const std::string& source, bool withStreams) {
     if (m_jobActive) return SourceCheck{source, SourceCheck::State::Aborted, {}, {}, {}};
     ActiveJob active(m_jobActive);
     m_state.abortRequested = false;
@@ -254,7 +245,7 @@ SourceCheck Quorvel::checkSource(const std::string& source, bool withStreams) {
     return check;
 }
 
-bool Quorvel::Form_QueryUnload() {
+bool ConversionDriver::Form_QueryUnload() {
     if (m_window.buttonCaption() != kAbortCaption) {
         // An aborted job that has not written its end line yet still holds the disc files.
         return m_jobActive;
@@ -266,11 +257,11 @@ bool Quorvel::Form_QueryUnload() {
     return true;
 }
 
-void Quorvel::Timer1_Timer() {
+void ConversionDriver::Timer1_Timer() {
     m_state.timerTick = true;
 }
 
-bool Quorvel::srcVerified(const std::string& path) {
+bool ConversionDriver::srcVerified(const std::string& path) {
     try {
         const BluRayLayout layout(path);
         // A link in place of one of its folders makes it no less a disc folder: the job names the
@@ -294,7 +285,7 @@ bool Quorvel::srcVerified(const std::string& path) {
     }
 }
 
-std::string Quorvel::sourceFromSelection(std::string picked) {
+std::string ConversionDriver::sourceFromSelection(std::string picked) {
     if (picked.empty()) return picked;
     // "STREAM/." and "STREAM/./" name the STREAM folder too.
     while (fs::endsWithIgnoreCase(picked, "/.") || fs::endsWithIgnoreCase(picked, "/./")) {
@@ -306,7 +297,7 @@ std::string Quorvel::sourceFromSelection(std::string picked) {
     return picked;
 }
 
-void Quorvel::logWithTime(const std::string& text) {
+void ConversionDriver::logWithTime(const std::string& text) {
     Status(TimeStamp() + text);
 }
 

@@ -26,13 +26,13 @@ enum class JobOutcome { None, Succeeded, Aborted, Failed, Busy };
 // The program's logic behind its window: start-up, the conversion job, the close check and the
 // timer. It reaches the front end only through WindowOperations, so the Qt window and the
 // command line drive the very same code.
-class Quorvel {
+class ConversionDriver {
   public:
-    explicit Quorvel(WindowOperations& window, std::unique_ptr<JobSteps> steps = nullptr,
-                     LocalClock clock = systemLocalTime);
+    explicit ConversionDriver(WindowOperations& window, std::unique_ptr<JobSteps> steps = nullptr,
+                              LocalClock clock = systemLocalTime);
 
-    Quorvel(const Quorvel&) = delete;
-    Quorvel& operator=(const Quorvel&) = delete;
+    ConversionDriver(const ConversionDriver&) = delete;
+    ConversionDriver& operator=(const ConversionDriver&) = delete;
 
     // Start-up: builds the CRC table and finds the analyser. Without an analyser it shows the
     // start-up message, asks the front end to end the program and returns false.
