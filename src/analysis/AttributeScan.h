@@ -17,9 +17,6 @@ inline constexpr std::size_t kUhdExtensionDataSize = 60;
 // mastering-display metadata, otherwise the same header followed by zeros.
 ByteString buildUhdExtensionData(const MediaTrack& video);
 
-// The heading the job's scan of its source logs behind the time prefix.
-inline constexpr const char* kSourceScanHeading = " Scanning source for UHD attributes...";
-
 // What the analyser said about one stream's video.
 struct StreamAttributes {
     bool hasVideo = false;  // the report named a video track

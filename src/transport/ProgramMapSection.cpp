@@ -1,10 +1,10 @@
 #include "transport/ProgramMapSection.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "fileio/BigEndian.h"
+#include "shared/HexText.h"
 
 namespace quorvel {
 
@@ -12,12 +12,6 @@ namespace {
 
 std::size_t twelveBits(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(be16FromBytes(bytes)) & kTwelveBitMask;
-}
-
-std::string hexByte(unsigned value) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "0x%02X", value & 0xFFu);
-    return text.data();
 }
 
 }  // namespace
@@ -33,7 +27,7 @@ std::string describeSectionProblem(const SectionProblem& problem) {
         case SectionFault::PointerField:
             return "its pointer field is not 0";
         case SectionFault::TableId:
-            return "its table id is " + hexByte(problem.detail) + ", not 0x02";
+            return "its table id is " + hexNumber(problem.detail & 0xFFu, 2) + ", not 0x02";
         case SectionFault::SectionLength:
             return "its section length " + std::to_string(problem.detail) + " lies outside " +
                    std::to_string(kMinProgramMapSectionLength) + ".." +
@@ -53,7 +47,7 @@ std::string describeSectionProblem(const SectionProblem& problem) {
         case SectionFault::NoVideoEntry:
             return "it has no entry for the video stream (PID 0x1011)";
         case SectionFault::VideoStreamType:
-            return "its video entry has stream type " + hexByte(problem.detail) +
+            return "its video entry has stream type " + hexNumber(problem.detail & 0xFFu, 2) +
                    ", not 0x06 or 0x24";
     }
     return "it cannot be read";

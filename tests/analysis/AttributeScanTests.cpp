@@ -77,7 +77,7 @@ struct ScanHarness {
     ScanOutcome scanFirst() {
         const std::string stream = fs::firstFileMatching(streamFolder(), ".M2TS");
         StreamAttributes out;
-        return scanStream(ctx, streamFolder() + "/" + stream, kSourceScanHeading, out);
+        return scanStream(ctx, streamFolder() + "/" + stream, " Scanning source for UHD attributes...", out);
     }
     void emptyStream() {
         test::makeDirs(streamFolder());
