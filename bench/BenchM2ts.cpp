@@ -6,9 +6,9 @@
 //   quorvel-bench-m2ts yardstick STREAM [read]            the least a pass can do (see below)
 //   quorvel-bench-m2ts evict   STREAM                     drop STREAM from the page cache
 //
-// BENCH_MAP_BYTES (0: read through a buffer instead of a mapping) and BENCH_READ_BYTES set the
-// reader's window and buffer sizes for a run; BENCH_WRITE_BEHIND=0 makes every write in the
-// scan's own thread.
+// BENCH_MAP_BYTES (a window size: read through mapped windows; 0 or unset: into the buffer) and
+// BENCH_READ_BYTES set the reader's window and buffer sizes for a run; BENCH_WRITE_BEHIND=0 makes
+// every write in the scan's own thread.
 //
 // The stream has the density of a 50-60 Mb/s, 24 fps movie: a video PES start every 300 KB and
 // a program association and program map section every 100 ms (about 690 KB). The dense stream,
