@@ -188,6 +188,19 @@ __attribute__((destructor)) void reportCount() {
     close(fd);
 }
 
+// A creating or truncating open changes a file: counted, and recorded with the file it opened.
+// `open` calls the real function; every other open passes straight through.
+template <typename Open>
+int changingOpen(int flags, Open open) {
+    if ((flags & (O_CREAT | O_TRUNC)) == 0) return open();
+    mutation();
+    if (!recording()) return open();
+    const Recording lock;
+    const int fd = open();
+    recordOpen(fd, flags);
+    return fd;
+}
+
 }  // namespace
 
 extern "C" {
@@ -270,78 +283,38 @@ int fdatasync(int fd) {
     return result;
 }
 
+// The mode argument exists only with O_CREAT.
+#define QUORVEL_OPEN_MODE(flags)                                   \
+    mode_t mode = 0;                                               \
+    if (((flags) & O_CREAT) != 0) {                                \
+        va_list args;                                              \
+        va_start(args, flags);                                     \
+        mode = static_cast<mode_t>(va_arg(args, int));             \
+        va_end(args);                                              \
+    }
+
 int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
-    if ((flags & (O_CREAT | O_TRUNC)) == 0) {
-        return next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
-    }
-    mutation();
-    if (!recording()) return next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
-    const Recording lock;
-    const int fd = next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
-    recordOpen(fd, flags);
-    return fd;
+    QUORVEL_OPEN_MODE(flags)
+    using OpenFn = int (*)(const char*, int, ...);
+    return changingOpen(flags, [&] { return next<OpenFn>("open")(path, flags, mode); });
 }
 
 int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
-    if ((flags & (O_CREAT | O_TRUNC)) == 0) {
-        return next<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
-    }
-    mutation();
-    if (!recording()) return next<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
-    const Recording lock;
-    const int fd = next<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
-    recordOpen(fd, flags);
-    return fd;
+    QUORVEL_OPEN_MODE(flags)
+    using OpenFn = int (*)(const char*, int, ...);
+    return changingOpen(flags, [&] { return next<OpenFn>("open64")(path, flags, mode); });
 }
 
 int openat(int dir, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
+    QUORVEL_OPEN_MODE(flags)
     using OpenAtFn = int (*)(int, const char*, int, ...);
-    if ((flags & (O_CREAT | O_TRUNC)) == 0) return next<OpenAtFn>("openat")(dir, path, flags, mode);
-    mutation();
-    if (!recording()) return next<OpenAtFn>("openat")(dir, path, flags, mode);
-    const Recording lock;
-    const int fd = next<OpenAtFn>("openat")(dir, path, flags, mode);
-    recordOpen(fd, flags);
-    return fd;
+    return changingOpen(flags, [&] { return next<OpenAtFn>("openat")(dir, path, flags, mode); });
 }
 
 int openat64(int dir, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
+    QUORVEL_OPEN_MODE(flags)
     using OpenAtFn = int (*)(int, const char*, int, ...);
-    if ((flags & (O_CREAT | O_TRUNC)) == 0) return next<OpenAtFn>("openat64")(dir, path, flags, mode);
-    mutation();
-    if (!recording()) return next<OpenAtFn>("openat64")(dir, path, flags, mode);
-    const Recording lock;
-    const int fd = next<OpenAtFn>("openat64")(dir, path, flags, mode);
-    recordOpen(fd, flags);
-    return fd;
+    return changingOpen(flags, [&] { return next<OpenAtFn>("openat64")(dir, path, flags, mode); });
 }
 
 int unlink(const char* path) {
