@@ -5,7 +5,7 @@
 
 #include "app/BluRayLayout.h"
 #include "app/JobContext.h"
-#include "app/Refusal.h"
+#include "shared/Refusal.h"
 #include "app/Title.h"
 #include "shared/FieldChange.h"
 

@@ -5,7 +5,7 @@
 
 #include "analysis/AttributeScan.h"
 #include "app/BluRayLayout.h"
-#include "app/Refusal.h"
+#include "shared/Refusal.h"
 
 namespace quorvel {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/QuorvelError.h"
+#include "shared/QuorvelError.h"
 #include "shared/ByteString.h"
 
 namespace quorvel {
