@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/QuietContext.h"
 #include "fileio/FileSystem.h"
 #include "navigation/ClipInfoAdjuster.h"
 #include "navigation/IndexAdjuster.h"
@@ -33,9 +32,7 @@ constexpr ClipStepHeading kClipStepHeadings[] = {
 
 class Planner {
   public:
-    Planner(JobContext& ctx, JobPlan& plan) : m_quiet(ctx), m_state(ctx.state), m_plan(plan) {}
-
-    JobContext& quiet() { return m_quiet.context(); }
+    Planner(JobContext& ctx, JobPlan& plan) : m_state(ctx.state), m_plan(plan) {}
 
     void refuse(const std::string& kind, const std::string& file, const std::string& reason) {
         m_plan.refusals.push_back({file, reason, navigation::refusalLine(kind, file, reason)});
@@ -95,7 +92,6 @@ class Planner {
     }
 
   private:
-    QuietContext m_quiet;
     SharedState& m_state;
     JobPlan& m_plan;
     std::vector<std::pair<fs::FileId, std::string>> m_files;
@@ -128,21 +124,23 @@ JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title,
     }
 
     // The playlist's block is the first clip's; the scans of further clips have replaced the
-    // shared block since, so it is put back for the check (and for the job after it).
+    // shared block since, so it is put back for the job after the check.
     if (!title.clips.empty()) {
         ctx.state.uhdExtensionData = title.clips.front().attributes.uhdExtensionData;
     }
-    planner.take(adjustPlaylist(planner.quiet(), title.playlist, AdjustMode::Check));
+    planner.take(adjustPlaylist(title.playlist,
+                                title.clips.empty() ? ByteString{}
+                                                    : title.clips.front().attributes.uhdExtensionData,
+                                AdjustMode::Check));
     planner.requireDistinct("playlist", title.playlist);
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];
-        planner.take(adjustClipInfo(planner.quiet(), clip.clipInfo, clip.attributes.isHdr,
-                                    AdjustMode::Check, clipStepHeading(ClipStep::ClipInfo, title, k)));
+        planner.take(adjustClipInfo(clip.clipInfo, clip.attributes.isHdr, AdjustMode::Check));
         planner.requireDistinct("clip information file", clip.clipInfo);
     }
     const std::string index = layout.indexFile();
     const std::string movieObject = layout.movieObjectFile();
-    planner.take(adjustIndexAndMovieObject(planner.quiet(), index, movieObject, AdjustMode::Check));
+    planner.take(adjustIndexAndMovieObject(index, movieObject, AdjustMode::Check));
     planner.requireDistinct("index file", index);
     planner.requireDistinct("MovieObject file", movieObject);
 

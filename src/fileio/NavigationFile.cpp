@@ -31,21 +31,22 @@ NavigationFile::NavigationFile(const std::string& path, Mode mode) : m_path(path
     // No O_CREAT: a path that names nothing must stay nothing.
     m_fd = fs::openRegularFile(path, mode == Mode::Write ? O_RDWR : O_RDONLY, &problem);
     if (m_fd < 0) fail(problem);
-    if (mode == Mode::Write) return;
 
     struct stat info {};
-    const int fd = std::exchange(m_fd, -1);
-    const bool sized = ::fstat(fd, &info) == 0;
+    const bool sized = ::fstat(m_fd, &info) == 0;
     if (!sized || info.st_size > kMaxCheckedSize) {
-        ::close(fd);
+        const int error = errno;
+        ::close(std::exchange(m_fd, -1));
         fail(sized ? "the file is " + std::to_string(info.st_size) +
                          " bytes long, far larger than any navigation file"
-                   : "cannot read the file's length (" + systemReason(errno) + ")");
+                   : "cannot read the file's length (" + systemReason(error) + ")");
     }
     m_content.resize(static_cast<std::size_t>(info.st_size));
-    const fs::TransferResult read = fs::readAt(fd, m_content.data(), m_content.size(), 0);
-    ::close(fd);
-    if (read.done < m_content.size()) {
+    const fs::TransferResult read = fs::readAt(m_fd, m_content.data(), m_content.size(), 0);
+    const bool whole = read.done == m_content.size();
+    // A check writes nothing, so it lets go of the file as soon as it holds the bytes.
+    if (mode == Mode::Check || !whole) ::close(std::exchange(m_fd, -1));
+    if (!whole) {
         fail("read failed at offset " + std::to_string(read.done) + " (" +
              systemReason(read.error != 0 ? read.error : EIO) + ")");
     }
@@ -60,12 +61,7 @@ void NavigationFile::fail(const std::string& reason) const {
 }
 
 std::int64_t NavigationFile::length() const {
-    if (m_mode == Mode::Check) return static_cast<std::int64_t>(m_content.size());
-    struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
-        fail("cannot read the file's length (" + systemReason(errno) + ")");
-    }
-    return static_cast<std::int64_t>(info.st_size);
+    return static_cast<std::int64_t>(m_content.size());
 }
 
 bool NavigationFile::contains(std::int64_t offset, std::int64_t size) const {
@@ -83,18 +79,7 @@ void NavigationFile::failOutside(const char* access, std::int64_t offset, std::i
 void NavigationFile::readExactly(std::int64_t offset, std::uint8_t* into,
                                  std::int64_t count) const {
     if (!contains(offset, count)) failOutside("read", offset, count);
-    if (m_mode == Mode::Check) {
-        std::copy_n(m_content.begin() + offset, count, into);
-        return;
-    }
-    const fs::TransferResult read = fs::readAt(m_fd, into, static_cast<std::size_t>(count), offset);
-    if (read.error != 0) {
-        fail("read failed at offset " + std::to_string(offset + read.done) + " (" +
-             systemReason(read.error) + ")");
-    }
-    if (read.done < static_cast<std::size_t>(count)) {
-        failOutside("read", offset, count);  // the file shrank under us
-    }
+    std::copy_n(m_content.begin() + offset, count, into);
 }
 
 std::uint8_t NavigationFile::getByte(std::int64_t offset) const {
@@ -163,7 +148,7 @@ void NavigationFile::putBytes(std::int64_t offset, const ByteString& bytes,
         const auto from = static_cast<std::ptrdiff_t>(at);
         const auto to = static_cast<std::ptrdiff_t>(at + field.size);
         m_writes.push_back(
-            {field.name == nullptr ? "" : field.name, offset + from,
+            {m_path, field.name == nullptr ? "" : field.name, offset + from,
              append ? ByteString{} : ByteString(before.begin() + from, before.begin() + to),
              ByteString(bytes.begin() + from, bytes.begin() + to)});
         at += field.size;
@@ -171,28 +156,28 @@ void NavigationFile::putBytes(std::int64_t offset, const ByteString& bytes,
 }
 
 void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, bool append) {
-    if (m_mode == Mode::Check) {
-        if (append) {
-            m_content.insert(m_content.end(), bytes.begin(), bytes.end());
-        } else {
-            std::copy(bytes.begin(), bytes.end(), m_content.begin() + offset);
-        }
-        return;
-    }
-    const auto count = static_cast<std::int64_t>(bytes.size());
-    m_unflushed = true;
-    const fs::TransferResult written =
-        fs::writeAt(m_fd, bytes.data(), static_cast<std::size_t>(count), offset);
-    if (written.error != 0) {
-        // A half-written append (a full disk) would leave stray bytes that a rerun takes for
-        // part of the file; the file goes back to its old length instead.
-        if (append) {
-            while (::ftruncate(m_fd, static_cast<off_t>(offset)) != 0 && errno == EINTR) {
+    if (m_mode == Mode::Write) {
+        const auto count = static_cast<std::int64_t>(bytes.size());
+        m_unflushed = true;
+        const fs::TransferResult written =
+            fs::writeAt(m_fd, bytes.data(), static_cast<std::size_t>(count), offset);
+        if (written.error != 0) {
+            // A half-written append (a full disk) would leave stray bytes that a rerun takes for
+            // part of the file; the file goes back to its old length instead.
+            if (append) {
+                while (::ftruncate(m_fd, static_cast<off_t>(offset)) != 0 && errno == EINTR) {
+                }
             }
+            const auto at = offset + static_cast<std::int64_t>(written.done);
+            fail("write failed at offset " + std::to_string(at) + " (" +
+                 systemReason(written.error) + ")");
         }
-        const auto at = offset + static_cast<std::int64_t>(written.done);
-        fail("write failed at offset " + std::to_string(at) + " (" + systemReason(written.error) +
-             ")");
+    }
+    // The copy follows the file, so later reads see the bytes in place.
+    if (append) {
+        m_content.insert(m_content.end(), bytes.begin(), bytes.end());
+    } else {
+        std::copy(bytes.begin(), bytes.end(), m_content.begin() + offset);
     }
 }
 
@@ -207,14 +192,14 @@ void NavigationFile::barrier() {
     flush();
 }
 
-std::vector<NavigationFile::Change> NavigationFile::changes() const {
+FieldChanges NavigationFile::changes() const {
     // Keyed by offset and field: the first write gives the old bytes, the last the new ones.
-    std::map<std::pair<std::int64_t, std::string>, Change> merged;
-    for (const Change& write : m_writes) {
+    std::map<std::pair<std::int64_t, std::string>, FieldChange> merged;
+    for (const FieldChange& write : m_writes) {
         auto [it, fresh] = merged.try_emplace({write.offset, write.field}, write);
         if (!fresh) it->second.after = write.after;
     }
-    std::vector<Change> result;
+    FieldChanges result;
     for (auto& [key, change] : merged) {
         if (change.before != change.after) result.push_back(std::move(change));
     }

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "shared/QuorvelError.h"
 #include "shared/ByteString.h"
+#include "shared/FieldChange.h"
+#include "shared/QuorvelError.h"
 
 namespace quorvel {
 
@@ -25,21 +26,24 @@ class FileError : public QuorvelError {
 };
 
 // The navigation file slot: one open navigation file (index, MovieObject, playlist or clip
-// information), read and patched field by field at explicit 0-based byte offsets. Multi-byte
-// fields are big-endian. The file is closed when the object goes away, on every path.
+// information), read whole when it is opened and patched field by field at explicit 0-based byte
+// offsets. Multi-byte fields are big-endian. The file is closed when the object goes away, on
+// every path.
 //
 // Contract: every access must lie inside the file. A read or write that would reach past the
 // end (or start before offset 0) throws FileError and touches nothing; the only way the file
 // grows is `putBytes` at exactly `length()`, which appends. I/O failures also throw FileError.
 //
-// In Check mode the file is opened read-only and read whole; writes change only that copy and
-// are recorded, so that an adjuster run in this mode says exactly what a real run would change
-// without changing anything.
+// Reads are served from the copy taken at the opening. Writes change the copy and are recorded;
+// in Write mode each one also goes to the file at once, at its offset, so that the barriers order
+// them on the disk. In Check mode the file is opened read-only and nothing is written, so that
+// an adjuster run in this mode says exactly what a real run would change without changing
+// anything.
 class NavigationFile {
   public:
     enum class Mode { Write, Check };
 
-    // Real navigation files are a few kilobytes; a check keeps the whole file in memory, so a
+    // Real navigation files are a few kilobytes; the whole file is kept in memory, so a
     // "navigation file" beyond this size is refused rather than read.
     static constexpr std::int64_t kMaxCheckedSize = std::int64_t{64} << 20;
 
@@ -48,18 +52,10 @@ class NavigationFile {
         const char* name;
         std::size_t size;
     };
-    // One field as written: its bytes before (empty for appended data) and after.
-    struct Change {
-        std::string field;
-        std::int64_t offset = 0;
-        ByteString before;
-        ByteString after;
-        bool operator==(const Change&) const = default;
-    };
 
-    // Opens an existing regular file: for reading and writing (Write) or read-only (Check).
-    // A missing file is never created, a symbolic link is never followed, and a FIFO or device
-    // is refused without blocking.
+    // Opens an existing regular file, for reading and writing (Write) or read-only (Check), and
+    // reads it. A missing file is never created, a symbolic link is never followed, and a FIFO
+    // or device is refused without blocking.
     explicit NavigationFile(const std::string& path, Mode mode = Mode::Write);
     ~NavigationFile();
 
@@ -98,8 +94,8 @@ class NavigationFile {
     void barrier();
 
     // Every field changed so far (or, in Check mode, that would be changed), once each, in file
-    // order. A field written back to the value it had is not a change.
-    std::vector<Change> changes() const;
+    // order, each naming this file. A field written back to the value it had is not a change.
+    FieldChanges changes() const;
 
     // Check mode: why the file could not be opened for writing; empty when it can.
     std::string writeProblem() const;
@@ -112,11 +108,12 @@ class NavigationFile {
 
     std::string m_path;
     Mode m_mode;
+    // Write mode: the file, open for the writes. Check mode closes it once it is read.
     int m_fd = -1;
-    // Check mode: the whole file, with the writes made so far.
+    // The whole file, with the writes made so far.
     ByteString m_content;
     // Every write as made, in order, split into its fields.
-    std::vector<Change> m_writes;
+    FieldChanges m_writes;
     // Write mode: bytes have reached the file since the last flush.
     bool m_unflushed = false;
 };

@@ -5,6 +5,7 @@
 
 #include "fileio/NavigationFile.h"
 #include "shared/FieldChange.h"
+#include "shared/LogLine.h"
 
 namespace quorvel {
 
@@ -22,6 +23,9 @@ struct Adjustment {
     std::string reason;
     // What the run changed, or in a check would change, field by field in file order.
     FieldChanges changes;
+    // What the log says about the run, after the heading its caller logs; a refusal's line is
+    // the last.
+    LogLines lines;
 };
 
 }  // namespace quorvel

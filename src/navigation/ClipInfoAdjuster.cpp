@@ -98,21 +98,24 @@ std::vector<HevcEntry> walkClipInfo(const NavigationFile& file) {
 
 }  // namespace
 
-Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, bool isHdr, AdjustMode mode,
-                          const std::string& heading) {
-    ctx.log.Status(ctx.log.TimeStamp() + heading);
+Adjustment adjustClipInfo(const std::string& clpi, bool isHdr, AdjustMode mode) {
     Adjustment result;
     const std::optional<std::string> refusal = navigation::refusalOf([&] {
         NavigationFile file(clpi, mode);
         // The walk refuses before the first write.
         const std::vector<HevcEntry> entries = walkClipInfo(file);
-        remarkHevcStreams(ctx, file, entries,
+        remarkHevcStreams(file, entries,
                           HevcMarking{kClpiMarker, false,
-                                      isHdr ? kDynamicRangeHdr10Bt2020 : kDynamicRangeSdrBt709});
-        navigation::complete(ctx, result, kKind, file);
+                                      isHdr ? kDynamicRangeHdr10Bt2020 : kDynamicRangeSdrBt709},
+                          result.lines);
+        navigation::complete(result, kKind, file);
     });
-    if (refusal) navigation::refuse(ctx, result, kKind, clpi, *refusal);
+    if (refusal) navigation::refuse(result, kKind, clpi, *refusal);
     return result;
+}
+
+Adjustment UHD_Adjust_CLPI(const std::string& clpi, bool isHdr) {
+    return adjustClipInfo(clpi, isHdr, AdjustMode::Write);
 }
 
 }  // namespace quorvel

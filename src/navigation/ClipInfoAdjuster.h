@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/JobContext.h"
 #include "navigation/Adjustment.h"
 
 namespace quorvel {
@@ -12,7 +11,9 @@ namespace quorvel {
 // file is walked and checked whole before anything is written; one of another type code or
 // version, without an HEVC stream, with one that is not 1080p-coded, or with a structure that
 // leads outside the file is refused and left unchanged.
-Adjustment adjustClipInfo(JobContext& ctx, const std::string& clpi, bool isHdr, AdjustMode mode,
-                          const std::string& heading);
+Adjustment adjustClipInfo(const std::string& clpi, bool isHdr, AdjustMode mode);
+
+// The job's clip information step: adjustClipInfo on the disc file.
+Adjustment UHD_Adjust_CLPI(const std::string& clpi, bool isHdr);
 
 }  // namespace quorvel

@@ -97,9 +97,8 @@ IndexPlan walkIndex(const NavigationFile& index, const ByteString& block) {
 
 }  // namespace
 
-Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
-                                     const std::string& movieobject, AdjustMode mode) {
-    ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting BDMV files...");
+Adjustment adjustIndexAndMovieObject(const std::string& index, const std::string& movieobject,
+                                     AdjustMode mode) {
     Adjustment result;
     // Which file a failure concerns, for its log line.
     std::string kind = "MovieObject file";
@@ -130,31 +129,31 @@ Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
         if (plan.addExtension) {
             indexFile.putBE32(kIndexExtensionAddress, static_cast<std::int32_t>(plan.blockAddress),
                               "extension data start");
-            ctx.log.Status(" - Added UHD-BD extension...");
+            result.lines.push_back({" - Added UHD-BD extension..."});
         }
         indexFile.flush();
-        ctx.log.Status(" - Checked/Updated version in Index file...");
+        result.lines.push_back({" - Checked/Updated version in Index file..."});
 
         kind = "MovieObject file";
         current = movieobject;
         movieObjectFile.putBytes(kMovieObjectMarkerOffset, asciiBytes(kMovieObjectMarker),
                                  {{"version", kMarkerSize}});
         movieObjectFile.flush();
-        ctx.log.Status(" - Checked/Updated version in MovieObject file...");
+        result.lines.push_back({" - Checked/Updated version in MovieObject file..."});
 
         // Both files are flushed already, each before its line.
         result.accepted = true;
-        navigation::collectChanges(ctx, result, "index file", indexFile);
+        navigation::collectChanges(result, "index file", indexFile);
         if (result.accepted) {
-            navigation::collectChanges(ctx, result, "MovieObject file", movieObjectFile);
+            navigation::collectChanges(result, "MovieObject file", movieObjectFile);
         }
     });
-    if (refusal) navigation::refuse(ctx, result, kind, current, *refusal);
+    if (refusal) navigation::refuse(result, kind, current, *refusal);
     return result;
 }
 
-bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index, const std::string& movieobject) {
-    return adjustIndexAndMovieObject(ctx, index, movieobject, AdjustMode::Write).accepted;
+Adjustment UHD_Adjust_BDMV(const std::string& index, const std::string& movieObject) {
+    return adjustIndexAndMovieObject(index, movieObject, AdjustMode::Write);
 }
 
 }  // namespace quorvel

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/JobContext.h"
 #include "navigation/Adjustment.h"
 
 namespace quorvel {
@@ -11,10 +10,10 @@ namespace quorvel {
 // no extension data yet. Both files are checked before either is written: their type codes,
 // versions 0200 or 0300, every block inside the file, and extension data of the index that are
 // the UHD block.
-Adjustment adjustIndexAndMovieObject(JobContext& ctx, const std::string& index,
-                                     const std::string& movieobject, AdjustMode mode);
+Adjustment adjustIndexAndMovieObject(const std::string& index, const std::string& movieObject,
+                                     AdjustMode mode);
 
-// The job's index and MovieObject step; true when both were adjusted.
-bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index, const std::string& movieobject);
+// The job's index and MovieObject step: adjustIndexAndMovieObject on the disc files.
+Adjustment UHD_Adjust_BDMV(const std::string& index, const std::string& movieObject);
 
 }  // namespace quorvel

@@ -173,12 +173,10 @@ void planExtension(const NavigationFile& file, const ByteString& extension, Play
 
 }  // namespace
 
-Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode) {
-    ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting MPLS file...");
+Adjustment adjustPlaylist(const std::string& mpls, const ByteString& extension, AdjustMode mode) {
     Adjustment result;
     const std::optional<std::string> refusal = navigation::refusalOf([&] {
         NavigationFile file(mpls, mode);
-        const ByteString& extension = ctx.state.uhdExtensionData;
         // The walk refuses before the first write.
         PlaylistPlan plan = walkPlayItems(file);
         planExtension(file, extension, plan);
@@ -193,15 +191,16 @@ Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode m
                           {{"UHD extension data", extension.size()}});
         }
         file.barrier();
-        remarkHevcStreams(ctx, file, plan.videoEntries, HevcMarking{kMplsMarker, true, {}});
+        remarkHevcStreams(file, plan.videoEntries, HevcMarking{kMplsMarker, true, {}},
+                          result.lines);
         file.barrier();
         if (plan.addExtension) {
             file.putBE32(kMplsExtensionStart, static_cast<std::int32_t>(plan.extensionAddress),
                          "extension data start");
         }
-        navigation::complete(ctx, result, kKind, file);
+        navigation::complete(result, kKind, file);
     });
-    if (refusal) navigation::refuse(ctx, result, kKind, mpls, *refusal);
+    if (refusal) navigation::refuse(result, kKind, mpls, *refusal);
     return result;
 }
 
@@ -215,8 +214,8 @@ PlaylistTitle readPlaylistTitle(const std::string& mpls) {
     return title;
 }
 
-bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) {
-    return adjustPlaylist(ctx, mpls, AdjustMode::Write).accepted;
+Adjustment UHD_Adjust_MPLS(const std::string& mpls, const ByteString& uhdExtension) {
+    return adjustPlaylist(mpls, uhdExtension, AdjustMode::Write);
 }
 
 }  // namespace quorvel

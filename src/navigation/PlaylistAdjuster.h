@@ -3,18 +3,19 @@
 #include <string>
 #include <vector>
 
-#include "app/JobContext.h"
 #include "navigation/Adjustment.h"
+#include "shared/ByteString.h"
 
 namespace quorvel {
 
 // Re-marks the HEVC video stream of every play item for 2160p UHD, writes "MPLS0300" and appends
-// the scan's UHD extension block when the playlist has no extension data yet. The playlist is
+// `uhdExtension`, the 60-byte UHD extension block the scan of the title's first clip built, when
+// the playlist has no extension data yet. The playlist is
 // walked and checked whole before anything is written; one that this conversion is not for
 // (another type code or version, no play items, a video stream that is not 1080p-coded HEVC, a
 // structure that leads outside the file, a play item whose clip name is not five digits,
 // extension data without the UHD block) is refused and left unchanged.
-Adjustment adjustPlaylist(JobContext& ctx, const std::string& mpls, AdjustMode mode);
+Adjustment adjustPlaylist(const std::string& mpls, const ByteString& uhdExtension, AdjustMode mode);
 
 // The clips a playlist plays, read without the extension step: for finding the title's files
 // before the scan. `reason` is set (and the names empty) when the playlist is refused.
@@ -26,7 +27,7 @@ struct PlaylistTitle {
 };
 PlaylistTitle readPlaylistTitle(const std::string& mpls);
 
-// The job's playlist step: adjustPlaylist on the disc file; true when it was accepted.
-bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls);
+// The job's playlist step: adjustPlaylist on the disc file.
+Adjustment UHD_Adjust_MPLS(const std::string& mpls, const ByteString& uhdExtension);
 
 }  // namespace quorvel

@@ -9,14 +9,14 @@ namespace {
 constexpr std::int64_t kVersionMarkerOffset = 0;
 constexpr std::int64_t kFormatAfterCodingType = 1;
 
-// The report for a stream already marked as UHD Blu-ray HEVC: what its format code says.
-void logPreviousFormat(JobContext& ctx, std::uint8_t format) {
+// The line for a stream already marked as UHD Blu-ray HEVC: what its format code says.
+void reportPreviousFormat(std::uint8_t format, LogLines& lines) {
     switch (format & kFormatCodeMask) {
         case kFormat2160p:
-            ctx.log.Status(" - HEVC stream previously marked as 2160p UHD.");
+            lines.push_back({" - HEVC stream previously marked as 2160p UHD."});
             break;
         case kFormat1080p:
-            ctx.log.Status(" - HEVC stream previously marked as 1080p.");
+            lines.push_back({" - HEVC stream previously marked as 1080p."});
             break;
         default:
             break;
@@ -43,8 +43,8 @@ std::string videoCodingProblem(const std::string& what, std::uint8_t codingType,
            std::to_string(kFormat1080p >> kFormatCodeShift) + ")";
 }
 
-void remarkHevcStreams(JobContext& ctx, NavigationFile& file, const std::vector<HevcEntry>& entries,
-                       const HevcMarking& marking) {
+void remarkHevcStreams(NavigationFile& file, const std::vector<HevcEntry>& entries,
+                       const HevcMarking& marking, LogLines& lines) {
     const ByteString marker = asciiBytes(marking.versionMarker);
     for (const HevcEntry& entry : entries) {
         const std::int64_t formatOffset = entry.codingTypeOffset + kFormatAfterCodingType;
@@ -52,12 +52,12 @@ void remarkHevcStreams(JobContext& ctx, NavigationFile& file, const std::vector<
         if (file.getByte(entry.codingTypeOffset) == kCodingTypeHevcUhd) {
             // Already re-marked (by an earlier run or by the muxer): reported, not changed, so a
             // second run changes nothing.
-            if (marking.reportMarkedStreams) ctx.log.Status(" - Found UHD-BD marked HEVC stream...");
-            logPreviousFormat(ctx, format);
+            if (marking.reportMarkedStreams) lines.push_back({" - Found UHD-BD marked HEVC stream..."});
+            reportPreviousFormat(format, lines);
             file.putBytes(kVersionMarkerOffset, marker, {{"version", marker.size()}});
             continue;
         }
-        ctx.log.Status(" - Found HEVC stream...");
+        lines.push_back({" - Found HEVC stream..."});
         // The dynamic range byte goes before the coding type, with a barrier between them: a
         // rerun finds the entry by its 0x06 type, so a cut between the two writes is completed,
         // while a 0x24 entry is only reported and must never lack its dynamic range byte, not
@@ -71,10 +71,10 @@ void remarkHevcStreams(JobContext& ctx, NavigationFile& file, const std::vector<
         // with the 1080p code, which a rerun only reports.
         file.putBytes(entry.codingTypeOffset, ByteString{kCodingTypeHevcUhd, to2160p(format)},
                       {{"video stream coding type", 1}, {"video format / frame rate", 1}});
-        ctx.log.Status("   -- Type marker adjusted to UHD-BD HEVC...");
-        ctx.log.Status("   -- Format marker adjusted to 2160p...");
+        lines.push_back({"   -- Type marker adjusted to UHD-BD HEVC..."});
+        lines.push_back({"   -- Format marker adjusted to 2160p..."});
         file.putBytes(kVersionMarkerOffset, marker, {{"version", marker.size()}});
-        ctx.log.Status("   -- Version marker adjusted to be 0300...");
+        lines.push_back({"   -- Version marker adjusted to be 0300..."});
     }
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/JobContext.h"
 #include "fileio/NavigationFile.h"
+#include "shared/LogLine.h"
 
 // Stream coding values shared by the playlist and clip information adjusters, and the one
 // routine that re-marks their HEVC video streams.
@@ -56,10 +56,11 @@ struct HevcEntry {
     std::int64_t dynamicRangeOffset = -1;
 };
 
-// Re-marks the entries (each Convertible or Marked) in order, with their log lines: a 0x06 stream
-// becomes 0x24 with the 2160p code, a 0x24 stream is only reported; the version marker is
-// written for each. The entries must have been walked and checked first.
-void remarkHevcStreams(JobContext& ctx, NavigationFile& file, const std::vector<HevcEntry>& entries,
-                       const HevcMarking& marking);
+// Re-marks the entries (each Convertible or Marked) in order: a 0x06 stream becomes 0x24 with the
+// 2160p code, a 0x24 stream is only reported; the version marker is written for each. Each
+// stream's lines go to `lines` as its writes are made, so that a write that fails leaves the
+// lines of the writes before it in place. The entries must have been walked and checked first.
+void remarkHevcStreams(NavigationFile& file, const std::vector<HevcEntry>& entries,
+                       const HevcMarking& marking, LogLines& lines);
 
 }  // namespace quorvel

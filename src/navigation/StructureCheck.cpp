@@ -1,6 +1,7 @@
 #include "navigation/StructureCheck.h"
 
 #include <cstdio>
+#include <iterator>
 #include <limits>
 
 #include "fileio/BigEndian.h"
@@ -153,37 +154,34 @@ std::string refusalLine(const std::string& kind, const std::string& path,
     return " - Cannot adjust " + kind + " " + path + ": " + reason + ".";
 }
 
-void refuse(JobContext& ctx, Adjustment& result, const std::string& kind, const std::string& path,
+void refuse(Adjustment& result, const std::string& kind, const std::string& path,
             const std::string& reason) {
     result.accepted = false;
     result.kind = kind;
     result.refusedFile = path;
     result.reason = reason;
-    ctx.log.Status(refusalLine(kind, path, reason));
+    result.lines.push_back({refusalLine(kind, path, reason)});
 }
 
-void complete(JobContext& ctx, Adjustment& result, const std::string& kind, NavigationFile& file) {
+void complete(Adjustment& result, const std::string& kind, NavigationFile& file) {
     file.flush();
     result.accepted = true;
-    collectChanges(ctx, result, kind, file);
+    collectChanges(result, kind, file);
 }
 
-void collectChanges(JobContext& ctx, Adjustment& result, const std::string& kind,
-                    const NavigationFile& file) {
-    const std::vector<NavigationFile::Change> changes = file.changes();
+void collectChanges(Adjustment& result, const std::string& kind, const NavigationFile& file) {
+    FieldChanges changes = file.changes();
     if (file.mode() == NavigationFile::Mode::Check && !changes.empty()) {
         // The real run opens the file for writing: a file that cannot be would stop the job
         // half-way, after the files before it were changed.
         const std::string problem = file.writeProblem();
         if (!problem.empty()) {
-            refuse(ctx, result, kind, file.path(), problem);
+            refuse(result, kind, file.path(), problem);
             return;
         }
     }
-    for (const NavigationFile::Change& change : changes) {
-        result.changes.push_back(
-            {file.path(), change.field, change.offset, change.before, change.after});
-    }
+    result.changes.insert(result.changes.end(), std::make_move_iterator(changes.begin()),
+                          std::make_move_iterator(changes.end()));
 }
 
 }  // namespace quorvel::navigation

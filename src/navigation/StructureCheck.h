@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/JobContext.h"
 #include "fileio/NavigationFile.h"
 #include "navigation/Adjustment.h"
 #include "shared/ByteString.h"
@@ -14,8 +13,8 @@
 // Helpers shared by the navigation adjusters. Each adjuster first walks the structure it is
 // about to patch and proves that every field it will read or write lies inside the file (and
 // inside the enclosing structure), and that the file is one it converts; only then does it
-// write. A walk that finds a field out of place throws AdjustRefused, the adjuster logs one line
-// and the file stays as it was.
+// write. A walk that finds a field out of place throws AdjustRefused, the adjuster reports one
+// line and the file stays as it was.
 namespace quorvel::navigation {
 
 // Why an adjuster refuses to touch a file. The text completes "Cannot adjust <file>: ".
@@ -86,18 +85,16 @@ std::optional<std::string> refusalOf(const std::function<void()>& run);
 std::string refusalLine(const std::string& kind, const std::string& path,
                         const std::string& reason);
 
-// Records a refusal in `result` and logs it. A check also makes sure that a file the run would
-// change can be opened for writing at all.
-void refuse(JobContext& ctx, Adjustment& result, const std::string& kind,
-            const std::string& path, const std::string& reason);
+// Records a refusal in `result`, its line the last of the run's lines.
+void refuse(Adjustment& result, const std::string& kind, const std::string& path,
+            const std::string& reason);
 
 // The end of a run that wrote everything it planned: the file is flushed, the run accepted and
 // its changes filed (see collectChanges).
-void complete(JobContext& ctx, Adjustment& result, const std::string& kind, NavigationFile& file);
+void complete(Adjustment& result, const std::string& kind, NavigationFile& file);
 
 // Files the run's changes of `file` into `result`. A check also makes sure that a file it would
 // change can be opened for writing at all, and refuses it when not.
-void collectChanges(JobContext& ctx, Adjustment& result, const std::string& kind,
-                    const NavigationFile& file);
+void collectChanges(Adjustment& result, const std::string& kind, const NavigationFile& file);
 
 }  // namespace quorvel::navigation

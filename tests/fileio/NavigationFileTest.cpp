@@ -82,21 +82,52 @@ TEST_F(NavigationFileTest, AccessOutsideTheFileThrowsAndChangesNothing) {
     EXPECT_EQ(original, readFile(path));
 }
 
-TEST_F(NavigationFileTest, ACheckRecordsWhatAWriteWouldChangeAndTouchesNothing) {
+// Both modes keep the same account of the changes and read back what they wrote; only a Write
+// reaches the file.
+TEST_F(NavigationFileTest, EachModeRecordsTheSameChangesAndOnlyAWriteReachesTheFile) {
     const long long before = test::modificationTime(path);
-    NavigationFile check(path, NavigationFile::Mode::Check);
-    check.putBytes(0, asciiBytes("AB"), {{"version", 2}});
-    check.putBytes(0, asciiBytes("AC"), {{"version", 2}});  // the last write wins
-    check.putBE32(8, 0x3A, "address");                      // the value it had: no change
-    check.putBytes(check.length(), {7, 8}, {{"block", 2}});
-    EXPECT_EQ(14, check.length());
-    EXPECT_EQ('C', check.getByte(1));
-    EXPECT_EQ((std::vector<NavigationFile::Change>{{"version", 0, {0x4D, 0x50}, asciiBytes("AC")},
-                                                    {"block", 12, {}, {7, 8}}}),
-              check.changes());
-    EXPECT_EQ("", check.writeProblem());
-    EXPECT_EQ(original, readFile(path));
-    EXPECT_EQ(before, test::modificationTime(path));
+    for (const auto mode : {NavigationFile::Mode::Check, NavigationFile::Mode::Write}) {
+        const bool writes = mode == NavigationFile::Mode::Write;
+        SCOPED_TRACE(writes ? "write" : "check");
+        {
+            NavigationFile file(path, mode);
+            file.putBytes(0, asciiBytes("AB"), {{"version", 2}});
+            file.putBytes(0, asciiBytes("AC"), {{"version", 2}});  // the last write wins
+            file.putBE32(8, 0x3A, "address");                      // the value it had: no change
+            file.putBytes(file.length(), {7, 8}, {{"block", 2}});
+            file.flush();
+            EXPECT_EQ(14, file.length());
+            EXPECT_EQ('C', file.getByte(1));
+            EXPECT_EQ((FieldChanges{{path, "version", 0, {0x4D, 0x50}, asciiBytes("AC")},
+                                    {path, "block", 12, {}, {7, 8}}}),
+                      file.changes());
+            EXPECT_EQ("", file.writeProblem());
+        }
+        ByteString wanted = original;
+        if (writes) {
+            wanted[0] = 'A';
+            wanted[1] = 'C';
+            wanted.insert(wanted.end(), {7, 8});
+        }
+        EXPECT_EQ(wanted, readFile(path));
+        if (!writes) EXPECT_EQ(before, test::modificationTime(path));
+    }
+}
+
+TEST_F(NavigationFileTest, AFileLargerThanAnyNavigationFileIsRefusedInEitherMode) {
+    const std::string big = dir / "big.bin";
+    writeFile(big, {});
+    ASSERT_EQ(::truncate(big.c_str(), NavigationFile::kMaxCheckedSize + 1), 0);
+    for (const auto mode : {NavigationFile::Mode::Write, NavigationFile::Mode::Check}) {
+        try {
+            NavigationFile file(big, mode);
+            ADD_FAILURE() << "a file of " << file.length() << " bytes was opened";
+        } catch (const FileError& error) {
+            EXPECT_NE(error.reason().find("far larger than any navigation file"),
+                      std::string::npos)
+                << error.reason();
+        }
+    }
 }
 
 TEST_F(NavigationFileTest, AFailedAppendIsCutBackToTheOldLength) {

@@ -53,14 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ByteString before(data, data + size);
 
     // A check says what the run will do, and does nothing itself.
-    Harness check;
-    check.state.uhdExtensionData = hdrExtensionBlock();
-    const Adjustment planned = adjustPlaylist(check.context, path, AdjustMode::Check);
+    const ByteString block = hdrExtensionBlock();
+    const Adjustment planned = adjustPlaylist(path, block, AdjustMode::Check);
     FUZZ_CHECK(kTarget, readWhole(path) == before, "a check changed the file");
 
-    Harness first;
-    first.state.uhdExtensionData = hdrExtensionBlock();
-    const bool found = UHD_Adjust_MPLS(first.context, path);
+    const bool found = UHD_Adjust_MPLS(path, block).accepted;
     const ByteString after = readWhole(path);
     checkChange(before, after, found);
     FUZZ_CHECK(kTarget, planned.accepted == found, "the check and the run disagree");
@@ -73,9 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (after == before) return 0;
 
     // A second run over its own result changes nothing and says the same.
-    Harness second;
-    second.state.uhdExtensionData = hdrExtensionBlock();
-    const bool foundAgain = UHD_Adjust_MPLS(second.context, path);
+    const bool foundAgain = UHD_Adjust_MPLS(path, block).accepted;
     FUZZ_CHECK(kTarget, readWhole(path) == after, "a second run changed the file");
     FUZZ_CHECK(kTarget, foundAgain == found, "a second run gave another result");
     return 0;

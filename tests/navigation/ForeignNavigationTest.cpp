@@ -48,7 +48,7 @@ class ForeignFile : public ::testing::TestWithParam<KindCase> {
     // step and expects a refusal of that file with every byte kept.
     void expectRefused(const Damage& damage) {
         SCOPED_TRACE(damage.name);
-        Harness h;
+        StepRunner h;
         const ByteString partner =
             GetParam().kind == Kind::Index ? buildMovieObject() : buildIndex();
         writeFile(target(), damage.bytes);
@@ -56,9 +56,9 @@ class ForeignFile : public ::testing::TestWithParam<KindCase> {
         bool accepted = true;
         switch (GetParam().kind) {
             case Kind::Index:
-            case Kind::MovieObject: accepted = UHD_Adjust_BDMV(h.ctx, index, movieObject); break;
-            case Kind::Playlist: accepted = UHD_Adjust_MPLS(h.ctx, target()); break;
-            case Kind::ClipInfo: accepted = h.adjustClip(target()); break;
+            case Kind::MovieObject: accepted = h.bdmv(index, movieObject); break;
+            case Kind::Playlist: accepted = h.playlist(target()); break;
+            case Kind::ClipInfo: accepted = h.clip(target()); break;
         }
         EXPECT_FALSE(accepted);
         EXPECT_SAME_BYTES(damage.bytes, readFile(target()));

@@ -1,6 +1,6 @@
 #pragma once
 
-// Byte builders and a job context for the navigation adjuster tests.
+// Byte builders and a step runner for the navigation adjuster tests.
 
 #include <algorithm>
 #include <cstdio>
@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/JobContext.h"
-#include "app/StatusLog.h"
 #include "fileio/BigEndian.h"
 #include "navigation/ClipInfoAdjuster.h"
-#include "shared/SharedState.h"
+#include "navigation/IndexAdjuster.h"
+#include "navigation/PlaylistAdjuster.h"
 #include "support/TestSupport.h"
 
 namespace quorvel::test::nav {
@@ -224,36 +223,36 @@ inline ByteString buildMovieObject(std::size_t size = SIZE_MAX) {
     return b;
 }
 
-// A job context over fresh shared state and a recording window, as the driver hands it to the
-// steps. The scan's results are set by the test.
-struct Harness {
-    RecordingWindow window;
-    SharedState state;
-    StatusLog log{state.statusText, window, [] { return LocalTime{12, 34, 56}; }};
-    JobContext ctx{state, log, window};
+// The job's navigation steps with what the scan hands them (the playlist's block, the clip's HDR
+// decision), collecting the lines they report after their headings. A timed line shows as
+// "[ts]" before its text, as a masked log does.
+struct StepRunner {
+    ByteString extension = uhdExtension(true);
+    bool isHdr = true;
 
-    Harness() {
-        state.uhdExtensionData = uhdExtension(true);
-        state.mediaTracks = {MediaTrack{}, MediaTrack{}};
-        state.mediaTracks[1].isHdr = true;
-        state.mediaTrackCount = 1;
-        state.videoTrackIndex = 1;
+    bool playlist(const std::string& mpls) { return take(UHD_Adjust_MPLS(mpls, extension)); }
+    bool clip(const std::string& clpi) { return take(UHD_Adjust_CLPI(clpi, isHdr)); }
+    bool bdmv(const std::string& index, const std::string& movieObject) {
+        return take(UHD_Adjust_BDMV(index, movieObject));
     }
 
     void setHdr(bool hdr) {
-        state.mediaTracks[1].isHdr = hdr;
-        state.uhdExtensionData = uhdExtension(hdr);
+        isHdr = hdr;
+        extension = uhdExtension(hdr);
     }
 
-    // The job's clip information step, with the HDR decision of the scan's chosen track.
-    bool adjustClip(const std::string& clpi) {
-        return adjustClipInfo(ctx, clpi, state.mediaTracks[1].isHdr, AdjustMode::Write,
-                              " Checking/Adjusting CLPI file...")
-            .accepted;
+    const std::vector<std::string>& lines() const { return m_lines; }
+    void clearLog() { m_lines.clear(); }
+
+  private:
+    bool take(const Adjustment& adjustment) {
+        for (const LogLine& line : adjustment.lines) {
+            m_lines.push_back((line.timed ? "[ts]" : "") + line.text);
+        }
+        return adjustment.accepted;
     }
 
-    std::vector<std::string> lines() const { return maskTimes(splitLines(state.statusText)); }
-    void clearLog() { state.statusText.clear(); }
+    std::vector<std::string> m_lines;
 };
 
 }  // namespace quorvel::test::nav

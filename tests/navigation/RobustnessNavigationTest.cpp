@@ -20,7 +20,7 @@ namespace {
 class RobustnessNavigation : public ::testing::Test {
   protected:
     TempDir dir;
-    Harness h;
+    StepRunner h;
     const std::string mpls = dir / "00000.mpls";
     const std::string clpi = dir / "00000.clpi";
 };
@@ -29,12 +29,11 @@ TEST_F(RobustnessNavigation, TwoHundredFiftyFiveAnglesInAShortItemAreRefused) {
     const Playlist pl = buildPlaylist({PlayItem{.flags = 0x10, .angles = 255, .length = 80}});
     writeFile(mpls, pl.bytes);
 
-    EXPECT_FALSE(UHD_Adjust_MPLS(h.ctx, mpls));
+    EXPECT_FALSE(h.playlist(mpls));
     EXPECT_SAME_BYTES(pl.bytes, readFile(mpls));
-    ASSERT_EQ(2u, h.lines().size());
-    EXPECT_EQ(" - Cannot adjust playlist " + mpls +
-                  ": play item 1 is too short for its stream number table.",
-              h.lines()[1]);
+    EXPECT_EQ(std::vector<std::string>{" - Cannot adjust playlist " + mpls +
+                                       ": play item 1 is too short for its stream number table."},
+              h.lines());
 }
 
 TEST_F(RobustnessNavigation, TwoHundredFiftyFiveAnglesInALongEnoughItemArePatched) {
@@ -43,7 +42,7 @@ TEST_F(RobustnessNavigation, TwoHundredFiftyFiveAnglesInALongEnoughItemArePatche
     ASSERT_EQ(pl.items[0] + 36 + 10 * 254, pl.tables[0]);
     writeFile(mpls, pl.bytes);
 
-    EXPECT_TRUE(UHD_Adjust_MPLS(h.ctx, mpls));
+    EXPECT_TRUE(h.playlist(mpls));
     const ByteString after = readFile(mpls);
     EXPECT_EQ(0x24, after[pl.tables[0] + 27]);
     EXPECT_EQ(0x81, after[pl.tables[0] + 28]);
@@ -54,7 +53,7 @@ TEST_F(RobustnessNavigation, PlayItemOfLengthZeroIsRefused) {
     put16(pl.bytes, pl.items[0], 0);
     writeFile(mpls, pl.bytes);
 
-    EXPECT_FALSE(UHD_Adjust_MPLS(h.ctx, mpls));
+    EXPECT_FALSE(h.playlist(mpls));
     EXPECT_SAME_BYTES(pl.bytes, readFile(mpls));
     EXPECT_EQ(" - Cannot adjust playlist " + mpls +
                   ": play item 1 is too short for its flags.",
@@ -77,7 +76,7 @@ class UnwritableNavigationFile : public ::testing::TestWithParam<HazardCase> {};
 
 TEST_P(UnwritableNavigationFile, IsRefusedWithAReasonAndNothingChanges) {
     TempDir dir;
-    Harness h;
+    StepRunner h;
     const std::string mpls = dir / "00000.mpls", clpi = dir / "00000.clpi";
     const std::string index = dir / "index.bdmv", movieObject = dir / "MovieObject.bdmv";
     const std::string outside = dir / "outside.bin";
@@ -111,9 +110,9 @@ TEST_P(UnwritableNavigationFile, IsRefusedWithAReasonAndNothingChanges) {
 
     bool accepted = true;
     switch (GetParam().adjuster) {
-        case 0: accepted = UHD_Adjust_MPLS(h.ctx, mpls); break;
-        case 1: accepted = h.adjustClip(clpi); break;
-        default: accepted = UHD_Adjust_BDMV(h.ctx, index, movieObject); break;
+        case 0: accepted = h.playlist(mpls); break;
+        case 1: accepted = h.clip(clpi); break;
+        default: accepted = h.bdmv(index, movieObject); break;
     }
     EXPECT_FALSE(accepted);
     EXPECT_EQ(0u, h.lines().back().rfind(" - Cannot adjust ", 0)) << h.lines().back();
@@ -145,12 +144,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RobustnessNavigation, RerunCompletesAStreamCutBetweenItsWrites) {
     const Playlist pl = buildPlaylist({PlayItem{}});
     writeFile(mpls, pl.bytes);
-    ASSERT_TRUE(UHD_Adjust_MPLS(h.ctx, mpls));
+    ASSERT_TRUE(h.playlist(mpls));
     const ByteString playlistDone = readFile(mpls);
 
     const Clip clip = buildClip({ClipStream{.pid = 0x1100, .codingType = 0x81}, ClipStream{}});
     writeFile(clpi, clip.bytes);
-    ASSERT_TRUE(h.adjustClip(clpi));
+    ASSERT_TRUE(h.clip(clpi));
     const ByteString clipDone = readFile(clpi);
 
     // Playlist: the marker or the extension not yet written.
@@ -163,7 +162,7 @@ TEST_F(RobustnessNavigation, RerunCompletesAStreamCutBetweenItsWrites) {
         if (stage >= 2) append(cut, ByteString(playlistDone.begin() + pl.bytes.size(),
                                                playlistDone.end()));
         writeFile(mpls, cut);
-        EXPECT_TRUE(UHD_Adjust_MPLS(h.ctx, mpls));
+        EXPECT_TRUE(h.playlist(mpls));
         EXPECT_SAME_BYTES(playlistDone, readFile(mpls));
     }
 
@@ -178,7 +177,7 @@ TEST_F(RobustnessNavigation, RerunCompletesAStreamCutBetweenItsWrites) {
         }
         if (stage >= 2) putAt(cut, 0, asciiBytes("HDMV0300"));
         writeFile(clpi, cut);
-        EXPECT_TRUE(h.adjustClip(clpi));
+        EXPECT_TRUE(h.clip(clpi));
         EXPECT_SAME_BYTES(clipDone, readFile(clpi));
     }
 }
