@@ -128,10 +128,9 @@ JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title,
     if (!title.clips.empty()) {
         ctx.state.uhdExtensionData = title.clips.front().attributes.uhdExtensionData;
     }
-    planner.take(adjustPlaylist(title.playlist,
-                                title.clips.empty() ? ByteString{}
-                                                    : title.clips.front().attributes.uhdExtensionData,
-                                AdjustMode::Check));
+    const ByteString playlistBlock =
+        title.clips.empty() ? ByteString{} : title.clips.front().attributes.uhdExtensionData;
+    planner.take(adjustPlaylist(title.playlist, playlistBlock, AdjustMode::Check));
     planner.requireDistinct("playlist", title.playlist);
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];

@@ -52,7 +52,9 @@ void remarkHevcStreams(NavigationFile& file, const std::vector<HevcEntry>& entri
         if (file.getByte(entry.codingTypeOffset) == kCodingTypeHevcUhd) {
             // Already re-marked (by an earlier run or by the muxer): reported, not changed, so a
             // second run changes nothing.
-            if (marking.reportMarkedStreams) lines.push_back({" - Found UHD-BD marked HEVC stream..."});
+            if (marking.reportMarkedStreams) {
+                lines.push_back({" - Found UHD-BD marked HEVC stream..."});
+            }
             reportPreviousFormat(format, lines);
             file.putBytes(kVersionMarkerOffset, marker, {{"version", marker.size()}});
             continue;

@@ -110,7 +110,9 @@ TEST_F(NavigationFileTest, EachModeRecordsTheSameChangesAndOnlyAWriteReachesTheF
             wanted.insert(wanted.end(), {7, 8});
         }
         EXPECT_EQ(wanted, readFile(path));
-        if (!writes) EXPECT_EQ(before, test::modificationTime(path));
+        if (!writes) {
+            EXPECT_EQ(before, test::modificationTime(path));
+        }
     }
 }
 

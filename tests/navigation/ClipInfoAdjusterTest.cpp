@@ -61,7 +61,8 @@ TEST_F(ClipInfoAdjuster, StreamMarkedUhdIsReportedAndKept) {
 
     EXPECT_TRUE(h.clip(write(clip.bytes)));
     EXPECT_SAME_BYTES(wanted, readFile(path));
-    EXPECT_EQ(std::vector<std::string>{" - HEVC stream previously marked as 2160p UHD."}, h.lines());
+    EXPECT_EQ(std::vector<std::string>{" - HEVC stream previously marked as 2160p UHD."},
+              h.lines());
 }
 
 struct Malformed {
