@@ -10,11 +10,11 @@ namespace quorvel {
 
 // Re-marks the HEVC video stream of every play item for 2160p UHD, writes "MPLS0300" and appends
 // `uhdExtension`, the 60-byte UHD extension block the scan of the title's first clip built, when
-// the playlist has no extension data yet. The playlist is
-// walked and checked whole before anything is written; one that this conversion is not for
-// (another type code or version, no play items, a video stream that is not 1080p-coded HEVC, a
-// structure that leads outside the file, a play item whose clip name is not five digits,
-// extension data without the UHD block) is refused and left unchanged.
+// the playlist has no extension data yet. The playlist is walked and checked whole before
+// anything is written; one that this conversion is not for (another type code or version, no
+// play items, a video stream that is not 1080p-coded HEVC, a structure that leads outside the
+// file, a play item whose clip name is not five digits, extension data without the UHD block) is
+// refused and left unchanged.
 Adjustment adjustPlaylist(const std::string& mpls, const ByteString& uhdExtension, AdjustMode mode);
 
 // The clips a playlist plays, read without the extension step: for finding the title's files
