@@ -93,12 +93,12 @@ TEST(StreamFileBigFile, SizesAndOffsetsBeyondFourGigabytes) {
     EXPECT_EQ(file.writeInside(bytes.data(), bytes.size(), kFar), 2);
     EXPECT_EQ(file.writeInside(bytes.data(), bytes.size(), kSize - 1), StreamFile::kPastEnd);
     ByteString back(4);
-    EXPECT_EQ(fs::readAt(file.handle(), back.data(), back.size(), kFar - 1).done, 4u);
+    EXPECT_EQ(file.handle().readAt(back.data(), back.size(), kFar - 1).done, 4u);
     EXPECT_EQ(back, (ByteString{0, 0xAB, 0xCD, 0}));
     // Near the end fewer bytes come back, without an error.
-    const fs::TransferResult tail = fs::readAt(file.handle(), back.data(), back.size(), kSize - 1);
+    const platform::Transfer tail = file.handle().readAt(back.data(), back.size(), kSize - 1);
     EXPECT_EQ(tail.done, 1u);
-    EXPECT_EQ(tail.error, 0);
+    EXPECT_EQ(tail.reason, "");
     EXPECT_EQ(file.size(), kSize);
 }
 
