@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "platform/File.h"
