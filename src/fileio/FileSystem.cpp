@@ -1,12 +1,8 @@
 #include "fileio/FileSystem.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <climits>
 #include <cstdlib>
@@ -67,55 +63,23 @@ bool splitAtDisc(const std::string& path, std::string& disc, std::vector<std::st
     return false;
 }
 
-int openDirectoryAt(int base, const std::string& name) {
-    int fd = -1;
-    do {
-        fd = ::openat(base, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-bool isLinkAt(int base, const std::string& name) {
-    struct stat info {};
-    return ::fstatat(base, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
-}
-
-std::vector<std::string> listNames(const Folder& folder) {
-    std::vector<std::string> names;
-    if (!folder.valid()) return names;
-    // The listing takes a descriptor of its own, so the folder stays open for the caller.
-    const int fd = ::dup(folder.fd());
-    if (fd < 0) return names;
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        ::close(fd);
-        return names;
-    }
-    while (dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
 std::vector<std::string> listNames(const std::string& folder) {
-    return listNames(openFolder(folder));
+    return openFolder(folder).names();
 }
 
 // Looks at the file `path` names through its folder, opened the careful way.
-bool statPath(const std::string& path, struct stat& info, bool followLast) {
+platform::EntryInfo lookPath(const std::string& path, bool followLast) {
     const auto [folder, name] = splitLast(path);
-    const Folder dir = openFolder(folder);
-    return dir.valid() && !name.empty() &&
-           ::fstatat(dir.fd(), name.c_str(), &info, followLast ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    const platform::Folder dir = openFolder(folder);
+    if (!dir.isOpen() || name.empty()) return {};
+    return dir.look(name, followLast);
 }
 
-std::string cannotOpenReason(int access, int error) {
-    const char* words = access == O_RDONLY   ? "reading"
-                        : access == O_WRONLY ? "writing"
-                                             : "reading and writing";
-    return std::string("cannot open it for ") + words + " (" + std::strerror(error) + ")";
+std::string cannotOpenReason(platform::File::Access access, const std::string& reason) {
+    const char* words = access == platform::File::Access::Read    ? "reading"
+                        : access == platform::File::Access::Write ? "writing"
+                                                                  : "reading and writing";
+    return std::string("cannot open it for ") + words + " (" + reason + ")";
 }
 
 // A name for a new file that no one else picks: six letters or digits.
@@ -129,25 +93,17 @@ std::string uniqueSuffix() {
     return suffix;
 }
 
-// The copy's name in `folder`: the spelling it already has there, so that no stale copy stays
-// beside a new one, or else the source's own name.
-// The copy called `name` in `folder`, opened for reading without following a link or waiting on
-// a FIFO; -1 when it cannot be.
-int openCopy(const Folder& folder, const std::string& name) {
-    return ::openat(folder.fd(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-}
-
 // Whether the open `copy` is a regular file that holds exactly the bytes of the open source,
 // which is `size` bytes long. Read in blocks, so a copy of any size takes little memory.
-bool holdsSameBytes(int source, std::int64_t size, int copy) {
-    struct stat info {};
-    bool same = ::fstat(copy, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == size;
+bool holdsSameBytes(const platform::File& source, std::int64_t size, const platform::File& copy) {
+    const platform::EntryInfo info = copy.info();
+    bool same = info.kind == platform::EntryKind::File && info.size == size;
     constexpr std::size_t kBlock = std::size_t{1} << 16;
     std::vector<std::uint8_t> mine(kBlock), theirs(kBlock);
     for (std::int64_t at = 0; same && at < size;) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, size - at));
-        same = readAt(source, mine.data(), want, at).done == want &&
-               readAt(copy, theirs.data(), want, at).done == want &&
+        same = source.readAt(mine.data(), want, at).done == want &&
+               copy.readAt(theirs.data(), want, at).done == want &&
                std::memcmp(mine.data(), theirs.data(), want) == 0;
         at += static_cast<std::int64_t>(want);
     }
@@ -156,46 +112,32 @@ bool holdsSameBytes(int source, std::int64_t size, int copy) {
 
 }  // namespace
 
-Folder::~Folder() {
-    if (m_fd >= 0) ::close(m_fd);
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-Folder openFolder(const std::string& path, std::string* why) {
-    const auto fail = [why](std::string reason, int error) {
+platform::Folder openFolder(const std::string& path, std::string* why,
+                            platform::Problem* problem) {
+    const auto fail = [&](std::string reason, platform::Problem found) {
         if (why != nullptr) *why = std::move(reason);
-        errno = error;
-        return Folder{};
+        if (problem != nullptr) *problem = std::move(found);
+        return platform::Folder{};
     };
     std::string disc;
     std::vector<std::string> below;
     const bool inDisc = splitAtDisc(path, disc, below);
     // The disc folder itself, and whatever leads to it, may well be a link.
     const std::string first = inDisc ? disc : path;
-    Folder current(platformOpen(first.empty() ? "." : first, O_RDONLY | O_DIRECTORY));
-    if (!current.valid()) {
-        const int error = errno;
-        return fail(std::strerror(error), error);
-    }
+    platform::Problem found;
+    platform::Folder current = platform::Folder::open(first, &found);
+    if (!current.isOpen()) return fail(found.reason, found);
     std::string walked = first;
     for (const std::string& name : below) {
         walked = joinPath(walked, name);
-        const int fd = openDirectoryAt(current.fd(), name);
-        if (fd < 0) {
-            const int error = errno;
-            if (isLinkAt(current.fd(), name)) {
-                return fail("its folder " + walked + " is a symbolic link", ELOOP);
+        platform::Folder next = current.openFolder(name, &found);
+        if (!next.isOpen()) {
+            if (found.kind == platform::Problem::Kind::Linked) {
+                return fail("its folder " + walked + " is a symbolic link", found);
             }
-            return fail(std::strerror(error), error);
+            return fail(found.reason, found);
         }
-        current = Folder(fd);
+        current = std::move(next);
     }
     return current;
 }
@@ -204,12 +146,12 @@ std::string linkBelowDisc(const std::string& path) {
     std::string disc;
     std::vector<std::string> below;
     if (!splitAtDisc(path, disc, below)) return {};
-    Folder current(platformOpen(disc.empty() ? "." : disc, O_RDONLY | O_DIRECTORY));
+    platform::Folder current = platform::Folder::open(disc);
     std::string walked = disc;
-    for (std::size_t k = 0; k < below.size() && current.valid(); ++k) {
+    for (std::size_t k = 0; k < below.size() && current.isOpen(); ++k) {
         walked = joinPath(walked, below[k]);
-        if (isLinkAt(current.fd(), below[k])) return walked;
-        if (k + 1 < below.size()) current = Folder(openDirectoryAt(current.fd(), below[k]));
+        if (current.look(below[k], false).kind == platform::EntryKind::Link) return walked;
+        if (k + 1 < below.size()) current = current.openFolder(below[k]);
     }
     return {};
 }
@@ -230,112 +172,75 @@ bool endsWithIgnoreCase(std::string_view text, std::string_view suffix) {
 }
 
 bool isPlainFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.empty() ? "." : path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return platform::lookAt(path).kind == platform::EntryKind::File;
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.empty() ? "." : path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return platform::lookAt(path).kind == platform::EntryKind::Folder;
 }
 
 std::int64_t fileSize(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+    const platform::EntryInfo info = platform::lookAt(path);
+    return info.known() ? info.size : -1;
 }
 
-int platformOpen(const std::string& path, int flags) {
-    constexpr mode_t kNewFilePermissions = 0666;  // narrowed by the process's umask
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, kNewFilePermissions);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-TransferResult readAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
-    TransferResult result;
-    while (result.done < size) {
-        const ssize_t got = ::pread(fd, data + result.done, size - result.done,
-                                    static_cast<off_t>(offset + result.done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            result.error = errno;
-            break;
+platform::File openRegularFileIn(const platform::Folder& folder, const std::string& name,
+                                 platform::File::Access access, std::string* why,
+                                 platform::Problem* problem) {
+    platform::Problem found;
+    platform::File file = folder.openFile(name, access, &found);
+    if (!file.isOpen()) {
+        if (why != nullptr) {
+            *why = found.kind == platform::Problem::Kind::Linked ? "it is a symbolic link"
+                   : found.kind == platform::Problem::Kind::NotRegular
+                       ? "it is not a regular file"
+                       : cannotOpenReason(access, found.reason);
         }
-        if (got == 0) break;
-        result.done += static_cast<std::size_t>(got);
+        if (problem != nullptr) *problem = std::move(found);
     }
-    return result;
+    return file;
 }
 
-TransferResult writeAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset) {
-    TransferResult result;
-    while (result.done < size) {
-        const ssize_t put = ::pwrite(fd, data + result.done, size - result.done,
-                                     static_cast<off_t>(offset + result.done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            result.error = put < 0 ? errno : EIO;
-            break;
+platform::File openRegularFile(const std::string& path, platform::File::Access access,
+                               std::string* why, platform::Problem* problem) {
+    const auto [folderPath, name] = splitLast(path);
+    std::string folderProblem;
+    platform::Problem found;
+    const platform::Folder folder = openFolder(folderPath, &folderProblem, &found);
+    if (!folder.isOpen()) {
+        if (why != nullptr) {
+            *why = found.kind == platform::Problem::Kind::Linked
+                       ? folderProblem
+                       : cannotOpenReason(access, found.reason);
         }
-        result.done += static_cast<std::size_t>(put);
+        if (problem != nullptr) *problem = std::move(found);
+        return {};
     }
-    return result;
-}
-
-// A link would let a job patch a file outside the disc folder, and a FIFO or a device is not a
-// file whose bytes we patch: O_NONBLOCK keeps a FIFO from holding the open until a writer comes,
-// and the look before the open keeps a device node from being opened at all.
-int openRegularFileIn(const Folder& folder, const std::string& name, int access,
-                      std::string* why) {
-    const auto fail = [why](std::string reason, int error) {
-        if (why != nullptr) *why = std::move(reason);
-        errno = error;
-        return -1;
-    };
-    const auto cannotOpen = [&](int error) { return fail(cannotOpenReason(access, error), error); };
-    if (!folder.valid()) return cannotOpen(EBADF);
-    struct stat info {};
-    if (::fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISLNK(info.st_mode)) return fail("it is a symbolic link", ELOOP);
-        if (!S_ISREG(info.st_mode)) return fail("it is not a regular file", EINVAL);
-    }
-    int fd = -1;
-    do {
-        fd = ::openat(folder.fd(), name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        if (errno == ELOOP) return fail("it is a symbolic link", ELOOP);
-        return cannotOpen(errno);
-    }
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return fail("it is not a regular file", EINVAL);
-    }
-    // Reads and writes of the regular file wait as usual.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
+    return openRegularFileIn(folder, name, access, why, problem);
 }
 
 int openRegularFile(const std::string& path, int access, std::string* why) {
-    const auto [folderPath, name] = splitLast(path);
-    std::string folderProblem;
-    const Folder folder = openFolder(folderPath, &folderProblem);
-    if (!folder.valid()) {
-        const int error = errno;
-        if (why != nullptr) *why = error == ELOOP ? folderProblem : cannotOpenReason(access, error);
-        errno = error;
-        return -1;
-    }
-    return openRegularFileIn(folder, name, access, why);
+    platform::File file = openRegularFile(path, platform::accessOfOpenFlags(access), why);
+    return file.isOpen() ? file.release() : -1;
+}
+
+TransferResult readAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
+    platform::File file(fd);
+    const platform::Transfer read = file.readAt(data, size, offset);
+    file.release();
+    return {read.done, read.systemError};
+}
+
+TransferResult writeAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset) {
+    platform::File file(fd);
+    const platform::Transfer written = file.writeAt(data, size, offset);
+    file.release();
+    return {written.done, written.systemError};
 }
 
 std::string writeProblem(const std::string& path) {
     std::string problem;
-    const int fd = openRegularFile(path, O_RDWR, &problem);
-    if (fd >= 0) ::close(fd);
+    openRegularFile(path, platform::File::Access::ReadWrite, &problem);
     return problem;
 }
 
@@ -356,14 +261,13 @@ std::string entryNamedIgnoringCase(const std::vector<std::string>& entries, std:
 
 std::vector<std::string> filesMatching(const std::string& folder, std::string_view extension) {
     std::vector<std::string> names;
-    const Folder dir = openFolder(folder);
-    for (const std::string& name : listNames(dir)) {
+    const platform::Folder dir = openFolder(folder);
+    for (const std::string& name : dir.names()) {
         // A leading dot marks a hidden file; the name must have a stem before the extension.
         if (name.empty() || name.front() == '.' || name.size() <= extension.size()) continue;
         if (!endsWithIgnoreCase(name, extension)) continue;
         // A link to a file counts here; the open that follows refuses it by name.
-        struct stat info {};
-        if (::fstatat(dir.fd(), name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (dir.look(name, true).kind != platform::EntryKind::File) continue;
         names.push_back(name);
     }
     std::sort(names.begin(), names.end(), lessIgnoreCase);
@@ -384,8 +288,7 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
         const std::string component(relative.substr(start, end - start));
         if (!component.empty()) {
             std::string chosen = component;
-            struct stat info {};
-            if (!statPath(joinPath(path, component), info, false)) {
+            if (!lookPath(joinPath(path, component), false).known()) {
                 const std::string other = entryNamedIgnoringCase(path, component);
                 if (!other.empty()) chosen = other;
             }
@@ -402,32 +305,29 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
 }
 
 FileId fileId(const std::string& path) {
-    struct stat info {};
-    if (!statPath(path, info, true)) return {};
-    return {static_cast<unsigned long long>(info.st_dev),
-            static_cast<unsigned long long>(info.st_ino)};
+    const platform::EntryInfo info = lookPath(path, true);
+    return info.known() ? info.id : FileId{};
 }
 
 FileNames fileNames(const std::string& path) {
-    struct stat info {};
-    if (!statPath(path, info, false)) return {};
-    return {{static_cast<unsigned long long>(info.st_dev),
-             static_cast<unsigned long long>(info.st_ino)},
-            static_cast<unsigned long long>(info.st_nlink)};
+    const platform::EntryInfo info = lookPath(path, false);
+    if (!info.known()) return {};
+    return {info.id, info.links};
 }
 
 CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     CopyResult result;
     const std::string name = splitLast(source).second;
     std::string why;
-    const Folder dir = openFolder(folder, &why);
-    if (!dir.valid()) {
-        const int error = errno;
+    platform::Problem problem;
+    const platform::Folder dir = openFolder(folder, &why, &problem);
+    if (!dir.isOpen()) {
         result.copyPath = joinPath(folder, name);
-        if (error == ELOOP) {
+        if (problem.kind == platform::Problem::Kind::Linked) {
             result.outcome = CopyResult::Outcome::Linked;
             result.reason = why + ", so the copy is left alone";
-        } else if (error == ENOENT || error == ENOTDIR) {
+        } else if (problem.kind == platform::Problem::Kind::Missing ||
+                   problem.kind == platform::Problem::Kind::NotFolder) {
             result.outcome = CopyResult::Outcome::NoFolder;
         } else {
             result.outcome = CopyResult::Outcome::Failed;
@@ -436,127 +336,111 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
         return result;
     }
     // The copy under the spelling it already has, so that no stale copy stays beside a new one.
-    const std::vector<std::string> entries = listNames(dir);
+    const std::vector<std::string> entries = dir.names();
     std::string copyName = entryNamedIgnoringCase(entries, name);
     if (copyName.empty()) copyName = name;
     result.copyPath = joinPath(folder, copyName);
-    const auto fail = [&](const std::string& what) {
+    const auto fail = [&](const std::string& what, const std::string& reason) {
         result.outcome = CopyResult::Outcome::Failed;
-        result.reason = what + " (" + std::strerror(errno) + ")";
+        result.reason = what + " (" + reason + ")";
         return result;
     };
 
     const FileId sourceId = fileId(source);
-    struct stat copyInfo {};
-    if (sourceId.valid() && ::fstatat(dir.fd(), copyName.c_str(), &copyInfo, 0) == 0 &&
-        FileId{static_cast<unsigned long long>(copyInfo.st_dev),
-               static_cast<unsigned long long>(copyInfo.st_ino)} == sourceId) {
+    const platform::EntryInfo copyInfo = dir.look(copyName, true);
+    if (sourceId.valid() && copyInfo.known() && copyInfo.id == sourceId) {
         result.outcome = CopyResult::Outcome::SameFile;
         return result;
     }
 
-    const int in = openRegularFile(source, O_RDONLY);
-    if (in < 0) return fail("cannot read " + source);
-    struct stat info {};
-    if (::fstat(in, &info) != 0) {
-        const int error = errno;
-        ::close(in);
-        errno = error;
-        return fail("cannot read " + source);
-    }
+    platform::File in = openRegularFile(source, platform::File::Access::Read, nullptr, &problem);
+    if (!in.isOpen()) return fail("cannot read " + source, problem.reason);
+    std::string error;
+    const platform::EntryInfo info = in.info(&error);
+    if (!info.known()) return fail("cannot read " + source, error);
     // A hidden, unique name: a leftover of a cut run is never taken for a disc file, and the
     // next refresh of the same copy clears it away (only files and links of exactly that form).
     const std::string prefix = "." + copyName + kTemporaryInfix;
     for (const std::string& entry : entries) {
-        struct stat leftover {};
-        if (entry.size() == prefix.size() + kTemporaryUnique && entry.rfind(prefix, 0) == 0 &&
-            ::fstatat(dir.fd(), entry.c_str(), &leftover, AT_SYMLINK_NOFOLLOW) == 0 &&
-            !S_ISDIR(leftover.st_mode)) {
-            ::unlinkat(dir.fd(), entry.c_str(), 0);
+        if (entry.size() == prefix.size() + kTemporaryUnique && entry.rfind(prefix, 0) == 0) {
+            const platform::EntryInfo leftover = dir.look(entry, false);
+            if (leftover.known() && leftover.kind != platform::EntryKind::Folder) dir.remove(entry);
         }
     }
     // A copy that holds the source's bytes already is left alone, its time and inode included.
-    const int current = openCopy(dir, copyName);
-    const bool unchanged = current >= 0 && holdsSameBytes(in, info.st_size, current);
-    if (current >= 0) ::close(current);
+    const bool unchanged = [&] {
+        const platform::File current = dir.openAnyForReading(copyName);
+        return current.isOpen() && holdsSameBytes(in, info.size, current);
+    }();
     if (unchanged) {
-        ::close(in);
         result.outcome = CopyResult::Outcome::Unchanged;
         return result;
     }
     // Created exclusively and never through a link; a name taken meanwhile is simply passed by.
     constexpr int kNameTries = 100;
-    constexpr mode_t kPrivateUntilCopied = 0600;
+    constexpr unsigned kPrivateUntilCopied = 0600;
     std::string temporary;
-    int out = -1;
-    for (int attempt = 0; attempt < kNameTries && out < 0; ++attempt) {
+    platform::File out;
+    for (int attempt = 0; attempt < kNameTries && !out.isOpen(); ++attempt) {
         temporary = prefix + uniqueSuffix();
-        out = ::openat(dir.fd(), temporary.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateUntilCopied);
-        if (out < 0 && errno != EEXIST && errno != EINTR) break;
+        out = dir.createFile(temporary, kPrivateUntilCopied, &problem);
+        if (!out.isOpen() && problem.kind != platform::Problem::Kind::Exists) break;
     }
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        errno = error;
-        return fail("cannot create a new copy in " + folder);
-    }
-    bool ok = ::fchmod(out, info.st_mode & 0777) == 0;
+    if (!out.isOpen()) return fail("cannot create a new copy in " + folder, problem.reason);
+    bool ok = out.setPermissions(info.permissions, &error);
     std::vector<std::uint8_t> buffer(1 << 16);
     for (std::int64_t at = 0; ok;) {
-        const TransferResult got = readAt(in, buffer.data(), buffer.size(), at);
-        const TransferResult put =
-            got.done > 0 ? writeAt(out, buffer.data(), got.done, at) : TransferResult{};
-        if (got.error != 0 || put.error != 0) {
-            errno = got.error != 0 ? got.error : put.error;
+        const platform::Transfer got = in.readAt(buffer.data(), buffer.size(), at);
+        const platform::Transfer put =
+            got.done > 0 ? out.writeAt(buffer.data(), got.done, at) : platform::Transfer{};
+        if (got.failed() || put.failed()) {
+            error = got.failed() ? got.reason : put.reason;
             ok = false;
         }
         if (got.done < buffer.size()) break;
         at += static_cast<std::int64_t>(got.done);
     }
-    ok = ok && ::fsync(out) == 0;
-    const int error = errno;
-    ok = (::close(out) == 0) && ok;
-    ::close(in);
-    if (ok && ::renameat(dir.fd(), temporary.c_str(), dir.fd(), copyName.c_str()) == 0) {
+    ok = ok && out.flushToDisk(&error);
+    std::string closeError;
+    if (!out.close(&closeError) && ok) {
+        ok = false;
+        error = closeError;
+    }
+    in.close();
+    if (ok && dir.rename(temporary, copyName, &problem)) {
         // The rename itself is made durable with the folder.
-        ::fsync(dir.fd());
+        dir.flushToDisk();
         result.outcome = CopyResult::Outcome::Refreshed;
         return result;
     }
-    const int renameError = ok ? errno : error;
-    ::unlinkat(dir.fd(), temporary.c_str(), 0);
-    errno = renameError;
-    return fail("cannot replace " + result.copyPath);
+    const std::string renameError = ok ? problem.reason : error;
+    dir.remove(temporary);
+    return fail("cannot replace " + result.copyPath, renameError);
 }
 
 CopyState inspectCopy(const std::string& source, const std::string& folder,
                       std::string* copyPath) {
-    const Folder dir = openFolder(folder);
-    if (!dir.valid()) return errno == ELOOP ? CopyState::Linked : CopyState::NoFolder;
+    platform::Problem problem;
+    const platform::Folder dir = openFolder(folder, nullptr, &problem);
+    if (!dir.isOpen()) {
+        return problem.kind == platform::Problem::Kind::Linked ? CopyState::Linked
+                                                                : CopyState::NoFolder;
+    }
     const std::string name = splitLast(source).second;
-    std::string copyName = entryNamedIgnoringCase(listNames(dir), name);
+    std::string copyName = entryNamedIgnoringCase(dir.names(), name);
     if (copyName.empty()) copyName = name;
     if (copyPath != nullptr) *copyPath = joinPath(folder, copyName);
 
     const FileId sourceId = fileId(source);
-    struct stat info {};
-    if (sourceId.valid() && ::fstatat(dir.fd(), copyName.c_str(), &info, 0) == 0 &&
-        FileId{static_cast<unsigned long long>(info.st_dev),
-               static_cast<unsigned long long>(info.st_ino)} == sourceId) {
-        return CopyState::SameFile;
-    }
-    if (::fstatat(dir.fd(), copyName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
-        errno == ENOENT) {
-        return CopyState::Missing;
-    }
-    const int in = openRegularFile(source, O_RDONLY);
-    if (in < 0) return CopyState::Differs;
-    const int copy = openCopy(dir, copyName);
+    const platform::EntryInfo info = dir.look(copyName, true);
+    if (sourceId.valid() && info.known() && info.id == sourceId) return CopyState::SameFile;
+    if (dir.look(copyName, false).kind == platform::EntryKind::Missing) return CopyState::Missing;
+    const platform::File in = openRegularFile(source, platform::File::Access::Read);
+    if (!in.isOpen()) return CopyState::Differs;
+    const platform::File copy = dir.openAnyForReading(copyName);
+    const platform::EntryInfo sourceInfo = in.info();
     const bool same =
-        ::fstat(in, &info) == 0 && copy >= 0 && holdsSameBytes(in, info.st_size, copy);
-    if (copy >= 0) ::close(copy);
-    ::close(in);
+        sourceInfo.known() && copy.isOpen() && holdsSameBytes(in, sourceInfo.size, copy);
     return same ? CopyState::Current : CopyState::Differs;
 }
 

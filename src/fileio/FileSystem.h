@@ -7,30 +7,15 @@
 #include <utility>
 #include <vector>
 
-// The platform's file-system services, as the job needs them. This is the only place that
-// knows how folders are listed and files are copied on this platform.
+#include "platform/File.h"
+#include "platform/Folder.h"
+
+// The job's file-system rules, over the platform's files and folders: how a disc's names are
+// found in any letter case, how far links are followed, and how a copy is refreshed.
 namespace quorvel::fs {
 
 // The platform's path separator.
 inline constexpr char kSeparator = '/';
-
-// An open folder, closed when it goes; files are opened relative to it.
-class Folder {
-  public:
-    Folder() = default;
-    explicit Folder(int fd) : m_fd(fd) {}
-    ~Folder();
-    Folder(Folder&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Folder& operator=(Folder&& other) noexcept;
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    int fd() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-  private:
-    int m_fd = -1;
-};
 
 // The disc folder of a path is the path up to its last folder called BDMV in any letter case.
 // Links above it are the user's choice; below it nothing is ever reached through a link, since a
@@ -38,8 +23,10 @@ class Folder {
 
 // Opens the folder `path` names (with or without a final separator), following no link below
 // the disc folder. Invalid when it cannot be opened; then `why`, when given, says why, lower case
-// and without a final full stop: "its folder <path> is a symbolic link", or the system's reason.
-Folder openFolder(const std::string& path, std::string* why = nullptr);
+// and without a final full stop: "its folder <path> is a symbolic link", or the system's reason;
+// and `problem`, when given, what went wrong.
+platform::Folder openFolder(const std::string& path, std::string* why = nullptr,
+                            platform::Problem* problem = nullptr);
 
 // The first folder or file on the way from the disc folder down to `path` (itself included)
 // that is a symbolic link, without a final separator; empty when there is none, when the way
@@ -68,42 +55,38 @@ bool isPlainFile(const std::string& path);
 // Size of the file in bytes, following links; -1 when it cannot be looked at.
 std::int64_t fileSize(const std::string& path);
 
-// Opens an existing regular file with `access` (O_RDONLY, O_WRONLY or O_RDWR) without following
-// a symbolic link in its last component, nor in any folder below the disc folder, and without
-// waiting on a FIFO; nothing is ever created. A device node is never opened at all. The
-// descriptor, or -1; then `why`, when given, says why, lower case and without a final full stop:
-// "it is a symbolic link", "its folder <path> is a symbolic link", "it is not a regular file",
-// or "cannot open it for reading (<the system's reason>)".
-int openRegularFile(const std::string& path, int access, std::string* why = nullptr);
+// Opens an existing regular file with `access` without following a symbolic link in its last
+// component, nor in any folder below the disc folder, and without waiting on a FIFO; nothing is
+// ever created. A device node is never opened at all. Not open when it cannot be opened; then
+// `why`, when given, says why, lower case and without a final full stop: "it is a symbolic link",
+// "its folder <path> is a symbolic link", "it is not a regular file", or "cannot open it for
+// reading (<the system's reason>)"; and `problem`, when given, what went wrong.
+platform::File openRegularFile(const std::string& path, platform::File::Access access,
+                               std::string* why = nullptr, platform::Problem* problem = nullptr);
 // As openRegularFile, for the file called `name` (no separator) in `folder`.
-int openRegularFileIn(const Folder& folder, const std::string& name, int access,
-                      std::string* why = nullptr);
-// One open of `path` with `flags`; new files get mode 0666 narrowed by the umask.
-int platformOpen(const std::string& path, int flags);
+platform::File openRegularFileIn(const platform::Folder& folder, const std::string& name,
+                                 platform::File::Access access, std::string* why = nullptr,
+                                 platform::Problem* problem = nullptr);
 
+// Descriptor forms of the above, for NavigationFile until it holds a platform::File; they go
+// with its last raw descriptor. `access` is O_RDONLY, O_WRONLY or O_RDWR; the descriptor, or -1.
+int openRegularFile(const std::string& path, int access, std::string* why = nullptr);
 // How a positioned read or write of an open file went: the bytes done, and the system's error
 // number when it stopped on an error (0 when it did all, or a read met the end of the file).
 struct TransferResult {
     std::size_t done = 0;
     int error = 0;
 };
-// Reads `size` bytes at `offset`, going on after a short read until the end of the file.
 TransferResult readAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset);
-// Writes `size` bytes at `offset`, going on after a short write; a write that makes no progress
-// stops with EIO.
 TransferResult writeAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset);
+
 // Why `path` could not be opened for writing as a regular file; empty when it can. Opening for
 // writing changes nothing in the file.
 std::string writeProblem(const std::string& path);
 bool isDirectory(const std::string& path);
 
 // Identity of a file on its device, following links; all zero when it cannot be looked at.
-struct FileId {
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    bool valid() const { return device != 0 || inode != 0; }
-    bool operator==(const FileId&) const = default;
-};
+using FileId = platform::FileId;
 FileId fileId(const std::string& path);
 
 // How many names (hard links) the file has, with its identity; a link in the last component is

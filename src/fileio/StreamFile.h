@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/File.h"
+
 // One open stream file of the disc (often tens of gigabytes), read and written at 64-bit
 // offsets. None of these routines throws or writes a message: every failure comes back as a
 // result.
@@ -17,7 +19,6 @@ class StreamFile {
     static constexpr std::int64_t kPastEnd = -1;
 
     StreamFile() = default;
-    ~StreamFile();
     StreamFile(const StreamFile&) = delete;
     StreamFile& operator=(const StreamFile&) = delete;
 
@@ -25,9 +26,9 @@ class StreamFile {
     // link, never waiting on a FIFO, never creating it. False when it cannot be opened; then
     // `why`, when given, says why.
     bool open(const std::string& path, Access access, std::string* why = nullptr);
-    bool isOpen() const { return m_fd >= 0; }
-    // The descriptor, for readers that bring their own buffer; -1 when not open.
-    int handle() const { return m_fd; }
+    bool isOpen() const { return m_file.isOpen(); }
+    // The open file, for readers that bring their own buffer or map it.
+    const platform::File& handle() const { return m_file; }
     // The file's size now, or -1 when it cannot be asked.
     std::int64_t size() const;
     // Writes all `size` bytes at `offset`. Bytes written; 0 when there is nothing to write, the
@@ -40,13 +41,15 @@ class StreamFile {
     // the platform offers that; elsewhere it does nothing. Whoever needs the data on disk still
     // has to flush.
     void startWriteBack(std::int64_t from, std::int64_t to) const;
+    // Waits until the written data are on the disk; false when the system reports they may not be.
+    bool flushDataToDisk();
 
     // For tests: when set and it returns true for a write (offset, size), that write fails as
     // on a full disk, so that error paths and cut-short runs can be exercised.
     std::function<bool(std::int64_t offset, std::size_t size)> writeFault;
 
   private:
-    int m_fd = -1;
+    platform::File m_file;
 };
 
 }  // namespace quorvel

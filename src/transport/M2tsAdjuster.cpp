@@ -1,7 +1,5 @@
 #include "transport/M2tsAdjuster.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 
@@ -64,7 +62,6 @@ bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOpt
         return false;
     }
     const std::int64_t fileSize = file.size();
-    const int fd = file.handle();
     if (fileSize < 0) {
         logStreamFailure(ctx, "read", 0);
         return false;
@@ -76,11 +73,11 @@ bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOpt
         ctx.log.Status(" - Couldn't re-mark the program map section at byte " +
                        std::to_string(offset) + ": " + reason + ".");
     };
-    StreamScan scan(ctx, options, fd, fileSize, rules, &writer);
+    StreamScan scan(ctx, options, file.handle(), fileSize, rules, &writer);
     if (scan.run() != StreamScan::Outcome::Done) return false;
     const bool converted = reportFindings(ctx, rules);
     // Written packets must be on the disk before the job reports success.
-    if (::fdatasync(fd) != 0) {
+    if (!file.flushDataToDisk()) {
         ctx.log.Status(" - Couldn't flush the stream file to disk.");
         return false;
     }

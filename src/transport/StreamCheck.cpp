@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "fileio/FileSystem.h"
 #include "fileio/StreamFile.h"
 #include "shared/HexText.h"
 #include "transport/StreamRules.h"
@@ -63,7 +62,7 @@ ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& ta
     for (std::int64_t at = 0; at < end && !rules.firstSection().found;) {
         const auto want = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), end - at));
-        const std::size_t got = fs::readAt(file.handle(), buffer.data(), want, at).done;
+        const std::size_t got = file.handle().readAt(buffer.data(), want, at).done;
         if (got < want) {
             return refused("cannot read it at byte " +
                            std::to_string(at + static_cast<std::int64_t>(got)));

@@ -1,19 +1,11 @@
 #include "transport/StreamScan.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <csetjmp>
-#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <system_error>
 
-#include "fileio/FileSystem.h"
+#include "platform/MappedWindow.h"
 
 namespace quorvel {
 
@@ -24,65 +16,21 @@ constexpr const char* kDoneText = "100.00%";
 // A stream that ends short of the whole job's total never shows the whole as done.
 constexpr const char* kAlmostDoneText = "99.99%";
 constexpr std::size_t kPageSize = 4096;
-constexpr std::int64_t kStatBlockSize = 512;  // unit of st_blocks
 
 struct FreeDeleter {
     void operator()(std::uint8_t* p) const { std::free(p); }
-};
-
-// A read error (or a file cut short by someone else) inside a read-only mapping arrives as
-// SIGBUS on the instruction that touches the page. While the scan works on a mapped window the
-// handler below turns such a fault into a jump back to the scan, which then fails cleanly.
-// Faults anywhere else go to the disposition that was there before.
-sigjmp_buf g_busJump;
-volatile std::uintptr_t g_guardBegin = 0;
-volatile std::uintptr_t g_guardEnd = 0;
-volatile std::uintptr_t g_busFault = 0;
-struct sigaction g_previousBusAction {};
-
-extern "C" void onBusError(int, siginfo_t* info, void*) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    if (address >= g_guardBegin && address < g_guardEnd) {
-        g_busFault = address;
-        siglongjmp(g_busJump, 1);
-    }
-    // Not ours: the faulting instruction runs again under the earlier disposition.
-    ::sigaction(SIGBUS, &g_previousBusAction, nullptr);
-}
-
-class BusErrorHandler {
-  public:
-    BusErrorHandler() {
-        struct sigaction action {};
-        action.sa_sigaction = onBusError;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        m_installed = ::sigaction(SIGBUS, &action, &g_previousBusAction) == 0;
-    }
-    ~BusErrorHandler() {
-        g_guardBegin = 0;
-        g_guardEnd = 0;
-        if (m_installed) ::sigaction(SIGBUS, &g_previousBusAction, nullptr);
-    }
-    BusErrorHandler(const BusErrorHandler&) = delete;
-    BusErrorHandler& operator=(const BusErrorHandler&) = delete;
-    bool installed() const { return m_installed; }
-
-  private:
-    bool m_installed = false;
 };
 
 // Hands the scan the file one chunk at a time: a read-only mapped window when it can, else a
 // page-aligned buffer filled with pread.
 class ChunkReader {
   public:
-    ChunkReader(int fd, const M2tsScanOptions& options, bool mayMap)
-        : m_fd(fd), m_mapping(mayMap && options.mapFile) {
+    ChunkReader(const platform::File& file, const M2tsScanOptions& options, bool mayMap)
+        : m_file(file), m_mapping(mayMap && options.mapFile) {
         m_windowBytes = std::max<std::size_t>(options.mapBytes / kMapGranule, 1) * kMapGranule;
         m_readBytes =
             std::max<std::size_t>(options.readBytes / kSourcePacketSize, 1) * kSourcePacketSize;
     }
-    ~ChunkReader() { unmap(); }
     ChunkReader(const ChunkReader&) = delete;
     ChunkReader& operator=(const ChunkReader&) = delete;
 
@@ -91,16 +39,9 @@ class ChunkReader {
 
     // The `size` bytes at `offset` (both chosen by chunkBytes()); nullptr when unreadable.
     const std::uint8_t* load(std::int64_t offset, std::size_t size) {
-        unmap();
+        m_window.unmap();
         if (m_mapping) {
-            void* window =
-                ::mmap(nullptr, size, PROT_READ, MAP_SHARED, m_fd, static_cast<off_t>(offset));
-            if (window != MAP_FAILED) {
-                ::madvise(window, size, MADV_SEQUENTIAL);
-                m_window = window;
-                m_windowSize = size;
-                return static_cast<const std::uint8_t*>(window);
-            }
+            if (const std::uint8_t* window = m_window.map(m_file, offset, size)) return window;
             // A file that cannot be mapped is read instead, from this chunk on.
             m_mapping = false;
             size = std::min(size, m_readBytes);
@@ -110,25 +51,19 @@ class ChunkReader {
             m_buffer.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kPageSize, alloc)));
             if (!m_buffer) return nullptr;
         }
-        return fs::readAt(m_fd, m_buffer.get(), size, offset).done == size ? m_buffer.get()
-                                                                           : nullptr;
+        return m_file.readAt(m_buffer.get(), size, offset).done == size ? m_buffer.get()
+                                                                        : nullptr;
     }
 
   private:
     // Mapped windows start at multiples of both the page and the packet size.
     static constexpr std::size_t kMapGranule = 3 * kPageSize;
 
-    void unmap() {
-        if (m_window != nullptr) ::munmap(m_window, m_windowSize);
-        m_window = nullptr;
-    }
-
-    int m_fd;
+    const platform::File& m_file;
     bool m_mapping;
     std::size_t m_windowBytes = 0;
     std::size_t m_readBytes = 0;
-    void* m_window = nullptr;
-    std::size_t m_windowSize = 0;
+    platform::MappedWindow m_window;
     // Page-aligned: the kernel copies into an aligned buffer about twice as fast.
     std::unique_ptr<std::uint8_t, FreeDeleter> m_buffer;
 };
@@ -227,13 +162,12 @@ StreamScan::Outcome StreamScan::scanFile() {
     // A trailing partial packet is never examined: nothing may be written at or past the end.
     const std::int64_t packetsEnd =
         m_fileSize / static_cast<std::int64_t>(kSourcePacketSize) * kSourcePacketSize;
-    const BusErrorHandler busErrors;
-    ChunkReader reader(m_fd, m_options, busErrors.installed());
+    platform::ReadFaultGuard readFaults;
+    ChunkReader reader(m_file, m_options, readFaults.installed());
 
-    struct stat info {};
+    const platform::EntryInfo info = m_file.info();
     // Fewer blocks than bytes: the file has holes (or is compressed); look for data first.
-    m_mayHaveHoles = ::fstat(m_fd, &info) != 0 ||
-                     static_cast<std::int64_t>(info.st_blocks) * kStatBlockSize < m_fileSize;
+    m_mayHaveHoles = !info.known() || info.allocated < m_fileSize;
     m_packetsPerCheck = std::max<std::uint32_t>(m_options.packetsPerClockCheck, 1);
     m_untilCheck = m_packetsPerCheck;
     m_lastYield = std::chrono::steady_clock::now();
@@ -249,7 +183,7 @@ StreamScan::Outcome StreamScan::scanFile() {
             return Outcome::Failed;
         }
         const std::size_t loaded = std::min(chunk, reader.chunkBytes());
-        const Outcome outcome = reader.mapped() ? scanGuarded(bytes, loaded, chunkStart)
+        const Outcome outcome = reader.mapped() ? scanGuarded(readFaults, bytes, loaded, chunkStart)
                                                 : scanChunk(bytes, loaded, chunkStart);
         if (outcome != Outcome::Done) return outcome;
         chunkStart += static_cast<std::int64_t>(loaded);
@@ -261,24 +195,19 @@ StreamScan::Outcome StreamScan::scanFile() {
     return Outcome::Done;
 }
 
-// Scans a mapped window with bus errors inside it turned into a failure. Between the jump point
-// and any fault there are only frames whose objects need no destruction.
-StreamScan::Outcome StreamScan::scanGuarded(const std::uint8_t* bytes, std::size_t size,
+// Scans a mapped window with read faults inside it turned into a failure.
+StreamScan::Outcome StreamScan::scanGuarded(platform::ReadFaultGuard& readFaults,
+                                            const std::uint8_t* bytes, std::size_t size,
                                             std::int64_t start) {
-    g_guardBegin = reinterpret_cast<std::uintptr_t>(bytes);
-    g_guardEnd = g_guardBegin + size;
-    if (sigsetjmp(g_busJump, 1) != 0) {
-        g_guardBegin = 0;
-        g_guardEnd = 0;
-        const std::uintptr_t into = g_busFault - reinterpret_cast<std::uintptr_t>(bytes);
+    Outcome outcome = Outcome::Failed;
+    auto scan = [&] { outcome = scanChunk(bytes, size, start); };
+    std::size_t faultAt = 0;
+    if (!readFaults.run(bytes, size, scan, faultAt)) {
         logStreamFailure(
             m_ctx, "read",
-            start + static_cast<std::int64_t>(into / kSourcePacketSize * kSourcePacketSize));
+            start + static_cast<std::int64_t>(faultAt / kSourcePacketSize * kSourcePacketSize));
         return Outcome::Failed;
     }
-    const Outcome outcome = scanChunk(bytes, size, start);
-    g_guardBegin = 0;
-    g_guardEnd = 0;
     return outcome;
 }
 
@@ -310,13 +239,12 @@ std::int64_t StreamScan::skipHole(std::int64_t from, std::int64_t packetsEnd) {
     if (!m_mayHaveHoles) return from;
     // A hole of a sparse file reads as zeros, and an all-zero packet, which lacks the sync byte,
     // changes nothing, so whole packets inside a hole need not be read at all.
-    const off_t data = ::lseek(m_fd, static_cast<off_t>(from), SEEK_DATA);
-    if (data < 0 && errno != ENXIO) return from;
+    const std::int64_t data = m_file.nextData(from);
     const std::int64_t packet = static_cast<std::int64_t>(kSourcePacketSize);
     const std::int64_t next =
-        data < 0 ? packetsEnd
-                 : std::min(packetsEnd,
-                            std::max(from, static_cast<std::int64_t>(data) / packet * packet));
+        data == platform::File::kNoMoreData
+            ? packetsEnd
+            : std::min(packetsEnd, std::max(from, data / packet * packet));
     m_rules.passOverZeros(from, (next - from) / packet);
     return next;
 }

@@ -9,6 +9,8 @@
 #include "app/JobContext.h"
 #include "fileio/StreamFile.h"
 #include "fileio/WriteBehind.h"
+#include "platform/File.h"
+#include "platform/MappedWindow.h"
 #include "transport/M2tsAdjuster.h"
 #include "transport/StreamRules.h"
 
@@ -55,13 +57,13 @@ class StreamScan {
   public:
     enum class Outcome { Done, Aborted, Failed };
 
-    // `fd` is read from offset 0 to the last whole packet of `fileSize` bytes; `writer` is
+    // `file` is read from offset 0 to the last whole packet of `fileSize` bytes; `writer` is
     // nullptr for a pass that writes nothing.
-    StreamScan(JobContext& ctx, const M2tsScanOptions& options, int fd, std::int64_t fileSize,
-               StreamRules& rules, StreamWriter* writer)
+    StreamScan(JobContext& ctx, const M2tsScanOptions& options, const platform::File& file,
+               std::int64_t fileSize, StreamRules& rules, StreamWriter* writer)
         : m_ctx(ctx),
           m_options(options),
-          m_fd(fd),
+          m_file(file),
           m_fileSize(fileSize),
           m_rules(rules),
           m_writer(writer) {}
@@ -71,7 +73,8 @@ class StreamScan {
 
   private:
     Outcome scanFile();
-    Outcome scanGuarded(const std::uint8_t* bytes, std::size_t size, std::int64_t start);
+    Outcome scanGuarded(platform::ReadFaultGuard& readFaults, const std::uint8_t* bytes,
+                        std::size_t size, std::int64_t start);
     Outcome scanChunk(const std::uint8_t* bytes, std::size_t size, std::int64_t start);
     std::int64_t skipHole(std::int64_t from, std::int64_t packetsEnd);
     void showProgress(std::int64_t offset);
@@ -79,7 +82,7 @@ class StreamScan {
 
     JobContext& m_ctx;
     const M2tsScanOptions& m_options;
-    const int m_fd;
+    const platform::File& m_file;
     const std::int64_t m_fileSize;
     StreamRules& m_rules;
     StreamWriter* const m_writer;

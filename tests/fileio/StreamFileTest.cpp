@@ -12,35 +12,6 @@ namespace {
 
 using test::TempDir;
 
-ByteString numbered(std::size_t size) {
-    ByteString bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-    return bytes;
-}
-
-TEST(StreamFileOpen, MissingFilesFoldersFifosAndLinksAreNeverOpenedNorCreated) {
-    TempDir dir;
-    test::writeFile(dir / "target", numbered(20));
-    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "absent").c_str(), (dir / "dangling").c_str()), 0);
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    for (const char* name : {"", "link", "dangling", "fifo", "missing"}) {
-        for (const auto access : {StreamFile::Access::Read, StreamFile::Access::ReadWrite}) {
-            SCOPED_TRACE(name);
-            // A FIFO without a writer or reader would hold a blocking open here for ever.
-            StreamFile file;
-            std::string why;
-            EXPECT_FALSE(file.open(dir / name, access, &why));
-            EXPECT_FALSE(why.empty());
-            EXPECT_EQ(file.size(), -1);
-            EXPECT_EQ(file.writeAt(ByteString{1}.data(), 1, 0), 0);
-        }
-    }
-    EXPECT_FALSE(test::exists(dir / "absent"));
-    EXPECT_FALSE(test::exists(dir / "missing"));
-    EXPECT_EQ(test::readFile(dir / "target"), numbered(20));
-}
-
 // Writes inside the file land; a write that would reach past its end, one refused by the
 // system, an empty one and one at a negative offset write nothing.
 TEST(StreamFileWrite, OnlyWritesInsideTheFileLand) {
@@ -93,12 +64,12 @@ TEST(StreamFileBigFile, SizesAndOffsetsBeyondFourGigabytes) {
     EXPECT_EQ(file.writeInside(bytes.data(), bytes.size(), kFar), 2);
     EXPECT_EQ(file.writeInside(bytes.data(), bytes.size(), kSize - 1), StreamFile::kPastEnd);
     ByteString back(4);
-    EXPECT_EQ(fs::readAt(file.handle(), back.data(), back.size(), kFar - 1).done, 4u);
+    EXPECT_EQ(file.handle().readAt(back.data(), back.size(), kFar - 1).done, 4u);
     EXPECT_EQ(back, (ByteString{0, 0xAB, 0xCD, 0}));
     // Near the end fewer bytes come back, without an error.
-    const fs::TransferResult tail = fs::readAt(file.handle(), back.data(), back.size(), kSize - 1);
+    const platform::Transfer tail = file.handle().readAt(back.data(), back.size(), kSize - 1);
     EXPECT_EQ(tail.done, 1u);
-    EXPECT_EQ(tail.error, 0);
+    EXPECT_EQ(tail.reason, "");
     EXPECT_EQ(file.size(), kSize);
 }
 
