@@ -219,25 +219,6 @@ platform::File openRegularFile(const std::string& path, platform::File::Access a
     return openRegularFileIn(folder, name, access, why, problem);
 }
 
-int openRegularFile(const std::string& path, int access, std::string* why) {
-    platform::File file = openRegularFile(path, platform::accessOfOpenFlags(access), why);
-    return file.isOpen() ? file.release() : -1;
-}
-
-TransferResult readAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset) {
-    platform::File file(fd);
-    const platform::Transfer read = file.readAt(data, size, offset);
-    file.release();
-    return {read.done, read.systemError};
-}
-
-TransferResult writeAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset) {
-    platform::File file(fd);
-    const platform::Transfer written = file.writeAt(data, size, offset);
-    file.release();
-    return {written.done, written.systemError};
-}
-
 std::string writeProblem(const std::string& path) {
     std::string problem;
     openRegularFile(path, platform::File::Access::ReadWrite, &problem);

@@ -68,17 +68,6 @@ platform::File openRegularFileIn(const platform::Folder& folder, const std::stri
                                  platform::File::Access access, std::string* why = nullptr,
                                  platform::Problem* problem = nullptr);
 
-// Descriptor forms of the above, for NavigationFile until it holds a platform::File; they go
-// with its last raw descriptor. `access` is O_RDONLY, O_WRONLY or O_RDWR; the descriptor, or -1.
-int openRegularFile(const std::string& path, int access, std::string* why = nullptr);
-// How a positioned read or write of an open file went: the bytes done, and the system's error
-// number when it stopped on an error (0 when it did all, or a read met the end of the file).
-struct TransferResult {
-    std::size_t done = 0;
-    int error = 0;
-};
-TransferResult readAt(int fd, std::uint8_t* data, std::size_t size, std::int64_t offset);
-TransferResult writeAt(int fd, const std::uint8_t* data, std::size_t size, std::int64_t offset);
 
 // Why `path` could not be opened for writing as a regular file; empty when it can. Opening for
 // writing changes nothing in the file.

@@ -1,9 +1,5 @@
 #include "fileio/NavigationFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,45 +12,34 @@
 
 namespace quorvel {
 
-static_assert(sizeof(off_t) == 8, "navigation file offsets need a 64-bit off_t");
-
-namespace {
-
-std::string systemReason(int error) {
-    return std::strerror(error);
-}
-
-}  // namespace
-
 NavigationFile::NavigationFile(const std::string& path, Mode mode) : m_path(path), m_mode(mode) {
     std::string problem;
-    // No O_CREAT: a path that names nothing must stay nothing.
-    m_fd = fs::openRegularFile(path, mode == Mode::Write ? O_RDWR : O_RDONLY, &problem);
-    if (m_fd < 0) fail(problem);
+    // Never created: a path that names nothing must stay nothing.
+    m_file = fs::openRegularFile(
+        path, mode == Mode::Write ? platform::File::Access::ReadWrite : platform::File::Access::Read,
+        &problem);
+    if (!m_file.isOpen()) fail(problem);
 
-    struct stat info {};
-    const bool sized = ::fstat(m_fd, &info) == 0;
-    if (!sized || info.st_size > kMaxCheckedSize) {
-        const int error = errno;
-        ::close(std::exchange(m_fd, -1));
-        fail(sized ? "the file is " + std::to_string(info.st_size) +
-                         " bytes long, far larger than any navigation file"
-                   : "cannot read the file's length (" + systemReason(error) + ")");
+    std::string why;
+    const std::int64_t size = m_file.size(&why);
+    if (size < 0 || size > kMaxCheckedSize) {
+        m_file.close();
+        fail(size >= 0 ? "the file is " + std::to_string(size) +
+                             " bytes long, far larger than any navigation file"
+                       : "cannot read the file's length (" + why + ")");
     }
-    m_content.resize(static_cast<std::size_t>(info.st_size));
-    const fs::TransferResult read = fs::readAt(m_fd, m_content.data(), m_content.size(), 0);
+    m_content.resize(static_cast<std::size_t>(size));
+    const platform::Transfer read = m_file.readAt(m_content.data(), m_content.size(), 0);
     const bool whole = read.done == m_content.size();
     // A check writes nothing, so it lets go of the file as soon as it holds the bytes.
-    if (mode == Mode::Check || !whole) ::close(std::exchange(m_fd, -1));
+    if (mode == Mode::Check || !whole) m_file.close();
     if (!whole) {
         fail("read failed at offset " + std::to_string(read.done) + " (" +
-             systemReason(read.error != 0 ? read.error : EIO) + ")");
+             (read.reason.empty() ? platform::inputOutputErrorText() : read.reason) + ")");
     }
 }
 
-NavigationFile::~NavigationFile() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+NavigationFile::~NavigationFile() = default;
 
 void NavigationFile::fail(const std::string& reason) const {
     throw FileError(m_path, reason);
@@ -159,18 +144,14 @@ void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, 
     if (m_mode == Mode::Write) {
         const auto count = static_cast<std::int64_t>(bytes.size());
         m_unflushed = true;
-        const fs::TransferResult written =
-            fs::writeAt(m_fd, bytes.data(), static_cast<std::size_t>(count), offset);
-        if (written.error != 0) {
+        const platform::Transfer written =
+            m_file.writeAt(bytes.data(), static_cast<std::size_t>(count), offset);
+        if (written.failed()) {
             // A half-written append (a full disk) would leave stray bytes that a rerun takes for
             // part of the file; the file goes back to its old length instead.
-            if (append) {
-                while (::ftruncate(m_fd, static_cast<off_t>(offset)) != 0 && errno == EINTR) {
-                }
-            }
+            if (append) m_file.truncate(offset);
             const auto at = offset + static_cast<std::int64_t>(written.done);
-            fail("write failed at offset " + std::to_string(at) + " (" +
-                 systemReason(written.error) + ")");
+            fail("write failed at offset " + std::to_string(at) + " (" + written.reason + ")");
         }
     }
     // The copy follows the file, so later reads see the bytes in place.
@@ -183,7 +164,8 @@ void NavigationFile::writeExactly(std::int64_t offset, const ByteString& bytes, 
 
 void NavigationFile::flush() {
     if (m_mode == Mode::Check || !m_unflushed) return;
-    if (::fsync(m_fd) != 0) fail("cannot flush the file to disk (" + systemReason(errno) + ")");
+    std::string why;
+    if (!m_file.flushToDisk(&why)) fail("cannot flush the file to disk (" + why + ")");
     m_unflushed = false;
 }
 

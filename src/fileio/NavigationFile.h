@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "shared/ByteString.h"
 #include "shared/FieldChange.h"
 #include "shared/QuorvelError.h"
@@ -109,7 +110,8 @@ class NavigationFile {
     std::string m_path;
     Mode m_mode;
     // Write mode: the file, open for the writes. Check mode closes it once it is read.
-    int m_fd = -1;
+    // Write mode: the open file; a check closes it once the bytes are read.
+    platform::File m_file;
     // The whole file, with the writes made so far.
     ByteString m_content;
     // Every write as made, in order, split into its fields.

@@ -58,9 +58,6 @@ struct EntryInfo {
 struct Transfer {
     std::size_t done = 0;
     std::string reason;  // empty unless it stopped on an error
-    // The system's own number for that error. Only for fileio's descriptor calls that keep
-    // NavigationFile going until it holds a File; nothing else may look at it.
-    int systemError = 0;
     bool failed() const { return !reason.empty(); }
 };
 
@@ -112,7 +109,6 @@ class File {
     // The handle, for platform/ itself; and to hand a file to or take it from a caller that
     // still holds raw handles (fileio's descriptor calls).
     NativeHandle native() const { return m_handle; }
-    NativeHandle release() { return std::exchange(m_handle, kClosed); }
 
   private:
 #ifdef _WIN32
@@ -122,10 +118,6 @@ class File {
 #endif
     NativeHandle m_handle = kClosed;
 };
-
-// The access an open(2)-style flag word (O_RDONLY, O_WRONLY, O_RDWR) asks for. Only for
-// fileio's descriptor calls that keep NavigationFile going until it holds a File.
-File::Access accessOfOpenFlags(int flags);
 
 // What the path names, following a link in its last component when `followLink` (and any link
 // on the way). Meant for paths the user gave, where links are the user's choice.

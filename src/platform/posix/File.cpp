@@ -117,8 +117,7 @@ Transfer File::readAt(std::uint8_t* data, std::size_t size, std::int64_t offset)
                                     static_cast<off_t>(offset + result.done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            result.systemError = errno;
-            result.reason = systemReason(result.systemError);
+            result.reason = systemReason(errno);
             break;
         }
         if (got == 0) break;
@@ -134,8 +133,7 @@ Transfer File::writeAt(const std::uint8_t* data, std::size_t size, std::int64_t 
                                      static_cast<off_t>(offset + result.done));
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
-            result.systemError = put < 0 ? errno : EIO;
-            result.reason = systemReason(result.systemError);
+            result.reason = systemReason(put < 0 ? errno : EIO);
             break;
         }
         result.done += static_cast<std::size_t>(put);
@@ -181,17 +179,6 @@ std::int64_t File::nextData(std::int64_t from) const {
     const off_t data = ::lseek(m_handle, static_cast<off_t>(from), SEEK_DATA);
     if (data >= 0) return static_cast<std::int64_t>(data);
     return errno == ENXIO ? kNoMoreData : from;
-}
-
-File::Access accessOfOpenFlags(int flags) {
-    switch (flags & O_ACCMODE) {
-        case O_WRONLY:
-            return File::Access::Write;
-        case O_RDWR:
-            return File::Access::ReadWrite;
-        default:
-            return File::Access::Read;
-    }
 }
 
 EntryInfo lookAt(const std::string& path, bool followLink) {
