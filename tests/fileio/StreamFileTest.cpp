@@ -1,10 +1,10 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include "fileio/FileSystem.h"
 #include "fileio/StreamFile.h"
+#include "platform/TestOs.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -21,9 +21,9 @@ ByteString numbered(std::size_t size) {
 TEST(StreamFileOpen, MissingFilesFoldersFifosAndLinksAreNeverOpenedNorCreated) {
     TempDir dir;
     test::writeFile(dir / "target", numbered(20));
-    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
-    ASSERT_EQ(::symlink((dir / "absent").c_str(), (dir / "dangling").c_str()), 0);
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir / "target", dir / "link");
+    std::filesystem::create_symlink(dir / "absent", dir / "dangling");
+    ASSERT_TRUE(test::os::makeFifo(dir / "fifo"));
     for (const char* name : {"", "link", "dangling", "fifo", "missing"}) {
         for (const auto access : {StreamFile::Access::Read, StreamFile::Access::ReadWrite}) {
             SCOPED_TRACE(name);
@@ -80,12 +80,8 @@ TEST(StreamFileBigFile, SizesAndOffsetsBeyondFourGigabytes) {
     const std::string path = dir / "sparse";
     constexpr std::int64_t kSize = 5000000000LL;
     constexpr std::int64_t kFar = 4500000000LL;
-    {
-        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, kSize), 0);
-        ::close(fd);
-    }
+    test::writeFile(path, {});
+    std::filesystem::resize_file(path, kSize);
     StreamFile file;
     ASSERT_TRUE(file.open(path, StreamFile::Access::ReadWrite));
     EXPECT_EQ(file.size(), kSize);
