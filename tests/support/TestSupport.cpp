@@ -18,8 +18,8 @@ namespace quorvel::test {
 namespace stdfs = std::filesystem;
 
 TempDir::TempDir() {
-    // A name nobody else has: creating the folder fails when it exists already.
-    static std::mt19937_64 random{std::random_device{}()};
+    // A fresh name: create_directory says false when the folder was there already.
+    thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const stdfs::path folder =
             stdfs::temp_directory_path() / ("quorvel-test-" + std::to_string(random()));
@@ -76,7 +76,8 @@ void writeFileAt(const std::string& path, std::int64_t offset, const ByteString&
     if (!exists(path)) writeFile(path, {});
     std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(offset));
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.flush();
     if (!out) throw std::runtime_error("cannot write " + path + " at " + std::to_string(offset));
 }

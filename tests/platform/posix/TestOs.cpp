@@ -22,10 +22,9 @@ namespace {
 
 // Runs a program to its end with no input and its output thrown away; its exit code, or -1.
 int runQuietly(const std::vector<std::string>& argv) {
-    Program program(argv, {.environment = {},
-                           .emptyInput = true,
-                           .outputTo = "/dev/null",
-                           .errorsTo = "/dev/null"});
+    Program program(
+        argv,
+        {.environment = {}, .emptyInput = true, .outputTo = "/dev/null", .errorsTo = "/dev/null"});
     if (!program.started()) return -1;
     return program.wait().exitCode;
 }
