@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -70,7 +69,7 @@ struct ScanHarness {
         test::writeText(dir / "report", report);
         test::writeText(dir / "mediainfo", "#!/bin/sh\ncat '" + dir / "report" + "'\nexit " +
                                                std::to_string(exitCode) + "\n");
-        ::chmod((dir / "mediainfo").c_str(), 0755);
+        test::makeExecutable(dir / "mediainfo");
         state.mediaInfoPath = dir / "mediainfo";
     }
     // Scans the folder's first stream file as the job scans a clip, under the source heading.

@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -15,6 +11,7 @@
 #include "analysis/MediaInfoRunner.h"
 #include "analysis/ReportBuilder.h"
 #include "app/JobContext.h"
+#include "platform/TestOs.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -34,7 +31,7 @@ struct RunnerHarness {
     void fakeAnalyser(const std::string& body, const std::string& name = "mediainfo") {
         const std::string path = dir / name;
         test::writeText(path, "#!/bin/sh\n" + body + "\n");
-        ::chmod(path.c_str(), 0755);
+        test::makeExecutable(path);
         state.mediaInfoPath = path;
     }
     // A data file the script can cat; returns its path quoted for the shell.
@@ -45,23 +42,14 @@ struct RunnerHarness {
     AnalyserRun run(const std::string& file = "/dev/null") { return RunMediaInfo(ctx, file); }
 };
 
-bool isZombie(long pid) {
-    const ByteString stat = test::readFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text(stat.begin(), stat.end());
-    const std::size_t nameEnd = text.rfind(')');
-    return nameEnd != std::string::npos && nameEnd + 2 < text.size() && text[nameEnd + 2] == 'Z';
-}
-
 // Whether a process has ended. Our own child must be reaped by then (kill succeeds on a zombie).
 // One of its children is reaped by whoever adopted it, so its zombie counts as ended, and it may
 // take a moment to die of a forced kill already sent.
 bool processGone(long pid, bool reapedByUs = true) {
-    if (reapedByUs) return ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
+    if (reapedByUs) return test::os::processEnded(pid);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     for (;;) {
-        if ((::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH) || isZombie(pid)) {
-            return true;
-        }
+        if (test::os::processEnded(pid, true)) return true;
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -69,17 +57,7 @@ bool processGone(long pid, bool reapedByUs = true) {
 
 // Neither the analyser nor its watcher is left running or unreaped: this test has no child.
 bool noChildLeft() {
-    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
-}
-
-// The process ids a script wrote to `path`, one a line.
-std::vector<long> readPids(const std::string& path) {
-    const ByteString bytes = test::readFile(path);
-    std::vector<long> pids;
-    for (const std::string& line : test::splitLines(std::string(bytes.begin(), bytes.end()))) {
-        if (!line.empty()) pids.push_back(std::stol(line));
-    }
-    return pids;
+    return !test::os::hasChildProcess();
 }
 
 TEST(MediaInfoRunner, TwoCrLfLinesAndExitZeroAreParsedInOrder) {
@@ -124,7 +102,7 @@ TEST(MediaInfoRunner, HowTheRunEndedIsReported) {
         {"exit 0", Ending::Exited, 0, true},
         {"exit 1", Ending::Exited, 1, true},
         {"exit 2", Ending::Exited, 2, false},
-        {"kill -KILL $$", Ending::Exited, 128 + SIGKILL, false},
+        {"kill -KILL $$", Ending::Exited, test::os::killedExitCode(), false},
         {nullptr, Ending::CouldNotStart, -1, false},
     };
     for (const Case& c : cases) {
@@ -180,10 +158,8 @@ TEST(MediaInfoRunner, RunsOnTheBareNameFromInsideTheStreamFolder) {
         EXPECT_TRUE(h.run(h.dir / c.folder + "/" + c.name).finished()) << c.name;
         EXPECT_EQ(test::readFile(h.dir / "tool folder/argc"), asciiBytes("1")) << c.name;
         EXPECT_EQ(test::readFile(h.dir / "tool folder/arg1"), asciiBytes(c.argument)) << c.name;
-        char real[PATH_MAX];
-        ASSERT_NE(::realpath((h.dir / c.folder).c_str(), real), nullptr);
-        EXPECT_EQ(test::readFile(h.dir / "tool folder/folder"),
-                  asciiBytes(std::string(real) + "\n"))
+        const std::string real = std::filesystem::canonical(h.dir / c.folder).string();
+        EXPECT_EQ(test::readFile(h.dir / "tool folder/folder"), asciiBytes(real + "\n"))
             << c.name;
         EXPECT_EQ(h.state.mediaTrackCount, 1) << c.name;
     }
@@ -235,7 +211,7 @@ TEST(MediaInfoRunner, AbortEndsTheAnalyserAndEverythingItStarted) {
         EXPECT_EQ(h.run().ending, AnalyserRun::Ending::Aborted) << script;
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         EXPECT_EQ(h.window.eventTurns, 20) << "no further turn after the abort";
-        const std::vector<long> pids = readPids(pidFile);
+        const std::vector<long> pids = test::readProcessNumbers(pidFile);
         ASSERT_FALSE(pids.empty()) << script;
         EXPECT_TRUE(processGone(pids[0])) << script;
         for (std::size_t i = 1; i < pids.size(); ++i)
@@ -261,7 +237,7 @@ TEST(MediaInfoRunner, ChildHoldingThePipeOpenDoesNotKeepTheRunWaiting) {
         EXPECT_EQ(run.ending, AnalyserRun::Ending::Exited) << holder;
         EXPECT_EQ(run.exitCode, 1) << holder;
         EXPECT_EQ(h.state.mediaTrackCount, 1) << holder;
-        const std::vector<long> pids = readPids(pidFile);
+        const std::vector<long> pids = test::readProcessNumbers(pidFile);
         ASSERT_EQ(pids.size(), 2u) << holder;
         EXPECT_TRUE(processGone(pids[1], false)) << holder << ": the holder outlived the run";
     }
@@ -276,7 +252,7 @@ TEST(MediaInfoRunner, ErrorInsideTheLoopStillEndsAndReapsTheChild) {
         if (h.state.mediaTrackCount == 1) throw std::runtime_error("handler failed");
     };
     EXPECT_THROW(h.run(), std::runtime_error);
-    EXPECT_TRUE(processGone(readPids(pidFile).at(0)));
+    EXPECT_TRUE(processGone(test::readProcessNumbers(pidFile).at(0)));
 }
 
 TEST(MediaInfoRunner, EnormousLineIsSkippedAndTheRestStillParsed) {

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "analysis/MediaInfoLocator.h"
 #include "app/ConversionDriver.h"
+#include "platform/TestOs.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -19,14 +18,10 @@ class ScopedPath {
   public:
     explicit ScopedPath(const std::string& value) {
         if (const char* old = std::getenv("PATH")) m_old = old;
-        ::setenv("PATH", value.c_str(), 1);
+        test::os::setEnvironmentVariable("PATH", value);
     }
     ~ScopedPath() {
-        if (m_old) {
-            ::setenv("PATH", m_old->c_str(), 1);
-        } else {
-            ::unsetenv("PATH");
-        }
+        test::os::setEnvironmentVariable("PATH", m_old);
     }
     ScopedPath(const ScopedPath&) = delete;
     ScopedPath& operator=(const ScopedPath&) = delete;
@@ -39,7 +34,7 @@ std::string placeAnalyser(const std::string& folder) {
     test::makeDirs(folder);
     const std::string path = folder + "/" + kMediaInfoExecutable;
     test::writeText(path, "#!/bin/sh\n");
-    ::chmod(path.c_str(), 0755);
+    test::makeExecutable(path);
     return path;
 }
 
@@ -64,22 +59,17 @@ TEST(MediaInfoLocator, RelativePathEntriesAreTakenBelowTheWorkingFolder) {
     for (const Case& c : cases) {
         test::TempDir dir;
         const std::string placed = placeAnalyser(dir / c.folder);
-        char saved[PATH_MAX];
-        ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
-        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+        const std::filesystem::path saved = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
         std::string found;
         {
             ScopedPath path(c.path);
             found = locateMediaInfo("");
         }
-        ASSERT_EQ(::chdir(saved), 0);
+        std::filesystem::current_path(saved);
         ASSERT_FALSE(found.empty()) << c.path;
         EXPECT_EQ(found.front(), '/') << c.path;
-        char real[PATH_MAX];
-        char expected[PATH_MAX];
-        ASSERT_NE(::realpath(found.c_str(), real), nullptr) << found;
-        ASSERT_NE(::realpath(placed.c_str(), expected), nullptr);
-        EXPECT_STREQ(real, expected) << c.path;
+        EXPECT_EQ(std::filesystem::canonical(found), std::filesystem::canonical(placed)) << c.path;
     }
 }
 

@@ -3,8 +3,6 @@
 // say what it reports.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -13,6 +11,7 @@
 
 #include "app/ConversionDriver.h"
 #include "navigation/NavigationTestSupport.h"
+#include "platform/TestOs.h"
 #include "support/DiscBuilder.h"
 #include "support/JobListing.h"
 #include "support/StreamBuilder.h"
@@ -263,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"ClipIsAFifo", 1,
                     [](const std::string& root, ScriptedSteps&) {
                         replaceWith(root + "BDMV/CLIPINF/00000.clpi", [](const std::string& p) {
-                            ::mkfifo(p.c_str(), 0644);
+                            test::os::makeFifo(p);
                         });
                     },
                     "00000.clpi: it is not a regular file"},
@@ -280,15 +279,15 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"IndexAndMovieObjectAreOneFile", 1,
                     [](const std::string& root, ScriptedSteps&) {
                         replaceWith(root + "BDMV/MovieObject.bdmv", [&](const std::string& p) {
-                            ::link((root + "BDMV/index.bdmv").c_str(), p.c_str());
+                            std::filesystem::create_hard_link(root + "BDMV/index.bdmv", p);
                         });
                     },
                     "is the same file as"},
         RefusedCase{"StreamIsALink", 1,
                     [](const std::string& root, ScriptedSteps&) {
                         const std::string stream = root + "BDMV/STREAM/00000.m2ts";
-                        ::rename(stream.c_str(), (root + "elsewhere.m2ts").c_str());
-                        ::symlink((root + "elsewhere.m2ts").c_str(), stream.c_str());
+                        std::filesystem::rename(stream, root + "elsewhere.m2ts");
+                        std::filesystem::create_symlink(root + "elsewhere.m2ts", stream);
                     },
                     "symbolic link"},
         RefusedCase{"StreamOf188BytePackets", 2,
@@ -475,7 +474,7 @@ INSTANTIATE_TEST_SUITE_P(
         BackupCase{"BackupFolderIsALinkToItsOwnFolder",
                    [](const std::string& root) {
                        std::filesystem::remove_all(root + "BDMV/BACKUP");
-                       ::symlink(".", (root + "BDMV/BACKUP").c_str());
+                       std::filesystem::create_directory_symlink(".", root + "BDMV/BACKUP");
                    },
                    [](const std::string& root, const Lines& log) {
                        // Whatever a link leads to is left alone, the files themselves included.
@@ -491,8 +490,8 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         BackupCase{"CopyNamedInAnotherCase",
                    [](const std::string& root) {
-                       ::rename((root + "BDMV/BACKUP/PLAYLIST/00000.mpls").c_str(),
-                                (root + "BDMV/BACKUP/PLAYLIST/00000.MPLS").c_str());
+                       std::filesystem::rename(root + "BDMV/BACKUP/PLAYLIST/00000.mpls",
+                                               root + "BDMV/BACKUP/PLAYLIST/00000.MPLS");
                    },
                    [](const std::string& root, const Lines&) {
                        EXPECT_EQ(test::listFilesRecursively(root + "BDMV/BACKUP/PLAYLIST"),
@@ -563,7 +562,7 @@ TEST_F(JobDriverTest, FoldersAndFilesOfAnotherLetterCaseAreFound) {
     for (const auto& [from, to] : {std::pair{"BDMV/CLIPINF/00000.clpi", "BDMV/CLIPINF/00000.CLPI"},
                                    std::pair{"BDMV/STREAM/00000.m2ts", "BDMV/STREAM/00000.M2TS"},
                                    std::pair{"BDMV/STREAM", "BDMV/stream"}}) {
-        ASSERT_EQ(::rename((upper / from).c_str(), (upper / to).c_str()), 0);
+        ASSERT_NO_THROW(std::filesystem::rename(upper / from, upper / to));
     }
     window.source = upper.path();
     EXPECT_TRUE(ConversionDriver::srcVerified(upper.path()));

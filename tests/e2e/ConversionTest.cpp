@@ -2,7 +2,6 @@
 // the sample folders, checked byte for byte and with tools we did not write.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <regex>
@@ -10,6 +9,7 @@
 #include "e2e/BlurayProbe.h"
 #include "e2e/DiscExpectations.h"
 #include "e2e/E2eRun.h"
+#include "platform/TestOs.h"
 #include "e2e/TreeChecks.h"
 #include "support/TestSupport.h"
 
@@ -64,13 +64,13 @@ TEST_P(Conversion, FirstJobLogsTheListingAndChangesExactlyTheDocumentedFields) {
     }
 }
 
-// Each file's inode and modification time in nanoseconds, by path below the folder.
-std::map<std::string, std::pair<ino_t, long long>> identities(const std::string& root) {
-    std::map<std::string, std::pair<ino_t, long long>> found;
+// Each file's identity (inode) and modification time in nanoseconds, by path below the folder.
+std::map<std::string, std::pair<os::FileIdentity, long long>> identities(const std::string& root) {
+    std::map<std::string, std::pair<os::FileIdentity, long long>> found;
     for (const std::string& name : listFilesRecursively(root)) {
-        struct stat info {};
-        EXPECT_EQ(::lstat((root + name).c_str(), &info), 0) << name;
-        found[name] = {info.st_ino, modificationTime(root + name)};
+        const std::optional<os::FileIdentity> identity = os::fileIdentity(root + name);
+        EXPECT_TRUE(identity.has_value()) << name;
+        found[name] = {identity.value_or(os::FileIdentity{}), modificationTime(root + name)};
     }
     return found;
 }

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 
 #include "fileio/FileSystem.h"
+#include "platform/TestOs.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -65,11 +63,11 @@ class RefreshCopy : public ::testing::Test {
 
 TEST_F(RefreshCopy, ReplacesTheCopyUnderItsOwnSpellingAndLeavesNothingBehind) {
     test::writeText(dir / "BACKUP/00000.MPLS", "old");
-    ASSERT_EQ(::chmod((dir / "BACKUP/00000.MPLS").c_str(), 0444), 0);
+    std::filesystem::permissions(dir / "BACKUP/00000.MPLS", std::filesystem::perms{0444});
     // Whatever sits where a fixed temporary name would be is never opened; a link planted where
     // a leftover of a cut refresh would be is removed, not followed.
-    ASSERT_EQ(::mkfifo((dir / "BACKUP/00000.MPLS.quorvel-copy").c_str(), 0644), 0);
-    ASSERT_EQ(::symlink(source.c_str(), (dir / "BACKUP/.00000.MPLS.quorvel-AbC123").c_str()), 0);
+    ASSERT_TRUE(test::os::makeFifo(dir / "BACKUP/00000.MPLS.quorvel-copy"));
+    std::filesystem::create_symlink(source, dir / "BACKUP/.00000.MPLS.quorvel-AbC123");
 
     const fs::CopyResult copy = fs::refreshCopy(source, dir / "BACKUP/");
     EXPECT_EQ(copy.outcome, fs::CopyResult::Outcome::Refreshed) << copy.reason;
@@ -89,8 +87,8 @@ TEST_F(RefreshCopy, ACopyThatIsTheFileItselfIsLeftAlone) {
     // A BACKUP folder that is a link to the folder itself, and a copy hard-linked to the file.
     TempDir other;
     test::writeText(other / "00000.mpls", "new contents");
-    ASSERT_EQ(::symlink(".", (other / "BACKUP").c_str()), 0);
-    ASSERT_EQ(::link(source.c_str(), (dir / "BACKUP/00000.mpls").c_str()), 0);
+    std::filesystem::create_directory_symlink(".", other / "BACKUP");
+    std::filesystem::create_hard_link(source, dir / "BACKUP/00000.mpls");
     for (const auto& [file, folder] : {std::pair{other / "00000.mpls", other / "BACKUP/"},
                                        std::pair{source, dir / "BACKUP/"}}) {
         EXPECT_EQ(fs::refreshCopy(file, folder).outcome, fs::CopyResult::Outcome::SameFile);
@@ -101,15 +99,10 @@ TEST_F(RefreshCopy, ACopyThatIsTheFileItselfIsLeftAlone) {
 
 TEST_F(RefreshCopy, NothingIsDeletedToMakeRoomAndNoFolderIsCreated) {
     test::writeText(dir / "BACKUP/00000.mpls", "old");
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = saved;
-    limit.rlim_cur = 4;  // the new copy does not fit, as on a full disk
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    test::os::FileSizeLimit limit(4);  // the new copy does not fit, as on a full disk
+    ASSERT_TRUE(limit.applied());
     const fs::CopyResult full = fs::refreshCopy(source, dir / "BACKUP/");
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, SIG_DFL);
+    limit.lift();
     EXPECT_EQ(full.outcome, fs::CopyResult::Outcome::Failed);
     EXPECT_NE(full.reason.find("File too large"), std::string::npos) << full.reason;
     EXPECT_EQ(test::readFile(dir / "BACKUP/00000.mpls"), asciiBytes("old"));
@@ -166,13 +159,13 @@ TEST(FindOnPath, FindsOnlyExecutablePlainFiles) {
     test::makeDirs(dir / "c");
     test::writeText(dir / "b/tool", "not executable");
     test::writeText(dir / "c/tool", "#!/bin/sh\n");
-    ASSERT_EQ(::chmod((dir / "c/tool").c_str(), 0755), 0);
+    test::makeExecutable(dir / "c/tool");
     const char* saved = std::getenv("PATH");
     const std::string original = saved ? saved : "";
-    ::setenv("PATH", (dir / "a:" + dir.path() + "b:" + dir.path() + "c").c_str(), 1);
+    test::os::setEnvironmentVariable("PATH", dir / "a:" + dir.path() + "b:" + dir.path() + "c");
     EXPECT_EQ(fs::findOnPath("tool"), dir / "c/tool");
     EXPECT_EQ(fs::findOnPath("other"), "");
-    ::setenv("PATH", original.c_str(), 1);
+    test::os::setEnvironmentVariable("PATH", original);
 }
 
 }  // namespace

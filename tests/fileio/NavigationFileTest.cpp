@@ -1,14 +1,12 @@
 // The navigation file slot: positioned big-endian access, appends, and refusals at the bounds.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <csignal>
+#include <filesystem>
 
 #include "shared/QuorvelError.h"
 #include "fileio/NavigationFile.h"
+#include "platform/TestOs.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -134,24 +132,19 @@ TEST_F(NavigationFileTest, AFileLargerThanAnyNavigationFileIsRefusedInEitherMode
 
 TEST_F(NavigationFileTest, AFailedAppendIsCutBackToTheOldLength) {
     // A file-size limit makes the append fail the way a full disk does.
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    ::signal(SIGXFSZ, SIG_IGN);
     {
         NavigationFile file(path);
-        struct rlimit limit = saved;
-        limit.rlim_cur = 14;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        test::os::FileSizeLimit limit(14);
+        ASSERT_TRUE(limit.applied());
         EXPECT_THROW(file.putBytes(file.length(), ByteString(16, 0xAA)), FileError);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
+        limit.lift();
     }
-    ::signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(original, readFile(path));
 }
 
 TEST_F(NavigationFileTest, LinksFifosAndFoldersAreNeverOpened) {
-    ASSERT_EQ(::symlink(path.c_str(), (dir / "link").c_str()), 0);
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    std::filesystem::create_symlink(path, dir / "link");
+    ASSERT_TRUE(test::os::makeFifo(dir / "fifo"));
     for (const auto mode : {NavigationFile::Mode::Write, NavigationFile::Mode::Check}) {
         for (const char* name : {"link", "fifo"}) {
             try {

@@ -1,10 +1,10 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include "fileio/FileSystem.h"
 #include "fileio/StreamFile.h"
+#include "platform/TestOs.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -51,12 +51,8 @@ TEST(StreamFileBigFile, SizesAndOffsetsBeyondFourGigabytes) {
     const std::string path = dir / "sparse";
     constexpr std::int64_t kSize = 5000000000LL;
     constexpr std::int64_t kFar = 4500000000LL;
-    {
-        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, kSize), 0);
-        ::close(fd);
-    }
+    test::writeFile(path, {});
+    std::filesystem::resize_file(path, kSize);
     StreamFile file;
     ASSERT_TRUE(file.open(path, StreamFile::Access::ReadWrite));
     EXPECT_EQ(file.size(), kSize);

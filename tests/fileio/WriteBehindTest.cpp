@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -180,7 +180,7 @@ TEST(WriteBehind, AWriteBeyondAnEndCutShortBetweenBatchesFailsAndNeverGrowsTheFi
         WriteBehind writer(file.stream);
         writer.write(packet.data(), packet.size(), 0);
         writer.finish();
-        ASSERT_EQ(::truncate(file.path.c_str(), c.cutTo), 0);
+        std::filesystem::resize_file(file.path, c.cutTo);
         writer.write(packet.data(), packet.size(), c.secondAt);
         writer.finish();
         EXPECT_EQ(writer.failedAt(), c.fails ? c.secondAt : WriteBehind::kNoFailure);

@@ -1,12 +1,11 @@
 #include "FuzzSupport.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <system_error>
 
 
@@ -34,38 +33,34 @@ Harness::Harness() : log(state.statusText, window, [] { return LocalTime{}; }),
 std::string scratchPath(const std::string& name) {
     std::string& folder = scratchFolder();
     if (folder.empty()) {
-        const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        folder = std::string(base) + "/quorvel-fuzz-" + std::to_string(::getpid());
-        ::mkdir(folder.c_str(), 0700);
+        // Memory-backed where there is such a folder; a random name is this process's own.
+        std::mt19937_64 random{std::random_device{}()};
+        const std::string ownName = "quorvel-fuzz-" + std::to_string(random());
+        std::error_code error;
+        folder = "/dev/shm/" + ownName;
+        if (!std::filesystem::create_directory(folder, error)) {
+            folder = (std::filesystem::temp_directory_path() / ownName).string();
+            std::filesystem::create_directory(folder, error);
+        }
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
         std::atexit(removeScratchFolder);
     }
     return folder + "/" + name;
 }
 
 void writeWhole(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) fail("harness", "cannot create " + path);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) fail("harness", "cannot write " + path);
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) fail("harness", "cannot create " + path);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out.close();
+    if (!out) fail("harness", "cannot write " + path);
 }
 
 ByteString readWhole(const std::string& path) {
-    ByteString bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail("harness", "cannot open " + path);
-    std::uint8_t buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) fail("harness", "cannot read " + path);
-        if (n == 0) break;
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    }
-    ::close(fd);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) fail("harness", "cannot open " + path);
+    ByteString bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) fail("harness", "cannot read " + path);
     return bytes;
 }
 

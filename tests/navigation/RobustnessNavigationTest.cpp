@@ -3,15 +3,15 @@
 // between the re-marking writes of a stream.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "navigation/ClipInfoAdjuster.h"
 #include "navigation/IndexAdjuster.h"
 #include "navigation/NavigationTestSupport.h"
 #include "navigation/PlaylistAdjuster.h"
+#include "platform/TestOs.h"
 #include "support/ImmutableFile.h"
 
 namespace quorvel::test::nav {
@@ -96,11 +96,11 @@ TEST_P(UnwritableNavigationFile, IsRefusedWithAReasonAndNothingChanges) {
             break;
         case Hazard::LinkOutside:
             std::remove(target.c_str());
-            ASSERT_EQ(::symlink(outside.c_str(), target.c_str()), 0);
+            std::filesystem::create_symlink(outside, target);
             break;
         case Hazard::Fifo:
             std::remove(target.c_str());
-            ASSERT_EQ(::mkfifo(target.c_str(), 0644), 0);
+            ASSERT_TRUE(test::os::makeFifo(target));
             break;
         case Hazard::Folder:
             std::remove(target.c_str());

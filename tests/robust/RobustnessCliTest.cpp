@@ -3,37 +3,22 @@
 // write. Each run must end with a clear line and an exit status, and leave no file harmed.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <thread>
 
+#include "platform/TestOs.h"
 #include "support/ImmutableFile.h"
 #include "support/TestSupport.h"
-
-extern char** environ;
 
 namespace quorvel::test {
 namespace {
 
 const std::string kCli = QUORVEL_CLI_PATH;
-
-// Every file below root with its bytes.
-std::map<std::string, ByteString> snapshot(const std::string& root) {
-    std::map<std::string, ByteString> files;
-    for (const std::string& name : listFilesRecursively(root)) files[name] = readFile(root + name);
-    return files;
-}
 
 class CliRobustness : public ::testing::Test {
   protected:
@@ -53,7 +38,7 @@ class CliRobustness : public ::testing::Test {
         std::string script = "#!/bin/sh\n" + body + "\n";
         if (thenReport) script += "exec " + dir / "report-source/mediainfo" + "\n";
         writeText(analyserFolder + "mediainfo", script);
-        ::chmod((analyserFolder + "mediainfo").c_str(), 0755);
+        makeExecutable(analyserFolder + "mediainfo");
         (void)report;
     }
 
@@ -69,44 +54,26 @@ class CliRobustness : public ::testing::Test {
 TEST_F(CliRobustness, AnalyserThatNeverEndsIsStoppedBySigintWithStatusThree) {
     const std::string pidFile = dir / "analyser.pid";
     writeAnalyser("echo $$ > '" + pidFile + "'\nexec sleep 600", false);
-    const auto before = snapshot(disc);
+    const auto before = readTree(disc);
 
     const std::string env = "PATH=" + analyserFolder + ":" + getenv("PATH");
-    std::vector<std::string> envStrings{env};
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("PATH=", 0) != 0) envStrings.push_back(*e);
-    }
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
     const std::string outPath = dir / "out.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<char*> args{const_cast<char*>(kCli.c_str()), disc.data(), nullptr};
-    pid_t cli = 0;
-    ASSERT_EQ(0, posix_spawn(&cli, kCli.c_str(), &actions, nullptr, args.data(), envp.data()));
-    posix_spawn_file_actions_destroy(&actions);
+    os::ProgramOptions options;
+    options.environment = {env};
+    options.outputTo = outPath;  // standard error and input are the test's own
+    os::Program cli({kCli, disc}, options);
+    ASSERT_TRUE(cli.started());
 
     for (int waited = 0; waited < 1000 && !exists(pidFile); ++waited) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ::kill(cli, SIGINT);
-    int status = 0;
-    bool ended = false;
-    for (int waited = 0; waited < 1000 && !ended; ++waited) {
-        ended = ::waitpid(cli, &status, WNOHANG) == cli;
-        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!ended) {
-        ::kill(cli, SIGKILL);
-        ::waitpid(cli, &status, 0);
-    }
-    ASSERT_TRUE(ended) << "quorvel-cli did not end within 10 s of SIGINT";
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(3, WEXITSTATUS(status));
+    cli.interrupt();
+    // Still running after that, it is killed when `cli` goes.
+    const std::optional<os::ProgramEnd> end = cli.waitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(end.has_value()) << "quorvel-cli did not end within 10 s of SIGINT";
+    ASSERT_TRUE(end->exited);
+    EXPECT_EQ(3, end->exitCode);
 
     const std::vector<std::string> lines = maskTimes(splitLines(
         std::string(reinterpret_cast<const char*>(readFile(outPath).data()),
@@ -118,16 +85,15 @@ TEST_F(CliRobustness, AnalyserThatNeverEndsIsStoppedBySigintWithStatusThree) {
         "=========Job Ended========="};
     EXPECT_EQ(expected, lines);
     // The analyser was ended with the job, not left behind.
-    const ByteString pidText = readFile(pidFile);
-    const pid_t analyser = std::stoi(std::string(pidText.begin(), pidText.end()));
+    const long analyser = readProcessNumbers(pidFile).at(0);
     bool gone = false;
     for (int waited = 0; waited < 200 && !gone; ++waited) {
-        gone = ::kill(analyser, 0) != 0;
+        gone = os::processEnded(analyser);
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(gone) << "analyser " << analyser << " still runs";
-    if (!gone) ::kill(analyser, SIGKILL);
-    EXPECT_EQ(before, snapshot(disc));
+    if (!gone) os::killProcess(analyser);
+    EXPECT_EQ(before, readTree(disc));
 }
 
 TEST_F(CliRobustness, AnalyserFlooding100MegabytesStillGivesItsReport) {
@@ -152,7 +118,7 @@ TEST_F(CliRobustness, SourceDeletedDuringTheScanFailsTheJobBeforeAnyWrite) {
 
 TEST_F(CliRobustness, PathWithSpacesQuotesAndNonAsciiIsConvertedAndPassedWhole) {
     const std::string odd = dir / "a disc 'with' \"quotes\" – ünïcødé ✓/";
-    ASSERT_EQ(0, ::rename(disc.c_str(), odd.c_str()));
+    ASSERT_NO_THROW(std::filesystem::rename(disc, odd));
     // The analyser insists on getting the stream file as one argument.
     writeAnalyser("[ -f \"$1\" ] && [ $# -eq 1 ] || exit 2");
     const CommandResult run = runCli(odd);
@@ -180,19 +146,19 @@ TEST_P(RefusedFile, StopsTheJobBeforeAnyWrite) {
     std::unique_ptr<ImmutableFile> locked;
     switch (GetParam().kind) {
         case RefusedFileCase::LinkToOutside:
-            ASSERT_EQ(0, ::rename(file.c_str(), outside.c_str()));
-            ASSERT_EQ(0, ::symlink(outside.c_str(), file.c_str()));
+            ASSERT_NO_THROW(std::filesystem::rename(file, outside));
+            ASSERT_NO_THROW(std::filesystem::create_symlink(outside, file));
             break;
         case RefusedFileCase::DanglingLink:
-            ASSERT_EQ(0, ::unlink(file.c_str()));
-            ASSERT_EQ(0, ::symlink(outside.c_str(), file.c_str()));
+            ASSERT_TRUE(std::filesystem::remove(file));
+            ASSERT_NO_THROW(std::filesystem::create_symlink(outside, file));
             break;
         case RefusedFileCase::Immutable:
             locked = std::make_unique<ImmutableFile>(file);
             if (!locked->active()) GTEST_SKIP() << "this file system cannot make a file immutable";
             break;
     }
-    const auto before = snapshot(disc);
+    const auto before = readTree(disc);
     const auto outsideBefore = exists(outside) ? readFile(outside) : ByteString{};
 
     const CommandResult run = runCli(disc);
@@ -203,7 +169,7 @@ TEST_P(RefusedFile, StopsTheJobBeforeAnyWrite) {
     EXPECT_NE(std::string::npos, lines[lines.size() - 3].find(file + ": " + GetParam().reason))
         << lines[lines.size() - 3];
     EXPECT_EQ("[ts] Failed. No file was changed.", lines[lines.size() - 2]);
-    EXPECT_EQ(before, snapshot(disc));
+    EXPECT_EQ(before, readTree(disc));
     if (GetParam().kind == RefusedFileCase::DanglingLink) {
         EXPECT_FALSE(exists(outside)) << "the link's target was created";
     } else if (GetParam().kind == RefusedFileCase::LinkToOutside) {
@@ -257,20 +223,20 @@ TEST_P(Containment, NothingOutsideTheDiscChanges) {
         const CommandResult copied = runCommand({"cp", "-al", disc, source});
         ASSERT_EQ(0, copied.exitCode) << copied.err;
     } else {
-        ASSERT_EQ(0, ::rename((disc + c.moved).c_str(), outside.c_str()));
-        ASSERT_EQ(0, ::symlink(outside.c_str(), (disc + c.linkName).c_str()));
+        ASSERT_NO_THROW(std::filesystem::rename(disc + c.moved, outside));
+        ASSERT_NO_THROW(std::filesystem::create_symlink(outside, disc + c.linkName));
     }
     std::string line = c.jobLine;
     for (std::size_t at; (at = line.find("{disc}")) != std::string::npos;) {
         line.replace(at, 6, source);
     }
-    const auto before = snapshot(dir.path());
-    const auto outsideBefore = exists(outside) ? snapshot(outside + "/") : decltype(before){};
+    const auto before = readTree(dir.path());
+    const auto outsideBefore = exists(outside) ? readTree(outside + "/") : decltype(before){};
 
     const CommandResult check = run({"--check", source + c.givenAs});
     EXPECT_EQ(c.refused ? 1 : 4, check.exitCode) << check.out << check.err;
     EXPECT_NE(std::string::npos, check.out.find(c.checkSays)) << check.out;
-    EXPECT_EQ(before, snapshot(dir.path()));
+    EXPECT_EQ(before, readTree(dir.path()));
 
     const CommandResult job = run({source + c.givenAs});
     EXPECT_EQ(c.refused ? 1 : 0, job.exitCode) << job.out << job.err;
@@ -279,9 +245,9 @@ TEST_P(Containment, NothingOutsideTheDiscChanges) {
     if (c.refused) {
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ("[ts] Failed. No file was changed.", lines[lines.size() - 2]);
-        EXPECT_EQ(before, snapshot(dir.path()));
+        EXPECT_EQ(before, readTree(dir.path()));
     } else {
-        EXPECT_EQ(outsideBefore, snapshot(outside + "/"));
+        EXPECT_EQ(outsideBefore, readTree(outside + "/"));
         const ByteString playlist = readFile(source + "BDMV/PLAYLIST/00000.mpls");
         EXPECT_EQ("MPLS0300", std::string(playlist.begin(), playlist.begin() + 8));
     }
@@ -359,14 +325,14 @@ TEST_P(Concurrent, OneJobPerDiscAtATime) {
     for (int waited = 0; waited < 1000 && !exists(held); ++waited) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const auto before = snapshot(disc);
+    const auto before = readTree(disc);
 
     const CommandResult contender = runCommand(
         GetParam().contenderIsJob ? std::vector<std::string>{kCli, disc, other}
                                   : std::vector<std::string>{kCli, "--check", disc},
         env);
     const CommandResult json = runCommand({kCli, "--check", "--json", disc}, env);
-    const auto during = snapshot(disc);
+    const auto during = readTree(disc);
     std::filesystem::remove(hold);
     holding.join();
     ASSERT_TRUE(exists(held)) << "the holder never reached the analyser";
@@ -418,9 +384,9 @@ TEST_F(CliRobustness, AClosedLogReaderDoesNotStopTheJob) {
     const ByteString playlist = readFile(disc + "BDMV/PLAYLIST/00000.mpls");
     EXPECT_EQ("MPLS0300", std::string(playlist.begin(), playlist.begin() + 8));
     // A second job finds nothing left to do: the first one ran to its end.
-    const auto converted = snapshot(disc);
+    const auto converted = readTree(disc);
     EXPECT_EQ(0, runCli(disc).exitCode);
-    EXPECT_EQ(converted, snapshot(disc));
+    EXPECT_EQ(converted, readTree(disc));
 }
 
 // SIGKILL leaves the job no moment to end the analyser itself; the analyser and what it started
@@ -429,7 +395,7 @@ TEST_F(CliRobustness, AnalyserAndItsChildDieWithAJobKilledBySigkill) {
     const std::string pidFile = dir / "analyser.pids";
     writeAnalyser("sleep 600 &\necho $! >> '" + pidFile + "'\necho $$ >> '" + pidFile + "'\nwait",
                   false);
-    const auto before = snapshot(disc);
+    const auto before = readTree(disc);
     const CommandResult run = runCommand(
         {"bash", "-c",
          "\"$0\" \"$1\" >/dev/null 2>&1 & cli=$!\n"
@@ -440,29 +406,20 @@ TEST_F(CliRobustness, AnalyserAndItsChildDieWithAJobKilledBySigkill) {
          kCli, disc, pidFile},
         {"PATH=" + analyserFolder + ":" + getenv("PATH")});
     ASSERT_EQ(0, run.exitCode) << run.err;
-    const ByteString pidText = readFile(pidFile);
-    const std::vector<std::string> pids = splitLines(std::string(pidText.begin(), pidText.end()));
+    const std::vector<long> pids = readProcessNumbers(pidFile);
     ASSERT_EQ(2u, pids.size()) << "the analyser did not start its child";
-    for (const std::string& line : pids) {
-        const pid_t pid = std::stoi(line);
+    for (const long pid : pids) {
         // Whoever adopted it reaps it; until then a zombie counts as gone.
-        const auto gone = [pid] {
-            std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-            std::string text;
-            if (::kill(pid, 0) != 0 || !std::getline(in, text)) return true;
-            const std::size_t nameEnd = text.rfind(')');
-            return nameEnd != std::string::npos && nameEnd + 2 < text.size() &&
-                   text[nameEnd + 2] == 'Z';
-        };
+        const auto gone = [pid] { return os::processEnded(pid, true); };
         bool ended = gone();
         for (int waited = 0; waited < 500 && !ended; ++waited) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             ended = gone();
         }
         EXPECT_TRUE(ended) << "process " << pid << " outlived the killed job";
-        if (!ended) ::kill(pid, SIGKILL);
+        if (!ended) os::killProcess(pid);
     }
-    EXPECT_EQ(before, snapshot(disc));
+    EXPECT_EQ(before, readTree(disc));
 }
 
 }  // namespace

@@ -1,30 +1,35 @@
 #include "support/TestSupport.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
 
-extern char** environ;
+#include "platform/TestOs.h"
 
 namespace quorvel::test {
 
 namespace stdfs = std::filesystem;
 
 TempDir::TempDir() {
-    std::string pattern = (stdfs::temp_directory_path() / "quorvel-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern + "/";
+    // A fresh name: create_directory says false when the folder was there already.
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const stdfs::path folder =
+            stdfs::temp_directory_path() / ("quorvel-test-" + std::to_string(random()));
+        if (stdfs::create_directory(folder)) {
+            stdfs::permissions(folder, stdfs::perms::owner_all);
+            m_path = folder.string() + "/";
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -54,9 +59,45 @@ void writeText(const std::string& path, const std::string& text) {
 }
 
 long long modificationTime(const std::string& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    std::error_code error;
+    const stdfs::file_time_type time = stdfs::last_write_time(path, error);
+    if (error) return 0;
+    const auto since = std::chrono::file_clock::to_sys(time).time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
+}
+
+void makeExecutable(const std::string& path) {
+    using stdfs::perms;
+    stdfs::permissions(path, perms::owner_all | perms::group_read | perms::group_exec |
+                                 perms::others_read | perms::others_exec);
+}
+
+void writeFileAt(const std::string& path, std::int64_t offset, const ByteString& bytes) {
+    if (!exists(path)) writeFile(path, {});
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write " + path + " at " + std::to_string(offset));
+}
+
+ByteString readFileAt(const std::string& path, std::int64_t offset, std::size_t size) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    ByteString bytes(size);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    if (!in) throw std::runtime_error("cannot read " + path + " at " + std::to_string(offset));
+    return bytes;
+}
+
+std::vector<long> readProcessNumbers(const std::string& path) {
+    const ByteString bytes = readFile(path);
+    std::vector<long> numbers;
+    for (const std::string& line : splitLines(std::string(bytes.begin(), bytes.end()))) {
+        if (!line.empty()) numbers.push_back(std::stol(line));
+    }
+    return numbers;
 }
 
 void makeDirs(const std::string& path) {
@@ -189,43 +230,16 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines) {
 
 CommandResult runCommand(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment) {
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const auto& wanted : environment) {
-            if (wanted.substr(0, wanted.find('=')) == name) replaced = true;
-        }
-        if (!replaced) envStrings.push_back(entry);
-    }
-    for (const auto& wanted : environment) envStrings.push_back(wanted);
-    std::vector<char*> envp;
-    for (auto& entry : envStrings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
     TempDir scratch;
     const std::string outPath = scratch / "out";
     const std::string errPath = scratch / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
     CommandResult result;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return result;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-    }
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    os::Program program(argv, {.environment = environment,
+                               .emptyInput = true,
+                               .outputTo = outPath,
+                               .errorsTo = errPath});
+    if (!program.started()) return result;
+    result.exitCode = program.wait().exitCode;
     const ByteString out = readFile(outPath);
     const ByteString err = readFile(errPath);
     result.out.assign(out.begin(), out.end());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -34,6 +35,15 @@ void makeDirs(const std::string& path);
 bool exists(const std::string& path);
 // Modification time in nanoseconds; any write moves it.
 long long modificationTime(const std::string& path);
+// Lets everybody run the file and read it; only its owner may write it (mode 0755).
+void makeExecutable(const std::string& path);
+// Writes `bytes` at `offset` of the file, creating it when missing; a gap before them reads as
+// zeros (and takes no room on a file system with sparse files). Throws when it cannot.
+void writeFileAt(const std::string& path, std::int64_t offset, const ByteString& bytes);
+// `size` bytes from `offset` of the file; throws when there are fewer.
+ByteString readFileAt(const std::string& path, std::int64_t offset, std::size_t size);
+// The process numbers a script wrote to `path`, one a line.
+std::vector<long> readProcessNumbers(const std::string& path);
 // Copies a folder tree; copied files and folders are writable whatever the source's modes.
 void copyTree(const std::string& from, const std::string& to);
 // Every file below `root`, as paths relative to it, sorted.

@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -9,6 +6,7 @@
 #include <thread>
 
 #include "M2tsHarness.h"
+#include "platform/TestOs.h"
 #include "transport/ProgramMapSection.h"
 #include "transport/SourcePacket.h"
 #include "transport/StreamCheck.h"
@@ -23,17 +21,6 @@ const std::string kNoProgramMapLine =
     "unchanged.";
 const std::string kNoAssociationLine =
     " - No program association section names a program map; the stream was left unchanged.";
-
-// Whether this process still holds a descriptor open on `path`.
-bool heldOpen(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path file = std::filesystem::weakly_canonical(path, error);
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-        std::error_code unreadable;
-        if (std::filesystem::read_symlink(entry.path(), unreadable) == file) return true;
-    }
-    return false;
-}
 
 class M2tsAdjusterTest : public ::testing::Test {
   protected:
@@ -419,7 +406,7 @@ TEST_F(M2tsAdjusterTest, WriteThatWouldGrowTheFileFailsInsteadOfGrowingIt) {
             options.writeBehind = writeBehind;
             h.window.onProcessEvents = [&] {
                 if (h.window.eventTurns == c.turn) {
-                    ASSERT_EQ(::truncate(path.c_str(), 192 * c.cutTo), 0);
+                    ASSERT_NO_THROW(std::filesystem::resize_file(path, 192 * c.cutTo));
                 }
             };
             h.window.eventTurns = 0;
@@ -441,18 +428,22 @@ TEST_F(M2tsAdjusterTest, LinkOrFifoInPlaceOfTheStreamIsRefusedUntouched) {
     test::writeFile(target, stream.bytes());
     const struct {
         const char* name;
-        std::function<int(const std::string&)> make;
+        std::function<bool(const std::string&)> make;
         const char* why;
     } cases[] = {
-        {"SymbolicLink", [&](const std::string& p) { return ::symlink(target.c_str(), p.c_str()); },
+        {"SymbolicLink",
+         [&](const std::string& p) {
+             std::filesystem::create_symlink(target, p);
+             return true;
+         },
          "it is a symbolic link"},
-        {"Fifo", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600); },
+        {"Fifo", [](const std::string& p) { return test::os::makeFifo(p); },
          "it is not a regular file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string at = dir / (std::string(c.name) + ".m2ts");
-        ASSERT_EQ(c.make(at), 0);
+        ASSERT_TRUE(c.make(at));
         EXPECT_FALSE(h.run(at));
         EXPECT_EQ(h.window.lines().back(),
                   " - Couldn't open the stream " + at + ": " + c.why + ".");
@@ -536,7 +527,7 @@ TEST_F(M2tsAdjusterTest, AbortStopsAfterThePacketAndARerunCompletes) {
         if (h.window.eventTurns == 9) h.state.abortRequested = true;
     };
     EXPECT_FALSE(h.run(path));
-    EXPECT_FALSE(heldOpen(path));
+    EXPECT_FALSE(os::fileHeldOpen(path));
     const ByteString partial = test::readFile(path);
     // The first nine packets are done, the rest untouched.
     const std::size_t stop = 9 * 192;
@@ -796,7 +787,7 @@ TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
                   " - Couldn't write the stream at byte " + std::to_string(pmt) + ".");
         EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1) << "reported once";
         EXPECT_EQ(tries, 1u) << "nothing is written after the failed write";
-        EXPECT_FALSE(heldOpen(path));
+        EXPECT_FALSE(os::fileHeldOpen(path));
         h.state.statusText.clear();
         h.window.logText.clear();
     }
@@ -807,7 +798,7 @@ TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {
     stream.addNull(4);
     h.window.onProcessEvents = [] { throw std::runtime_error("handler failed"); };
     EXPECT_THROW(h.run(write(stream)), std::runtime_error);
-    EXPECT_FALSE(heldOpen(path));
+    EXPECT_FALSE(os::fileHeldOpen(path));
     h.window.onProcessEvents = nullptr;
     EXPECT_TRUE(h.run(path));
 }
@@ -848,7 +839,7 @@ TEST_F(M2tsAdjusterTest, ShortReadEndsTheScanWithFalse) {
     write(stream);
     h.window.onProcessEvents = [&] {
         if (h.window.eventTurns == 2) {
-            ASSERT_EQ(::truncate(path.c_str(), 192 * 6), 0);
+            ASSERT_NO_THROW(std::filesystem::resize_file(path, 192 * 6));
         }
     };
     M2tsScanOptions options = M2tsHarness::perPacket(4);
@@ -864,7 +855,7 @@ TEST_F(M2tsAdjusterTest, FileCutShortUnderTheMappingEndsTheScanWithFalse) {
     write(stream);
     h.window.onProcessEvents = [&] {
         if (h.window.eventTurns == 2) {
-            ASSERT_EQ(::truncate(path.c_str(), 192 * 10), 0);
+            ASSERT_NO_THROW(std::filesystem::resize_file(path, 192 * 10));
         }
     };
     // The bus error comes with the first packet whose PID lies in the vanished second page.
@@ -883,19 +874,9 @@ TEST_F(M2tsAdjusterTest, SparseFileBeyondFourGigabytesIsPatchedAtTheRightOffsets
     tail.addPat();
     const std::int64_t pmt = far + tail.addSection(muxerPmt()).front();
     const std::int64_t video = far + tail.addVideo(pesStart());
-    {
-        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, tail.bytes().data(), tail.bytes().size(), far),
-                  static_cast<ssize_t>(tail.bytes().size()));
-        ::close(fd);
-    }
+    test::writeFileAt(path, far, tail.bytes());
     ASSERT_TRUE(h.run(path, M2tsScanOptions{}));
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    ByteString after(tail.bytes().size());
-    ASSERT_EQ(::pread(fd, after.data(), after.size(), far), static_cast<ssize_t>(after.size()));
-    ::close(fd);
+    const ByteString after = test::readFileAt(path, far, tail.bytes().size());
     EXPECT_EQ(sectionFromPackets({packetAt(after, pmt - far)})[kVideoEntryInSection], 0x24);
     EXPECT_EQ(after[static_cast<std::size_t>(video - far) + 11], 0xE1);
     EXPECT_TRUE(sectionCrcValid(sectionFromPackets({packetAt(after, pmt - far)})));

@@ -1,15 +1,14 @@
 // The read-only looks at a stream: the survey of what a pass would change, and the check of the
 // first program map section.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "M2tsHarness.h"
+#include "platform/TestOs.h"
 #include "transport/StreamCheck.h"
 
 namespace quorvel {
@@ -112,7 +111,7 @@ TEST(StreamSurvey, StopsOnAbortAndRefusesALink) {
     EXPECT_EQ(survey.sectionsToRemark, 1);
 
     const std::string link = dir / "link.m2ts";
-    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    std::filesystem::create_symlink(path, link);
     EXPECT_FALSE(surveyM2ts(h.ctx, link, survey));
     EXPECT_EQ(h.window.lines(), std::vector<std::string>{" - Couldn't open the stream " + link +
                                                          ": it is a symbolic link."});
@@ -193,23 +192,21 @@ std::vector<CheckCase> checkCases() {
                          StreamBuilder head;
                          head.addPat();
                          writeStream(path, head);
-                         const int fd = ::open(path.c_str(), O_WRONLY);
-                         ASSERT_GE(fd, 0);
-                         const off_t far = (kProgramMapCheckLimit / 192 + 1) * 192;
-                         ASSERT_EQ(::pwrite(fd, pmtPacket.data(), 192, far), 192);
-                         ::close(fd);
+                         const std::int64_t far = (kProgramMapCheckLimit / 192 + 1) * 192;
+                         test::writeFileAt(path, far, ByteString(pmtPacket.begin(),
+                                                                 pmtPacket.begin() + 192));
                      },
                      State::Refused,
                      "no program map section on PID 0x0100 follows in its first 64 MiB", -1});
     cases.push_back({"SymbolicLink",
                      [](const std::string& path) {
-                         ASSERT_EQ(::symlink((path + ".target").c_str(), path.c_str()), 0);
+                         std::filesystem::create_symlink(path + ".target", path);
                          StreamBuilder stream = convertibleStream();
                          writeStream(path + ".target", stream);
                      },
                      State::Refused, "it is a symbolic link", -1});
     cases.push_back({"Fifo",
-                     [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+                     [](const std::string& path) { ASSERT_TRUE(test::os::makeFifo(path)); },
                      State::Refused, "it is not a regular file", -1});
     cases.push_back({"Missing", [](const std::string&) {}, State::Refused,
                      "cannot open it for reading (No such file or directory)", -1});
