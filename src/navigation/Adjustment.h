@@ -5,6 +5,7 @@
 
 #include "fileio/NavigationFile.h"
 #include "shared/FieldChange.h"
+#include "shared/LogLine.h"
 
 namespace quorvel {
 
@@ -22,6 +23,8 @@ struct Adjustment {
     std::string reason;
     // What the run changed, or in a check would change, field by field in file order.
     FieldChanges changes;
+    // What the log says about the run after the step's heading, the refusal's line last.
+    LogLines lines;
 };
 
 }  // namespace quorvel
