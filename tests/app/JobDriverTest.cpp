@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "app/ConversionDriver.h"
-#include "app/RecordingHost.h"
+#include "support/RecordingHost.h"
 #include "navigation/NavigationTestSupport.h"
 #include "support/DiscBuilder.h"
 #include "support/JobListing.h"
