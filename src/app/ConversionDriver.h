@@ -2,15 +2,13 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
-#include "app/JobContext.h"
-#include "app/BluRayLayout.h"
+#include "app/JobHost.h"
 #include "app/JobSteps.h"
+#include "app/Pipeline.h"
 #include "app/SourceCheck.h"
 #include "app/StatusLog.h"
-#include "app/Title.h"
-#include "app/WindowOperations.h"
-#include "shared/SharedState.h"
 
 namespace quorvel {
 
@@ -19,23 +17,20 @@ inline constexpr const char* kAbortCaption = "Abort";
 inline constexpr const char* kJobStartedLine = "========Job Started========";
 inline constexpr const char* kJobEndedLine = "=========Job Ended=========";
 
-// How the last job ended, for front ends that report it (the command line's exit status).
-// Busy: another job or check was working on the disc, so this one changed nothing.
-enum class JobOutcome { None, Succeeded, Aborted, Failed, Busy };
-
 // The program's logic behind its window: start-up, the conversion job, the close check and the
-// timer. It reaches the front end only through WindowOperations, so the Qt window and the
-// command line drive the very same code.
+// timer. It reaches the front end only through JobHost, so the Qt window and the command line
+// drive the very same code. It owns the abort flag and the timer tick that the host's
+// StopToken and ProgressSink answer from.
 class ConversionDriver {
   public:
-    explicit ConversionDriver(WindowOperations& window, std::unique_ptr<JobSteps> steps = nullptr,
+    explicit ConversionDriver(JobHost& host, std::unique_ptr<JobSteps> steps = nullptr,
                               LocalClock clock = systemLocalTime);
 
     ConversionDriver(const ConversionDriver&) = delete;
     ConversionDriver& operator=(const ConversionDriver&) = delete;
 
-    // Start-up: builds the CRC table and finds the analyser. Without an analyser it shows the
-    // start-up message, asks the front end to end the program and returns false.
+    // Start-up: finds the analyser. Without an analyser it shows the start-up message, asks the
+    // front end to end the program and returns false.
     bool Form_Load(const std::string& programFolder);
 
     // A press of the convert/abort button: starts a job, or requests the abort of the running one.
@@ -56,35 +51,29 @@ class ConversionDriver {
     // and a picked BDMV or BDMV/STREAM folder becomes the folder that holds BDMV.
     static std::string sourceFromSelection(std::string picked);
 
-    void Status(const std::string& stext) { m_log.Status(stext); }
-    std::string TimeStamp() const { return m_log.TimeStamp(); }
+    void Status(const std::string& stext) { m_host.logLine(stext); }
+    std::string TimeStamp() const { return timeStampOf(m_clock()); }
 
-    SharedState& state() { return m_state; }
-    const SharedState& state() const { return m_state; }
-    StatusLog& log() { return m_log; }
-    JobContext& context() { return m_context; }
+    // Set by an abort press or the close confirmation; the host's stopRequested answers it.
+    bool abortRequested() const { return m_abortRequested; }
+    // Whether the timer ticked since the progress was last shown; the asking uses the tick up.
+    bool takeTimerTick() { return std::exchange(m_timerTick, false); }
+    bool timerTick() const { return m_timerTick; }
+    const std::string& mediaInfoPath() const { return m_mediaInfoPath; }
     // True from the start of a job until it has written its end line (or stopped).
     bool jobActive() const { return m_jobActive; }
     JobOutcome lastOutcome() const { return m_lastOutcome; }
 
   private:
-    JobOutcome runJob(const std::string& source);
-    JobOutcome scanTitle(Title& title);
-    JobOutcome writeTitle(const BluRayLayout& layout, const Title& title);
-    JobOutcome convertStreams(const Title& title);
-    // Lets the window run, then tells whether the user asked the job to stop. Called only where
-    // stopping leaves every file whole.
-    bool abortAtSafePoint();
-    JobOutcome failed(const std::string& outcomeLine);
-    JobOutcome abortedBeforeWriting();
-    void refreshBackup(const std::string& file, const std::string& backupFolder);
-    void logWithTime(const std::string& text);
+    PipelineHost pipelineHost() { return {*m_steps, m_host, m_mediaInfoPath, m_clock}; }
 
-    WindowOperations& m_window;
+    JobHost& m_host;
     std::unique_ptr<JobSteps> m_steps;
-    SharedState m_state;
-    StatusLog m_log;
-    JobContext m_context;
+    LocalClock m_clock;
+    bool m_abortRequested = false;
+    bool m_timerTick = false;
+    // Full path of the analyser executable.
+    std::string m_mediaInfoPath;
     bool m_jobActive = false;
     JobOutcome m_lastOutcome = JobOutcome::None;
 };

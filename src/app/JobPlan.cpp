@@ -32,7 +32,9 @@ constexpr ClipStepHeading kClipStepHeadings[] = {
 
 class Planner {
   public:
-    Planner(JobContext& ctx, JobPlan& plan) : m_state(ctx.state), m_plan(plan) {}
+    Planner(JobSteps& steps, JobPlan& plan) : m_steps(steps), m_plan(plan) {}
+
+    JobSteps& steps() { return m_steps; }
 
     void refuse(const std::string& kind, const std::string& file, const std::string& reason) {
         m_plan.refusals.push_back({file, reason, navigation::refusalLine(kind, file, reason)});
@@ -82,7 +84,7 @@ class Planner {
     }
 
     void checkStream(const std::string& stream) {
-        const ProgramMapCheck check = checkFirstProgramMap(stream, m_state.crcTable);
+        const ProgramMapCheck check = m_steps.checkFirstProgramMap(stream);
         if (check.state == ProgramMapCheck::State::Refused) {
             refuse(kStreamKind, stream, check.reason);
             return;
@@ -92,7 +94,7 @@ class Planner {
     }
 
   private:
-    SharedState& m_state;
+    JobSteps& m_steps;
     JobPlan& m_plan;
     std::vector<std::pair<fs::FileId, std::string>> m_files;
 };
@@ -108,9 +110,9 @@ std::string clipStepHeading(ClipStep step, const Title& title, std::size_t clip)
            heading.afterName;
 }
 
-JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title, bool withStreams) {
+JobPlan planJob(JobSteps& steps, const BluRayLayout& layout, const Title& title, bool withStreams) {
     JobPlan plan;
-    Planner planner(ctx, plan);
+    Planner planner(steps, plan);
 
     for (const TitleClip& clip : title.clips) {
         const StreamAttributes& video = clip.attributes;
@@ -123,23 +125,15 @@ JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title,
         }
     }
 
-    // The playlist's block is the first clip's; the scans of further clips have replaced the
-    // shared block since, so it is put back for the job after the check.
-    if (!title.clips.empty()) {
-        ctx.state.uhdExtensionData = title.clips.front().attributes.uhdExtensionData;
-    }
-    const ByteString playlistBlock =
-        title.clips.empty() ? ByteString{} : title.clips.front().attributes.uhdExtensionData;
-    planner.take(adjustPlaylist(title.playlist, playlistBlock, AdjustMode::Check));
+    planner.take(steps.UHD_Adjust_MPLS(title.playlist, title.uhdExtension(), AdjustMode::Check));
     planner.requireDistinct("playlist", title.playlist);
-    for (std::size_t k = 0; k < title.clips.size(); ++k) {
-        const TitleClip& clip = title.clips[k];
-        planner.take(adjustClipInfo(clip.clipInfo, clip.attributes.isHdr, AdjustMode::Check));
+    for (const TitleClip& clip : title.clips) {
+        planner.take(steps.UHD_Adjust_CLPI(clip.clipInfo, clip.attributes.isHdr, AdjustMode::Check));
         planner.requireDistinct("clip information file", clip.clipInfo);
     }
     const std::string index = layout.indexFile();
     const std::string movieObject = layout.movieObjectFile();
-    planner.take(adjustIndexAndMovieObject(index, movieObject, AdjustMode::Check));
+    planner.take(steps.UHD_Adjust_BDMV(index, movieObject, AdjustMode::Check));
     planner.requireDistinct("index file", index);
     planner.requireDistinct("MovieObject file", movieObject);
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/BluRayLayout.h"
-#include "app/JobContext.h"
+#include "app/JobSteps.h"
 #include "shared/Refusal.h"
 #include "app/Title.h"
 #include "shared/FieldChange.h"
@@ -24,8 +24,9 @@ struct JobPlan {
 // video (it must be 3840x2160), the playlist, each clip information file, index and MovieObject,
 // and (unless `withStreams` is false) the first program map section of each stream; that every
 // file can be opened for writing and is not a link; and that no two of them are one file.
-// Writes nothing and logs nothing.
-JobPlan planJob(JobContext& ctx, const BluRayLayout& layout, const Title& title, bool withStreams);
+// Runs the adjusters in AdjustMode::Check; writes nothing. The playlist's extension block is the
+// first clip's.
+JobPlan planJob(JobSteps& steps, const BluRayLayout& layout, const Title& title, bool withStreams);
 
 // The steps a job runs once for each clip of its title.
 enum class ClipStep { Scan, ClipInfo, Stream };

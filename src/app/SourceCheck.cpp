@@ -2,13 +2,8 @@
 
 #include <algorithm>
 
-#include "app/ConversionDriver.h"
-#include "app/QuietContext.h"
-#include "app/Title.h"
-#include "fileio/DiscLock.h"
 #include "fileio/FileSystem.h"
 #include "navigation/StructureCheck.h"
-#include "transport/StreamCheck.h"
 
 namespace quorvel {
 
@@ -16,13 +11,12 @@ namespace {
 
 constexpr const char* kStreamKind = "stream file";
 
-void refuse(SourceCheck& check, const std::string& file, const std::string& reason) {
-    check.refusals.push_back(
-        {file, reason, navigation::refusalLine(kStreamKind, file, reason)});
+}  // namespace
+
+Refusal streamRefusal(const std::string& stream, const std::string& reason) {
+    return {stream, reason, navigation::refusalLine(kStreamKind, stream, reason)};
 }
 
-// The stream's fields as a job would change them, summed over the stream. True when some of the
-// stream is converted already.
 bool addStreamChanges(SourceCheck& check, const std::string& stream, const StreamSurvey& survey) {
     const auto add = [&](const char* field, std::int64_t offset, ByteString before,
                          ByteString after, std::int64_t count) {
@@ -42,11 +36,11 @@ bool addStreamChanges(SourceCheck& check, const std::string& stream, const Strea
         survey.pesToRemark);
 
     if (survey.sectionsUnusable > 0) {
-        refuse(check, stream,
-               std::to_string(survey.sectionsUnusable) +
+        check.refusals.push_back(streamRefusal(
+            stream, std::to_string(survey.sectionsUnusable) +
                    " program map section(s) cannot be re-marked, the first at byte " +
                    std::to_string(survey.firstUnusableSection) + " (" + survey.unusableReason +
-                   "); a job would fail on this stream");
+                   "); a job would fail on this stream"));
     }
     const bool someDone = survey.sectionsMarked > 0 || survey.pesMarked > 0;
     const bool someLeft = survey.sectionsToRemark > 0 || survey.pesToRemark > 0;
@@ -62,7 +56,6 @@ bool addStreamChanges(SourceCheck& check, const std::string& stream, const Strea
     return someDone;
 }
 
-// A navigation file whose version already reads 0300 has been through a job, at least in part.
 bool someNavigationConverted(const Title& title, const BluRayLayout& layout,
                              const FieldChanges& changes) {
     std::vector<std::string> files = {title.playlist, layout.indexFile(), layout.movieObjectFile()};
@@ -90,8 +83,7 @@ void noteLinkedBackups(SourceCheck& check, const BluRayLayout& layout) {
     }
 }
 
-// The BACKUP copies a job would write anew: those that differ from their files or are missing.
-// A job leaves the others alone, and a disc without a BACKUP folder is still a disc.
+// A job leaves the other copies alone, and a disc without a BACKUP folder is still a disc.
 void addStaleCopies(SourceCheck& check, const BluRayLayout& layout, const Title& title) {
     std::vector<std::pair<std::string, std::string>> copies{
         {title.playlist, layout.backupPlaylistFolder()}};
@@ -109,83 +101,6 @@ void addStaleCopies(SourceCheck& check, const BluRayLayout& layout, const Title&
                  {}, {}, 1});
         }
     }
-}
-
-}  // namespace
-
-SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& source,
-                        bool withStreams) {
-    SourceCheck check;
-    check.source = source;
-    if (!ConversionDriver::srcVerified(source)) {
-        check.state = SourceCheck::State::NotBluRay;
-        return check;
-    }
-    const BluRayLayout layout(source);
-    const DiscLock lock(layout.bdmvFolder(), DiscLock::Kind::Shared);
-    if (lock.busy()) {
-        check.state = SourceCheck::State::Busy;
-        return check;
-    }
-    Title title = readTitle(layout);
-    if (!title.readable()) {
-        check.refusals = title.problems;
-        check.state = SourceCheck::State::Refused;
-        return check;
-    }
-
-    for (TitleClip& clip : title.clips) {
-        QuietContext quiet(ctx);
-        switch (steps.scanStream(quiet.context(), clip.stream, "", clip.attributes)) {
-            case ScanOutcome::Collected:
-                break;
-            case ScanOutcome::Aborted:
-                check.state = SourceCheck::State::Aborted;
-                return check;
-            case ScanOutcome::Failed:
-                refuse(check, clip.stream, clip.attributes.failure);
-                break;
-        }
-    }
-    if (!check.refusals.empty()) {
-        check.state = SourceCheck::State::Refused;
-        return check;
-    }
-
-    const JobPlan plan = planJob(ctx, layout, title, withStreams);
-    check.refusals = plan.refusals;
-    check.changes = plan.changes;
-    noteLinkedBackups(check, layout);
-    if (check.refusals.empty()) addStaleCopies(check, layout, title);
-    bool someConverted = someNavigationConverted(title, layout, plan.changes);
-    if (check.refusals.empty() && withStreams) {
-        QuietContext quiet(ctx);
-        M2tsScanOptions options;
-        options.progressTotal = title.streamBytes();
-        for (const TitleClip& clip : title.clips) {
-            StreamSurvey survey;
-            if (!surveyM2ts(quiet.context(), clip.stream, survey, options)) {
-                if (ctx.state.abortRequested) {
-                    check.state = SourceCheck::State::Aborted;
-                    return check;
-                }
-                refuse(check, clip.stream, "the stream cannot be read through");
-                continue;
-            }
-            options.progressBefore += survey.size;
-            someConverted = addStreamChanges(check, clip.stream, survey) || someConverted;
-        }
-    }
-
-    if (!check.refusals.empty()) {
-        check.state = SourceCheck::State::Refused;
-    } else if (check.changes.empty()) {
-        check.state = SourceCheck::State::Converted;
-    } else {
-        check.state = someConverted ? SourceCheck::State::PartlyConverted
-                                    : SourceCheck::State::Unconverted;
-    }
-    return check;
 }
 
 }  // namespace quorvel

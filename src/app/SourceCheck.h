@@ -3,10 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "app/JobContext.h"
-#include "app/JobPlan.h"
-#include "app/JobSteps.h"
+#include "app/BluRayLayout.h"
+#include "app/Title.h"
 #include "shared/FieldChange.h"
+#include "shared/Refusal.h"
+#include "transport/StreamCheck.h"
 
 namespace quorvel {
 
@@ -37,10 +38,23 @@ struct SourceCheck {
 inline constexpr const char* kStaleCopyField = "BACKUP copy differs from its file";
 inline constexpr const char* kMissingCopyField = "BACKUP copy is missing";
 
-// Reads the title, analyses its streams, makes the job's whole plan and, unless `withStreams` is
-// false, reads every stream through to count what its conversion would change. Logs nothing;
-// writes nothing. `source` is a folder that holds BDMV, ending with a separator.
-SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& source,
-                        bool withStreams);
+// The check's record of what a job would do, filled in by the pipeline (app/Pipeline.h).
+
+// A refusal of a clip's stream file.
+Refusal streamRefusal(const std::string& stream, const std::string& reason);
+
+// The stream's fields as a job would change them, summed over the stream, and a refusal when a
+// program map section cannot be re-marked. True when some of the stream is converted already.
+bool addStreamChanges(SourceCheck& check, const std::string& stream, const StreamSurvey& survey);
+
+// A navigation file whose version already reads 0300 has been through a job, at least in part.
+bool someNavigationConverted(const Title& title, const BluRayLayout& layout,
+                             const FieldChanges& changes);
+
+// Notes the BACKUP folders reached through a link: a job leaves them alone.
+void noteLinkedBackups(SourceCheck& check, const BluRayLayout& layout);
+
+// The BACKUP copies a job would write anew: those that differ from their files or are missing.
+void addStaleCopies(SourceCheck& check, const BluRayLayout& layout, const Title& title);
 
 }  // namespace quorvel

@@ -31,8 +31,8 @@ LocalTime systemLocalTime() {
     return LocalTime{parts.tm_hour, parts.tm_min, parts.tm_sec};
 }
 
-StatusLog::StatusLog(std::string& statusText, WindowOperations& window, LocalClock clock)
-    : m_statusText(statusText), m_window(window), m_clock(std::move(clock)) {}
+StatusLog::StatusLog(std::string& statusText, LogBox& box, LocalClock clock)
+    : m_statusText(statusText), m_window(box), m_clock(std::move(clock)) {}
 
 std::size_t StatusLog::characterCount(const std::string& text) {
     std::size_t count = 0;
@@ -64,7 +64,10 @@ void StatusLog::Status(const std::string& stext) {
 }
 
 std::string StatusLog::TimeStamp() const {
-    const LocalTime t = m_clock();
+    return timeStampOf(m_clock());
+}
+
+std::string timeStampOf(const LocalTime& t) {
     char text[16];
     std::snprintf(text, sizeof text, "[%02d:%02d:%02d]", t.hour % 100, t.minute % 100,
                   t.second % 100);

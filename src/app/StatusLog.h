@@ -3,7 +3,6 @@
 #include <functional>
 #include <string>
 
-#include "app/WindowOperations.h"
 
 namespace quorvel {
 
@@ -18,7 +17,19 @@ using LocalClock = std::function<LocalTime()>;
 // The system's local time of day.
 LocalTime systemLocalTime();
 
-// The status log: appends lines to the shared log text and shows it in the front end's log box.
+// The status log box of a front end: replace its whole text, place the caret, repaint at once.
+class LogBox {
+  public:
+    virtual ~LogBox() = default;
+    virtual void replaceLogText(const std::string& text) = 0;
+    virtual void setLogCaret(long long position, long long selectionLength) = 0;
+    virtual void repaintLog() = 0;
+};
+
+// "[hh:mm:ss]" for a time of day, 24-hour clock.
+std::string timeStampOf(const LocalTime& time);
+
+// The status log: appends lines to the log text and shows it in a front end's log box.
 class StatusLog {
   public:
     // The log grows up to this many characters before it is cut back.
@@ -28,7 +39,7 @@ class StatusLog {
     static constexpr const char* kTruncatedMarker = "[Earlier Status Text Truncated]";
     static constexpr const char* kContinuationMarker = "...";
 
-    StatusLog(std::string& statusText, WindowOperations& window,
+    StatusLog(std::string& statusText, LogBox& box,
               LocalClock clock = systemLocalTime);
 
     // Appends `stext` as one line (CR LF ended) and shows the whole log, newest line in view.
@@ -41,7 +52,7 @@ class StatusLog {
 
   private:
     std::string& m_statusText;
-    WindowOperations& m_window;
+    LogBox& m_window;
     LocalClock m_clock;
     // Characters of m_statusText as of its last append, so an append counts only its own text.
     // Recounted whenever the text's size is not the one counted (someone replaced it).

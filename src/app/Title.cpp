@@ -26,6 +26,11 @@ std::string fileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+const ByteString& Title::uhdExtension() const {
+    static const ByteString kNone;
+    return clips.empty() ? kNone : clips.front().attributes.uhdExtensionData;
+}
+
 std::int64_t Title::streamBytes() const {
     std::int64_t total = 0;
     for (const TitleClip& clip : clips) total += std::max<std::int64_t>(fs::fileSize(clip.stream), 0);

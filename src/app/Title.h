@@ -30,6 +30,8 @@ struct Title {
     std::string failureLine;
 
     bool readable() const { return failureLine.empty(); }
+    // The playlist's UHD extension block: the first clip's (empty before the scan).
+    const ByteString& uhdExtension() const;
     // Sum of the sizes of the clips' stream files.
     std::int64_t streamBytes() const;
 };

@@ -2,20 +2,15 @@
 
 #include <string>
 
+#include "app/JobHost.h"
+#include "app/StatusLog.h"
+
 namespace quorvel {
 
-enum class MessageBoxKind {
-    Plain,     // OK only, no icon
-    Error,     // OK only, stop-sign icon
-    Question,  // Yes and No, warning icon
-};
-
-enum class MessageBoxResult { Ok, Yes, No };
-
-// Everything the job logic may ask of a front end. The logic touches no control in any other
-// way, so the same logic runs under the Qt window and under the headless command line.
-// Every call happens on the one thread that runs the job.
-class WindowOperations {
+// The front end as the step functions that still take a JobContext see it. Only
+// app/RealJobSteps.cpp builds one, around the JobHost; it goes once every step takes its
+// StopToken and ProgressSink.
+class WindowOperations : public LogBox {
   public:
     virtual ~WindowOperations() = default;
 
@@ -26,11 +21,6 @@ class WindowOperations {
     virtual void setButtonCaption(const std::string& caption) = 0;
     // True only for the ticked state of "Skip M2TS".
     virtual bool skipM2tsTicked() const = 0;
-
-    // The status log box: replace its whole text, place the caret, repaint at once.
-    virtual void replaceLogText(const std::string& text) = 0;
-    virtual void setLogCaret(long long position, long long selectionLength) = 0;
-    virtual void repaintLog() = 0;
 
     // The progress display: bar width in twips (0 to 3675) and the percentage caption.
     virtual void setBarWidth(float twips) = 0;

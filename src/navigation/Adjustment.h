@@ -23,8 +23,7 @@ struct Adjustment {
     std::string reason;
     // What the run changed, or in a check would change, field by field in file order.
     FieldChanges changes;
-    // What the log says about the run, after the heading its caller logs; a refusal's line is
-    // the last.
+    // What the log says about the run after the step's heading, the refusal's line last.
     LogLines lines;
 };
 

@@ -8,6 +8,7 @@
 #include "analysis/MediaInfoLocator.h"
 #include "app/ConversionDriver.h"
 #include "platform/TestOs.h"
+#include "support/RecordingHost.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -84,7 +85,7 @@ TEST(FormLoad, MissingAnalyserShowsTheStartupMessageAndEndsTheProgram) {
     test::TempDir dir;
     test::makeDirs(dir / "empty");
     ScopedPath path(dir / "empty");
-    test::RecordingWindow window;
+    test::RecordingHost window;
     ConversionDriver form(window);
 
     EXPECT_FALSE(form.Form_Load(dir / "empty/"));
@@ -99,12 +100,11 @@ TEST(FormLoad, FoundAnalyserIsRememberedAndNothingIsShown) {
     test::TempDir dir;
     const std::string beside = placeAnalyser(dir / "program");
     ScopedPath path(dir / "program");
-    test::RecordingWindow window;
+    test::RecordingHost window;
     ConversionDriver form(window);
 
     EXPECT_TRUE(form.Form_Load(dir / "program/"));
-    EXPECT_EQ(form.state().mediaInfoPath, beside);
-    EXPECT_EQ(form.state().crcTable[1], kCrcPolynomial);
+    EXPECT_EQ(form.mediaInfoPath(), beside);
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_FALSE(window.ended);
 }

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "app/ConversionDriver.h"
+#include "support/RecordingHost.h"
 #include "navigation/NavigationTestSupport.h"
 #include "platform/TestOs.h"
 #include "support/DiscBuilder.h"
@@ -20,54 +21,52 @@
 namespace quorvel {
 namespace {
 
-using test::RecordingWindow;
+using test::RecordingHost;
 using test::TempDir;
 using Lines = std::vector<std::string>;
 using test::Tree;
 using test::readTree;
 
 // The real steps, but a scan that reports a 3840x2160 HDR10 video (or what the test sets) without
-// running the analyser.
+// running the analyser. `calls` lists the scans and the steps that write.
 struct ScriptedSteps : RealJobSteps {
     StreamAttributes video{true, true, true, 3840, 2160, test::nav::uhdExtension(true), {}};
     ScanOutcome outcome = ScanOutcome::Collected;
     bool streamPass = true;
     Lines calls;
-    std::function<void(JobContext&)> duringM2ts;
+    std::function<void()> duringM2ts;
 
-    ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::string& heading,
-                           StreamAttributes& out) override {
+    ScanResult scanStream(const std::string&, const std::string& m2ts, StopToken&) override {
         calls.push_back("scan " + m2ts);
-        ctx.log.Status(ctx.log.TimeStamp() + heading);
-        out = video;
-        ctx.state.uhdExtensionData = video.uhdExtensionData;
+        ScanResult scan{outcome, video, {}};
         if (outcome == ScanOutcome::Collected) {
-            ctx.log.Status(" - UHD and HDR attributes collected.");
-            ctx.log.Status(" - Scan completed.");
+            scan.lines = {{" - UHD and HDR attributes collected.", false},
+                          {" - Scan completed.", false}};
         } else if (outcome == ScanOutcome::Failed) {
-            ctx.log.Status(" - Scan failed: the analyser ended with exit code 2.");
+            scan.lines = {{" - Scan failed: the analyser ended with exit code 2.", false}};
         }
-        return outcome;
+        return scan;
     }
-    bool UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) override {
-        calls.push_back("mpls " + mpls);
-        return RealJobSteps::UHD_Adjust_MPLS(ctx, mpls);
+    Adjustment UHD_Adjust_MPLS(const std::string& mpls, const ByteString& extension,
+                               AdjustMode mode) override {
+        if (mode == AdjustMode::Write) calls.push_back("mpls " + mpls);
+        return RealJobSteps::UHD_Adjust_MPLS(mpls, extension, mode);
     }
-    bool UHD_Adjust_CLPI(JobContext& ctx, const std::string& clpi, bool isHdr,
-                         const std::string& heading) override {
-        calls.push_back("clpi " + clpi);
-        return RealJobSteps::UHD_Adjust_CLPI(ctx, clpi, isHdr, heading);
+    Adjustment UHD_Adjust_CLPI(const std::string& clpi, bool isHdr, AdjustMode mode) override {
+        if (mode == AdjustMode::Write) calls.push_back("clpi " + clpi);
+        return RealJobSteps::UHD_Adjust_CLPI(clpi, isHdr, mode);
     }
-    bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index,
-                         const std::string& movieobject) override {
-        calls.push_back("bdmv");
-        return RealJobSteps::UHD_Adjust_BDMV(ctx, index, movieobject);
+    Adjustment UHD_Adjust_BDMV(const std::string& index, const std::string& movieObject,
+                               AdjustMode mode) override {
+        if (mode == AdjustMode::Write) calls.push_back("bdmv");
+        return RealJobSteps::UHD_Adjust_BDMV(index, movieObject, mode);
     }
-    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts,
-                         const M2tsScanOptions& options) override {
+    StreamPass UHD_Adjust_M2TS(const std::string& m2ts, const M2tsScanOptions& options,
+                               StopToken& stop, ProgressSink& progress) override {
         calls.push_back("m2ts " + m2ts);
-        if (duringM2ts) duringM2ts(ctx);
-        return streamPass && RealJobSteps::UHD_Adjust_M2TS(ctx, m2ts, options);
+        if (duringM2ts) duringM2ts();
+        if (!streamPass) return {StreamPass::Outcome::Aborted, {}};
+        return RealJobSteps::UHD_Adjust_M2TS(m2ts, options, stop, progress);
     }
 };
 
@@ -102,7 +101,7 @@ const Lines kStreamAndSuccess = {"[ts] Checking/Adjusting M2TS file...", "[ts] Q
 
 struct JobDriverTest : ::testing::Test {
     TempDir dir;
-    RecordingWindow window;
+    RecordingHost window;
     ScriptedSteps* steps = nullptr;
     std::unique_ptr<ConversionDriver> core;
 
@@ -114,6 +113,7 @@ struct JobDriverTest : ::testing::Test {
         core = std::make_unique<ConversionDriver>(window, std::move(owned), [] {
             return LocalTime{9, 8, 7};
         });
+        window.core = core.get();
     }
     Lines log() const { return test::maskTimes(window.lines()); }
     // The log of the last job only.
@@ -350,9 +350,10 @@ TEST_F(JobDriverTest, AnAbortBetweenNavigationFilesStopsAfterTheFileAtHandAndARe
     TempDir reference;
     test::makeDisc(reference.path());
     {
-        RecordingWindow plain;
+        RecordingHost plain;
         plain.source = reference.path();
         ConversionDriver whole(plain, std::make_unique<ScriptedSteps>());
+        plain.core = &whole;
         whole.Command1_Click();
         ASSERT_EQ(whole.lastOutcome(), JobOutcome::Succeeded);
     }
@@ -378,10 +379,10 @@ TEST_F(JobDriverTest, AnAbortBetweenNavigationFilesStopsAfterTheFileAtHandAndARe
 TEST_F(JobDriverTest, AnAbortPressDuringTheStreamPassLogsTheThreeWarnings) {
     makeDisc({});
     Lines captions;
-    steps->duringM2ts = [&](JobContext& ctx) {
+    steps->duringM2ts = [&] {
         core->Command1_Click();  // the press, handled inside the stream pass's yield
-        captions.push_back(ctx.window.buttonCaption());
-        EXPECT_TRUE(ctx.state.abortRequested);
+        captions.push_back(window.caption);
+        EXPECT_TRUE(core->abortRequested());
         steps->streamPass = false;
     };
     core->Command1_Click();
@@ -395,7 +396,7 @@ TEST_F(JobDriverTest, AnAbortPressDuringTheStreamPassLogsTheThreeWarnings) {
 
 TEST_F(JobDriverTest, APressAfterTheAbortPressDoesNotNestASecondJob) {
     makeDisc({});
-    steps->duringM2ts = [&](JobContext&) {
+    steps->duringM2ts = [&] {
         core->Command1_Click();  // abort press
         core->Command1_Click();  // the caption is idle again, but the job has not ended
         EXPECT_TRUE(core->Form_QueryUnload()) << "closing under the aborted job is refused";
@@ -406,7 +407,7 @@ TEST_F(JobDriverTest, APressAfterTheAbortPressDoesNotNestASecondJob) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "========Job Started========"), 1);
     EXPECT_TRUE(window.boxes.empty());
     // Once the end line is written, a press starts a new job again, with the flag cleared.
-    steps->duringM2ts = [&](JobContext& ctx) { EXPECT_FALSE(ctx.state.abortRequested); };
+    steps->duringM2ts = [&] { EXPECT_FALSE(core->abortRequested()); };
     steps->streamPass = true;
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
@@ -416,7 +417,7 @@ TEST_F(JobDriverTest, AnAbortPressLogsNothingItself) {
     makeDisc({});
     window.caption = "Abort";
     core->Command1_Click();
-    EXPECT_TRUE(core->state().abortRequested);
+    EXPECT_TRUE(core->abortRequested());
     EXPECT_EQ(window.caption, "Convert It To UHD-BD");
     EXPECT_TRUE(window.logText.empty());
 }
@@ -425,13 +426,13 @@ TEST_F(JobDriverTest, ClosingAsksOnlyWhileAJobRunsAndOnlyYesAborts) {
     makeDisc({});
     EXPECT_FALSE(core->Form_QueryUnload());
     EXPECT_TRUE(window.boxes.empty());
-    steps->duringM2ts = [&](JobContext& ctx) {
+    steps->duringM2ts = [&] {
         window.nextAnswer = MessageBoxResult::No;
         EXPECT_TRUE(core->Form_QueryUnload());
-        EXPECT_FALSE(ctx.state.abortRequested);
+        EXPECT_FALSE(core->abortRequested());
         window.nextAnswer = MessageBoxResult::Yes;
         EXPECT_TRUE(core->Form_QueryUnload());
-        EXPECT_TRUE(ctx.state.abortRequested);
+        EXPECT_TRUE(core->abortRequested());
         steps->streamPass = false;
     };
     core->Command1_Click();
@@ -550,7 +551,7 @@ TEST_F(JobDriverTest, TheSourceIsReadOnceAtTheStart) {
     makeDisc({});
     TempDir other;
     test::makeDisc(other.path());
-    steps->duringM2ts = [&](JobContext&) { window.source = other.path(); };
+    steps->duringM2ts = [&] { window.source = other.path(); };
     core->Command1_Click();
     EXPECT_EQ(steps->calls.back(), "m2ts " + dir.path() + "BDMV/STREAM/00000.m2ts");
 }
@@ -573,18 +574,11 @@ TEST_F(JobDriverTest, FoldersAndFilesOfAnotherLetterCaseAreFound) {
 
 TEST_F(JobDriverTest, AnErrorInAStepIsAFailedJobNotTheEndOfTheProgram) {
     makeDisc({});
-    steps->duringM2ts = [](JobContext&) { throw std::runtime_error("disk on fire"); };
+    steps->duringM2ts = [] { throw std::runtime_error("disk on fire"); };
     core->Command1_Click();
     EXPECT_EQ(tail(2), (Lines{"[ts] Failed. disk on fire", "=========Job Ended========="}));
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Failed);
     EXPECT_FALSE(core->jobActive());
-}
-
-TEST_F(JobDriverTest, TimerTicksSetTheFlag) {
-    makeDisc({});
-    EXPECT_FALSE(core->state().timerTick);
-    core->Timer1_Timer();
-    EXPECT_TRUE(core->state().timerTick);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -26,7 +26,8 @@
 #include "support/JobListing.h"
 #include "support/TestSupport.h"
 
-using quorvel::JobContext;
+using quorvel::ProgressSink;
+using quorvel::StopToken;
 using quorvel::MainWindow;
 namespace t = quorvel::test;
 
@@ -47,28 +48,26 @@ void makeDisc(const std::string& root, bool withBdmvFiles = true) {
 }
 
 // The real steps, with a scan that reports a 3840x2160 HDR10 video without the analyser; the
-// stream step is the test's.
+// stream step is the test's: true for a whole pass, false for one that stopped.
 class FakeSteps final : public quorvel::RealJobSteps {
   public:
-    std::function<bool(JobContext&)> stream = [](JobContext&) { return true; };
+    using Stream = std::function<bool(StopToken&, ProgressSink&)>;
+    Stream stream = [](StopToken&, ProgressSink&) { return true; };
     std::function<void()> scanHook;
     int scans = 0;
 
-    quorvel::ScanOutcome scanStream(JobContext& ctx, const std::string&, const std::string& heading,
-                                    quorvel::StreamAttributes& out) override {
+    quorvel::ScanResult scanStream(const std::string&, const std::string&, StopToken&) override {
         ++scans;
         if (scanHook) scanHook();
-        ctx.log.Status(ctx.log.TimeStamp() + heading);
-        out = {true, true, true, 3840, 2160, t::nav::uhdExtension(true), {}};
-        ctx.state.uhdExtensionData = out.uhdExtensionData;
-        ctx.log.Status(" - UHD and HDR attributes collected.");
-        ctx.log.Status(" - Scan completed.");
-        return quorvel::ScanOutcome::Collected;
+        return {quorvel::ScanOutcome::Collected,
+                {true, true, true, 3840, 2160, t::nav::uhdExtension(true), {}},
+                {{" - UHD and HDR attributes collected.", false}, {" - Scan completed.", false}}};
     }
-    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string&,
-                         const quorvel::M2tsScanOptions&) override {
-        ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting M2TS file...");
-        return stream(ctx);
+    quorvel::StreamPass UHD_Adjust_M2TS(const std::string&, const quorvel::M2tsScanOptions&,
+                                        StopToken& stop, ProgressSink& progress) override {
+        const bool done = stream(stop, progress);
+        return {done ? quorvel::StreamPass::Outcome::Done : quorvel::StreamPass::Outcome::Aborted,
+                {}};
     }
 };
 
@@ -253,10 +252,10 @@ class MainWindowTest : public QObject {
 
     void timerTicksSetTheFlag() {
         Harness h;
-        h.window->core().state().timerTick = false;
+        h.window->core().takeTimerTick();
         h.window->setTickInterval(20);
         QCOMPARE(h.window->tickInterval(), 20);
-        QTRY_VERIFY_WITH_TIMEOUT(h.window->core().state().timerTick, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.window->core().timerTick(), 2000);
     }
 
     void browsePicksTheDiscFromItsSubfolders() {
@@ -345,11 +344,10 @@ class MainWindowTest : public QObject {
         QPushButton* button = h.command1();
         QStringList captions;
         int scansWhenPressedAgain = -1;
-        h.steps->stream = [&](JobContext& ctx) {
+        h.steps->stream = [&](StopToken& stop, ProgressSink&) {
             captions << button->text();
             QTimer::singleShot(0, button, &QPushButton::click);
-            for (int turn = 0; turn < kMaxTurns && !ctx.state.abortRequested; ++turn) {
-                ctx.window.processPendingEvents();
+            for (int turn = 0; turn < kMaxTurns && !stop.stopRequested(); ++turn) {
             }
             captions << button->text();
             // The idle caption is back but this job has not ended: a press must not nest a job.
@@ -363,7 +361,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(captions, QStringList({kAbort, kIdle}));
         QCOMPARE(scansWhenPressedAgain, 0);
         QCOMPARE(button->text(), QString::fromLatin1(kIdle));
-        QVERIFY(h.window->core().state().abortRequested);
+        QVERIFY(h.window->core().abortRequested());
         using t::operator+;
         const std::vector<std::string> expected =
             linesBeforeTheStream() +
@@ -372,7 +370,7 @@ class MainWindowTest : public QObject {
                                      " - Warning:  M2TS format is not compliant",
                                      " - Warning:  Restart job to complete.",
                                      "=========Job Ended========="};
-        QCOMPARE(maskedLines(h.window->core().state().statusText), expected);
+        QCOMPARE(maskedLines(h.window->logText()), expected);
         QCOMPARE(boxLines(h.child<QPlainTextEdit>("v1StatusLog")).size(), 24);
         QVERIFY(!h.endedWith.has_value());
     }
@@ -388,16 +386,15 @@ class MainWindowTest : public QObject {
         auto answeredYes = std::make_shared<SeenBox>();
         bool abortAfterNo = true;
         bool openAfterNo = false;
-        h.steps->stream = [&](JobContext& ctx) {
+        h.steps->stream = [&](StopToken& stop, ProgressSink&) {
             answerNextBox(QMessageBox::No, answeredNo);
             h.window->close();
-            abortAfterNo = ctx.state.abortRequested;
+            abortAfterNo = h.window->core().abortRequested();
             openAfterNo = h.window->isVisible();
 
             answerNextBox(QMessageBox::Yes, answeredYes);
             QTimer::singleShot(0, h.window.get(), &QWidget::close);
-            for (int turn = 0; turn < kMaxTurns && !ctx.state.abortRequested; ++turn) {
-                ctx.window.processPendingEvents();
+            for (int turn = 0; turn < kMaxTurns && !stop.stopRequested(); ++turn) {
             }
             return false;
         };
@@ -412,9 +409,9 @@ class MainWindowTest : public QObject {
         QVERIFY(openAfterNo);
 
         QVERIFY(answeredYes->shown);
-        QVERIFY(h.window->core().state().abortRequested);
+        QVERIFY(h.window->core().abortRequested());
         QVERIFY(h.window->isVisible());
-        const auto lines = maskedLines(h.window->core().state().statusText);
+        const auto lines = maskedLines(h.window->logText());
         QCOMPARE(lines.at(linesBeforeTheStream().size()), std::string("[ts] Job aborted by user."));
         QCOMPARE(lines.back(), std::string("=========Job Ended========="));
         QVERIFY(!h.endedWith.has_value());
@@ -444,22 +441,18 @@ class MainWindowTest : public QObject {
         QString halfwayText;
         QImage halfwayPicture;
         QSize empty;
-        h.steps->stream = [&](JobContext& ctx) {
-            ctx.window.setTickInterval(500);
-            ctx.window.setBarWidth(0.0f);
-            ctx.window.setPercentText("0.00%");
-            ctx.window.processPendingEvents();
+        h.steps->stream = [&](StopToken& stop, ProgressSink& sink) {
+            sink.showProgress(0.0, "0.00%");
+            stop.stopRequested();
             empty = progress->size();
 
-            ctx.window.setBarWidth(0.5f * 3675.0f);
-            ctx.window.setPercentText("50.00%");
-            ctx.window.processPendingEvents();
+            sink.showProgress(0.5, "50.00%");
+            stop.stopRequested();
             halfway = progress->size();
             halfwayText = perCent->text();
             halfwayPicture = progress->grab().toImage();
 
-            ctx.window.setBarWidth(3675.0f);
-            ctx.window.setPercentText("100.00%");
+            sink.showProgress(1.0, "100.00%");
             return true;
         };
         h.command1()->click();
@@ -477,7 +470,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(progress->size(), QSize(245, 6));
         QCOMPARE(h.window->barWidthTwips(), 3675.0f);
         QCOMPARE(perCent->text(), QStringLiteral("100.00%"));
-        QCOMPARE(maskedLines(h.window->core().state().statusText).at(linesBeforeTheStream().size()),
+        QCOMPARE(maskedLines(h.window->logText()).at(linesBeforeTheStream().size()),
                  std::string("[ts] QUORVEL - SUCCESS"));
     }
 
@@ -526,7 +519,7 @@ class MainWindowTest : public QObject {
         makeDisc(dir / "disc/");
         Harness h;
         h.browse(dir / "disc/");
-        h.steps->stream = [](JobContext&) -> bool {
+        h.steps->stream = [](StopToken&, ProgressSink&) -> bool {
             throw quorvel::QuorvelError("Disk read error reading the stream file.");
         };
         auto seen = std::make_shared<SeenBox>();

@@ -110,6 +110,19 @@ void CliWindow::processPendingEvents() {
     }
 }
 
+bool CliWindow::stopRequested() {
+    processPendingEvents();
+    return m_core != nullptr && m_core->abortRequested();
+}
+
+bool CliWindow::progressDue() {
+    return m_core != nullptr && m_core->takeTimerTick();
+}
+
+void CliWindow::showProgress(double, const std::string& caption) {
+    setPercentText(caption);
+}
+
 MessageBoxResult CliWindow::showMessageBox(const std::string& text, const std::string& title,
                                            MessageBoxKind kind) {
     finishProgressLine();

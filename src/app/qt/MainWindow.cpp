@@ -366,8 +366,14 @@ void MainWindow::setTickInterval(int milliseconds) {
     m_timer.start(milliseconds);
 }
 
-void MainWindow::processPendingEvents() {
+bool MainWindow::stopRequested() {
     QCoreApplication::processEvents();
+    return m_core.abortRequested();
+}
+
+void MainWindow::showProgress(double fraction, const std::string& caption) {
+    setBarWidth(static_cast<float>(fraction * kBarFullTwips));
+    setPercentText(caption);
 }
 
 MessageBoxResult MainWindow::showMessageBox(const std::string& text, const std::string& title,

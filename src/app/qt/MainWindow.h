@@ -9,9 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "app/JobSteps.h"
 #include "app/ConversionDriver.h"
-#include "app/WindowOperations.h"
+#include "app/JobHost.h"
+#include "app/JobSteps.h"
+#include "app/StatusLog.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -22,10 +23,10 @@ class QPushButton;
 
 namespace quorvel {
 
-// The program's one window. It lays out the controls at their fixed pixel positions, carries out
-// the window operations the job logic asks for, and hands its events (button presses, close
-// requests, timer ticks) to the core, `ConversionDriver`.
-class MainWindow : public QWidget, public WindowOperations {
+// The program's one window. It lays out the controls at their fixed pixel positions, hosts the
+// job logic (JobHost), and hands its events (button presses, close requests, timer ticks) to the
+// core, `ConversionDriver`.
+class MainWindow : public QWidget, public JobHost, public LogBox {
     Q_OBJECT
 
   public:
@@ -64,26 +65,36 @@ class MainWindow : public QWidget, public WindowOperations {
 
     ConversionDriver& core() { return m_core; }
     float barWidthTwips() const { return m_barTwips; }
+    // The whole status log, CR LF after every line.
+    const std::string& logText() const { return m_logText; }
     int tickInterval() const { return m_timer.interval(); }
 
     // The bar picture: one colour per row, a white first column.
     static QImage barPicture();
 
-    // WindowOperations
+    // JobHost
     std::string sourcePath() const override { return m_source; }
+    bool skipM2tsTicked() const override;
     std::string buttonCaption() const override;
     void setButtonCaption(const std::string& caption) override;
-    bool skipM2tsTicked() const override;
-    void replaceLogText(const std::string& text) override;
-    void setLogCaret(long long position, long long selectionLength) override;
-    void repaintLog() override;
-    void setBarWidth(float twips) override;
-    void setPercentText(const std::string& text) override;
+    void logLine(const std::string& line) override { m_log.Status(line); }
     void setTickInterval(int milliseconds) override;
-    void processPendingEvents() override;
     MessageBoxResult showMessageBox(const std::string& text, const std::string& title,
                                     MessageBoxKind kind) override;
     void endProgram() override;
+    // Runs the window's pending events, then answers the core's abort flag.
+    bool stopRequested() override;
+    bool progressDue() override { return m_core.takeTimerTick(); }
+    void showProgress(double fraction, const std::string& caption) override;
+
+    // LogBox
+    void replaceLogText(const std::string& text) override;
+    void setLogCaret(long long position, long long selectionLength) override;
+    void repaintLog() override;
+
+    // The progress display: bar width in twips (0 to 3675) and the percentage caption.
+    void setBarWidth(float twips);
+    void setPercentText(const std::string& text);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -118,7 +129,10 @@ class MainWindow : public QWidget, public WindowOperations {
     int m_exitCode = 0;
     FolderPicker m_picker;
     ProgramEnder m_ender;
-    // Last member: its constructor keeps a reference to this window's operations.
+    // The whole log; the box shows it.
+    std::string m_logText;
+    StatusLog m_log{m_logText, *this};
+    // Last member: its constructor keeps a reference to this window as its host.
     ConversionDriver m_core;
 };
 

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
 
     if (window.core().lastOutcome() != quorvel::JobOutcome::Succeeded) {
         // A picture of a failed job is no use in the documentation; show why instead.
-        QString log = QString::fromStdString(window.core().state().statusText);
+        QString log = QString::fromStdString(window.logText());
         log.remove(QLatin1Char('\r'));
         std::fprintf(stderr, "The job did not succeed; no picture written. Its log:\n%s",
                      qPrintable(log));
