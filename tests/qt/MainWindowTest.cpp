@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/QuorvelError.h"
+#include "shared/QuorvelError.h"
 #include "app/qt/MainWindow.h"
 #include "navigation/NavigationTestSupport.h"
 #include "support/DiscBuilder.h"
