@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,19 +26,6 @@ TEST(InterruptDeathTest, FirstRequestRaisesTheFlagSecondEndsTheProcess) {
             testing::KilledBySignal(signal), "")
             << ::strsignal(signal);
     }
-}
-
-TEST(InterruptDeathTest, WriteToAPipeWithoutReaderFailsInsteadOfEndingTheProcess) {
-    EXPECT_EXIT(
-        {
-            platform::ignoreBrokenPipe();
-            int fds[2];
-            if (::pipe(fds) != 0) std::_Exit(1);
-            ::close(fds[0]);
-            const bool failed = ::write(fds[1], "x", 1) == -1 && errno == EPIPE;
-            std::_Exit(failed ? 0 : 2);
-        },
-        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
