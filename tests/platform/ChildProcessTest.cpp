@@ -111,10 +111,12 @@ TEST(ChildProcess, GroupEndsWhenItsOwnerIsKilled) {
     const pid_t owner = ::fork();
     ASSERT_GE(owner, 0);
     if (owner == 0) {
+        ::close(report[0]);
         ChildProcess child;
         if (!child.start(program, {})) std::_Exit(1);
         const std::string lines = readOutput(child, 2);
         if (::write(report[1], lines.data(), lines.size()) < 0) std::_Exit(1);
+        ::close(report[1]);
         for (;;) ::pause();
     }
     ::close(report[1]);
