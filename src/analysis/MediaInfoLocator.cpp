@@ -1,6 +1,7 @@
 #include "analysis/MediaInfoLocator.h"
 
 #include "fileio/FileSystem.h"
+#include "platform/ProgramLocation.h"
 
 namespace quorvel {
 
@@ -10,7 +11,7 @@ std::string locateMediaInfo(const std::string& programFolder) {
         const std::string beside = fs::resolveCaseInsensitive(programFolder, kMediaInfoExecutable);
         if (fs::isPlainFile(beside)) return beside;
     }
-    return fs::findOnPath(kMediaInfoExecutable);
+    return platform::findOnPath(kMediaInfoExecutable);
 }
 
 }  // namespace quorvel

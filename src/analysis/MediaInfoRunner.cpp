@@ -6,12 +6,14 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/ChildProcess.h"
 #include "analysis/LineSplitter.h"
 #include "analysis/MediaInfoParser.h"
 #include "fileio/FileSystem.h"
+#include "platform/ChildProcess.h"
 
 namespace quorvel {
+
+using platform::ChildProcess;
 
 namespace {
 

@@ -1,7 +1,8 @@
 #include "app/StatusLog.h"
 
 #include <cstdio>
-#include <ctime>
+
+#include "platform/LocalTime.h"
 
 namespace quorvel {
 
@@ -25,10 +26,8 @@ std::size_t offsetOfLastCharacters(const std::string& text, std::size_t count) {
 }  // namespace
 
 LocalTime systemLocalTime() {
-    std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    localtime_r(&now, &parts);
-    return LocalTime{parts.tm_hour, parts.tm_min, parts.tm_sec};
+    const platform::TimeOfDay now = platform::localTimeOfDay();
+    return LocalTime{now.hour, now.minute, now.second};
 }
 
 StatusLog::StatusLog(std::string& statusText, LogBox& box, LocalClock clock)

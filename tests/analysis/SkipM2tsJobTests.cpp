@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "fileio/FileSystem.h"
+#include "platform/ProgramLocation.h"
 #include "support/JobListing.h"
 #include "support/TestSupport.h"
 
@@ -15,7 +15,7 @@ namespace {
 // fresh copy of the HDR fixture.
 TEST(SkipM2tsJob, HdrFixtureGivesTheNavigationLogAndLeavesTheStreamAlone) {
     const std::string fixture = test::fixturePath("a-2160p-hdr10-ac3");
-    if (fixture.empty() || fs::findOnPath("mediainfo").empty()) {
+    if (fixture.empty() || platform::findOnPath("mediainfo").empty()) {
         GTEST_SKIP() << "fixture a or mediainfo absent";
     }
     test::TempDir dir;

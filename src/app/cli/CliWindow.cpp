@@ -1,20 +1,9 @@
 #include "app/cli/CliWindow.h"
 
-#include <csignal>
-
 #include "app/ConversionDriver.h"
+#include "platform/Interrupt.h"
 
 namespace quorvel {
-
-namespace {
-
-volatile std::sig_atomic_t g_signalReceived = 0;
-
-extern "C" void onTerminationSignal(int) {
-    g_signalReceived = 1;
-}
-
-}  // namespace
 
 std::string appendedLogText(const std::string& previous, const std::string& current) {
     if (current.size() >= previous.size() && current.compare(0, previous.size(), previous) == 0) {
@@ -44,16 +33,11 @@ CliWindow::CliWindow(std::FILE* out, std::FILE* err, bool progressOnTerminal)
       m_lastTick(std::chrono::steady_clock::now()) {}
 
 void CliWindow::installSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    platform::installInterruptHandlers();
 }
 
 bool CliWindow::signalReceived() {
-    return g_signalReceived != 0;
+    return platform::interruptRequested();
 }
 
 void CliWindow::replaceLogText(const std::string& text) {
@@ -98,7 +82,7 @@ void CliWindow::setTickInterval(int milliseconds) {
 
 void CliWindow::processPendingEvents() {
     if (m_core == nullptr) return;
-    if (g_signalReceived != 0 && !m_signalHandled && m_caption == kAbortCaption) {
+    if (platform::interruptRequested() && !m_signalHandled && m_caption == kAbortCaption) {
         m_signalHandled = true;
         // The same path as a press of the button while it reads "Abort".
         m_core->Command1_Click();

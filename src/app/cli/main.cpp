@@ -1,10 +1,6 @@
 // quorvel-cli: the conversion, and the check that looks before it writes, without a window.
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -14,7 +10,9 @@
 #include "app/ConversionDriver.h"
 #include "app/cli/CheckReport.h"
 #include "app/cli/CliWindow.h"
-#include "fileio/FileSystem.h"
+#include "platform/Interrupt.h"
+#include "platform/ProgramLocation.h"
+#include "platform/Terminal.h"
 
 namespace {
 
@@ -49,12 +47,13 @@ void printUsage(std::FILE* to) {
 
 // The folder as given, absolute, with "." and ".." and links resolved when it exists.
 std::string absolutePath(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    if (std::string resolved = quorvel::platform::resolvedPath(path); !resolved.empty()) {
+        return resolved;
+    }
     if (!path.empty() && path.front() == '/') return path;
-    std::vector<char> buffer(4096);
-    if (::getcwd(buffer.data(), buffer.size()) == nullptr) return path;
-    return std::string(buffer.data()) + "/" + path;
+    const std::string working = quorvel::platform::workingFolder();
+    if (working.empty()) return path;
+    return working + "/" + path;
 }
 
 struct Options {
@@ -107,10 +106,8 @@ int parse(int argc, char** argv, Options& options) {
 std::string sourceFolder(const std::string& given) {
     std::string path = given;
     if (path.empty() || path.front() != '/') {
-        std::vector<char> buffer(4096);
-        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-            path = std::string(buffer.data()) + "/" + path;
-        }
+        const std::string working = quorvel::platform::workingFolder();
+        if (!working.empty()) path = working + "/" + path;
     }
     std::string source = quorvel::ConversionDriver::sourceFromSelection(path);
     if (source.empty()) return source;
@@ -190,18 +187,18 @@ int runJobs(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const O
 int main(int argc, char** argv) {
     // A reader of the log that goes away (`| head`) must not stop a job half-way: writes to a
     // closed pipe just fail.
-    std::signal(SIGPIPE, SIG_IGN);
+    quorvel::platform::ignoreBrokenPipe();
 
     Options options;
     if (const int status = parse(argc, argv, options); status >= 0) return status;
 
     try {
-        quorvel::CliWindow window(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+        quorvel::CliWindow window(stdout, stderr, quorvel::platform::isTerminal(stderr));
         quorvel::ConversionDriver core(window);
         window.attach(&core);
         window.setSkipM2ts(options.skipM2ts);
 
-        if (!core.Form_Load(quorvel::fs::programFolder())) return kExitUsage;
+        if (!core.Form_Load(quorvel::platform::programFolder())) return kExitUsage;
         quorvel::CliWindow::installSignalHandlers();
         return options.check ? runChecks(core, window, options) : runJobs(core, window, options);
     } catch (const std::exception& error) {

@@ -17,7 +17,7 @@
 
 #include "app/qt/AppIcon.h"
 #include "app/qt/MainWindow.h"
-#include "fileio/FileSystem.h"
+#include "platform/ProgramLocation.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     const QString out = args[1];
 
     UnattendedWindow window;
-    if (!window.Form_Load(quorvel::fs::programFolder())) return kExitUsage;
+    if (!window.Form_Load(quorvel::platform::programFolder())) return kExitUsage;
     window.setFolderPicker([&](const std::string&, const std::string&) { return source; });
     window.Browse_Click();
     auto* command1 = window.findChild<QPushButton*>(QStringLiteral("Command1"));

@@ -4,7 +4,7 @@
 
 #include "app/qt/AppIcon.h"
 #include "app/qt/MainWindow.h"
-#include "fileio/FileSystem.h"
+#include "platform/ProgramLocation.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
 
     quorvel::MainWindow window;
     // Without the analyser the user has been told; the window is never shown.
-    if (!window.Form_Load(quorvel::fs::programFolder())) return 1;
+    if (!window.Form_Load(quorvel::platform::programFolder())) return 1;
 
     window.show();
     return QApplication::exec();

@@ -2,7 +2,7 @@
 // posix_spawn into that group, one pipe for the output and one for the lifeline, poll, waitid
 // and waitpid.
 
-#include "analysis/ChildProcess.h"
+#include "platform/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,7 +17,7 @@
 
 extern char** environ;
 
-namespace quorvel {
+namespace quorvel::platform {
 
 namespace {
 
@@ -119,14 +119,36 @@ void reapBlocking(pid_t pid) {
 
 }  // namespace
 
+struct ChildProcess::Native {
+    void killGroup();
+    void reap(bool block);
+
+    pid_t pid = -1;
+    // The watcher leads the child's group, so the group bears its id; until the watcher is
+    // reaped, that id cannot name anyone else's group.
+    pid_t watcherPid = -1;
+    int lifelineFd = -1;  // write end; the watcher holds the read end
+    int readFd = -1;
+    bool reaped = false;
+    bool groupEnded = false;
+    std::optional<int> exitCode;
+};
+
+ChildProcess::ChildProcess() : m_native(std::make_unique<Native>()) {}
+
 ChildProcess::~ChildProcess() {
     closeOutput();
     terminate();
 }
 
+long ChildProcess::processId() const {
+    return static_cast<long>(m_native->pid);
+}
+
 bool ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingFolder) {
-    if (m_pid >= 0) return false;
+    Native& n = *m_native;
+    if (n.pid >= 0) return false;
     // A relative program would be looked up in the working folder.
     if (!workingFolder.empty() && (program.empty() || program.front() != '/')) return false;
     int fds[2] = {-1, -1};
@@ -198,22 +220,23 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     }
     const int flags = ::fcntl(readFd, F_GETFL);
     if (flags >= 0) ::fcntl(readFd, F_SETFL, flags | O_NONBLOCK);
-    m_pid = pid;
-    m_watcherPid = watcher;
-    m_lifelineFd = lifelineWrite;
-    m_readFd = readFd;
+    n.pid = pid;
+    n.watcherPid = watcher;
+    n.lifelineFd = lifelineWrite;
+    n.readFd = readFd;
     return true;
 }
 
 ChildProcess::ReadResult ChildProcess::read(char* buffer, std::size_t capacity, std::size_t& count,
                                             std::chrono::milliseconds wait) {
+    const int readFd = m_native->readFd;
     count = 0;
-    if (m_readFd < 0) return ReadResult::EndOfData;
-    pollfd request{m_readFd, POLLIN, 0};
+    if (readFd < 0) return ReadResult::EndOfData;
+    pollfd request{readFd, POLLIN, 0};
     const int ready = ::poll(&request, 1, static_cast<int>(wait.count()));
     if (ready < 0) return errno == EINTR ? ReadResult::NothingYet : ReadResult::Failed;
     if (ready == 0) return ReadResult::NothingYet;
-    const ssize_t got = ::read(m_readFd, buffer, capacity);
+    const ssize_t got = ::read(readFd, buffer, capacity);
     if (got > 0) {
         count = static_cast<std::size_t>(got);
         return ReadResult::Data;
@@ -224,27 +247,29 @@ ChildProcess::ReadResult ChildProcess::read(char* buffer, std::size_t capacity, 
 }
 
 std::size_t ChildProcess::waitingBytes() const {
-    if (m_readFd < 0) return 0;
+    const int readFd = m_native->readFd;
+    if (readFd < 0) return 0;
     int waiting = 0;
-    if (::ioctl(m_readFd, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+    if (::ioctl(readFd, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
     return static_cast<std::size_t>(waiting);
 }
 
 std::optional<int> ChildProcess::exitCode() {
-    if (m_exitCode || m_pid < 0) return m_exitCode;
+    Native& n = *m_native;
+    if (n.exitCode || n.pid < 0) return n.exitCode;
     // The ended child is looked at, not reaped: until terminate() reaps it, its id cannot name
     // another process, so terminate() may still signal it by that id.
     for (;;) {
         siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
-            if (info.si_pid != 0) m_exitCode = exitCodeFromInfo(info);
-            return m_exitCode;
+        if (::waitid(P_PID, static_cast<id_t>(n.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+            if (info.si_pid != 0) n.exitCode = exitCodeFromInfo(info);
+            return n.exitCode;
         }
         if (errno == EINTR) continue;
         // Someone else collected it (SIGCHLD ignored, for instance): it is gone, its code unknown.
-        m_reaped = true;
-        m_exitCode = -1;
-        return m_exitCode;
+        n.reaped = true;
+        n.exitCode = -1;
+        return n.exitCode;
     }
 }
 
@@ -257,51 +282,51 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds wait) {
 }
 
 void ChildProcess::terminate() {
-    if (m_pid < 0 || m_groupEnded) return;
-    m_groupEnded = true;
+    Native& n = *m_native;
+    if (n.pid < 0 || n.groupEnded) return;
+    n.groupEnded = true;
     // The watcher is not reaped yet, so the group id still names our group alone. The watcher
     // ignores this request; every other member may take it.
-    ::kill(-static_cast<pid_t>(m_watcherPid), SIGTERM);
+    ::kill(-n.watcherPid, SIGTERM);
     waitForExit(kTerminateGrace);
-    killGroup();
+    n.killGroup();
     // The child is looked at, not reaped, until now, so its id still names it.
-    if (!m_reaped) {
-        ::kill(static_cast<pid_t>(m_pid), SIGKILL);
-        reap(true);
+    if (!n.reaped) {
+        ::kill(n.pid, SIGKILL);
+        n.reap(true);
     }
 }
 
-void ChildProcess::killGroup() {
-    const pid_t watcher = static_cast<pid_t>(m_watcherPid);
+void ChildProcess::closeOutput() {
+    closeQuietly(m_native->readFd);
+}
+
+void ChildProcess::Native::killGroup() {
     // Its lifeline closes: the watcher kills the group, itself included.
-    closeQuietly(m_lifelineFd);
-    if (!awaitEndUnreaped(watcher)) return;
+    closeQuietly(lifelineFd);
+    if (!awaitEndUnreaped(watcherPid)) return;
     // A watcher that was ended some other way has killed nothing; its unreaped id still names
     // our group alone.
-    ::kill(-watcher, SIGKILL);
-    reapBlocking(watcher);
+    ::kill(-watcherPid, SIGKILL);
+    reapBlocking(watcherPid);
 }
 
-void ChildProcess::closeOutput() {
-    closeQuietly(m_readFd);
-}
-
-void ChildProcess::reap(bool block) {
+void ChildProcess::Native::reap(bool block) {
     int status = 0;
     for (;;) {
-        const pid_t done = ::waitpid(static_cast<pid_t>(m_pid), &status, block ? 0 : WNOHANG);
-        if (done == static_cast<pid_t>(m_pid)) {
-            m_reaped = true;
-            if (!m_exitCode) m_exitCode = exitCodeFromStatus(status);
+        const pid_t done = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+        if (done == pid) {
+            reaped = true;
+            if (!exitCode) exitCode = exitCodeFromStatus(status);
             return;
         }
         if (done == 0) return;  // still running
         if (errno == EINTR) continue;
         // Someone else collected it: it is gone, its code unknown.
-        m_reaped = true;
-        if (!m_exitCode) m_exitCode = -1;
+        reaped = true;
+        if (!exitCode) exitCode = -1;
         return;
     }
 }
 
-}  // namespace quorvel
+}  // namespace quorvel::platform

@@ -2,21 +2,23 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace quorvel {
+namespace quorvel::platform {
 
 // A child program whose standard output and standard error both arrive on one pipe, with
 // standard input from the null device. The child runs in a process group of its own, so that
-// whatever it starts in turn can be ended with it. This is the only file that knows how the
-// platform starts processes and polls pipes; a port replaces its implementation and nothing else.
+// whatever it starts in turn can be ended with it. Only the implementation knows how the system
+// starts processes and polls pipes; a port replaces it and nothing else.
 //
 // The object owns the child and its group: however it goes out of scope (an error thrown by a
 // reader included), what is left of the group is ended, the child is reaped and the pipe is
 // closed. Should this process die without going out of scope (SIGKILL included), a watcher
-// process in the child's group sees its lifeline pipe close and kills the whole group.
+// process in the child's group sees its lifeline pipe close and kills the whole group: the child
+// and what it started end with the job that started them.
 class ChildProcess {
   public:
     enum class ReadResult {
@@ -26,7 +28,7 @@ class ChildProcess {
         Failed,      // the pipe cannot be read
     };
 
-    ChildProcess() = default;
+    ChildProcess();
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -63,21 +65,13 @@ class ChildProcess {
     void closeOutput();
 
     // Process id of the child, or -1 before start.
-    long processId() const { return m_pid; }
+    long processId() const;
 
   private:
-    void killGroup();
-    void reap(bool block);
-
-    long m_pid = -1;
-    // The watcher leads the child's group, so the group bears its id; until the watcher is
-    // reaped, that id cannot name anyone else's group.
-    long m_watcherPid = -1;
-    int m_lifelineFd = -1;  // write end; the watcher holds the read end
-    int m_readFd = -1;
-    bool m_reaped = false;
-    bool m_groupEnded = false;
-    std::optional<int> m_exitCode;
+    // The system's handles: the child's and the watcher's ids, the pipes' ends, what is known
+    // of the child's end.
+    struct Native;
+    std::unique_ptr<Native> m_native;
 };
 
-}  // namespace quorvel
+}  // namespace quorvel::platform

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace quorvel::platform {
+
+// Folder of the running program's executable, ending with a separator; empty when unknown.
+std::string programFolder();
+
+// Full path of the first executable plain file named `name` on PATH; empty when none. Relative
+// entries (an empty one means ".") are taken below the working folder of this moment, so the
+// path returned is always absolute and keeps naming the same file for a child started in
+// another folder.
+std::string findOnPath(const std::string& name);
+
+// The working folder of this moment, without a trailing separator; empty when unknown.
+std::string workingFolder();
+
+// `path` absolute, with "." and ".." and every link resolved; empty when it names nothing or
+// cannot be resolved.
+std::string resolvedPath(const std::string& path);
+
+}  // namespace quorvel::platform

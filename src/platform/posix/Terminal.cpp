@@ -1,0 +1,15 @@
+// POSIX implementation of the terminal test: isatty on the stream's descriptor.
+
+#include "platform/Terminal.h"
+
+#include <unistd.h>
+
+namespace quorvel::platform {
+
+bool isTerminal(std::FILE* stream) {
+    if (stream == nullptr) return false;
+    const int fd = ::fileno(stream);
+    return fd >= 0 && ::isatty(fd) == 1;
+}
+
+}  // namespace quorvel::platform
