@@ -7,7 +7,6 @@
 #include "app/JobPlan.h"
 #include "fileio/DiscLock.h"
 #include "fileio/FileSystem.h"
-#include "transport/Crc32Mpeg2.h"
 
 namespace quorvel {
 
@@ -36,13 +35,9 @@ ConversionDriver::ConversionDriver(WindowOperations& window, std::unique_ptr<Job
     : m_window(window),
       m_steps(steps ? std::move(steps) : std::make_unique<RealJobSteps>()),
       m_log(m_state.statusText, window, std::move(clock)),
-      m_context{m_state, m_log, window} {
-    // Start-up builds it again; a core that never starts up (a test, a check) still has it.
-    buildCrcTable(m_state.crcTable);
-}
+      m_context{m_state, m_log, window} {}
 
 bool ConversionDriver::Form_Load(const std::string& programFolder) {
-    buildCrcTable(m_state.crcTable);
     m_state.mediaInfoPath = locateMediaInfo(programFolder);
     if (m_state.mediaInfoPath.empty()) {
         m_window.showMessageBox("Error:  MEDIAINFO.EXE was not found in the path.",
@@ -187,8 +182,8 @@ JobOutcome ConversionDriver::convertStreams(const Title& title) {
     options.progressTotal = title.streamBytes();
     for (std::size_t k = 0; k < title.clips.size(); ++k) {
         const TitleClip& clip = title.clips[k];
-        options.heading = clipStepHeading(ClipStep::Stream, title, k);
-        const bool done = m_steps->UHD_Adjust_M2TS(m_context, clip.stream, options);
+        const bool done = m_steps->UHD_Adjust_M2TS(
+            m_context, clip.stream, clipStepHeading(ClipStep::Stream, title, k), options);
         options.progressBefore += fs::fileSize(clip.stream);
         if (!done && !m_state.abortRequested) return failed(" Failed. Couldn't update M2TS...");
         if (!done || (k + 1 < title.clips.size() && abortAtSafePoint())) {

@@ -34,7 +34,7 @@ class ConversionDriver {
     ConversionDriver(const ConversionDriver&) = delete;
     ConversionDriver& operator=(const ConversionDriver&) = delete;
 
-    // Start-up: builds the CRC table and finds the analyser. Without an analyser it shows the
+    // Start-up: finds the analyser. Without an analyser it shows the
     // start-up message, asks the front end to end the program and returns false.
     bool Form_Load(const std::string& programFolder);
 

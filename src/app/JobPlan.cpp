@@ -33,7 +33,7 @@ constexpr ClipStepHeading kClipStepHeadings[] = {
 
 class Planner {
   public:
-    Planner(JobContext& ctx, JobPlan& plan) : m_quiet(ctx), m_state(ctx.state), m_plan(plan) {}
+    Planner(JobContext& ctx, JobPlan& plan) : m_quiet(ctx), m_plan(plan) {}
 
     JobContext& quiet() { return m_quiet.context(); }
 
@@ -85,7 +85,7 @@ class Planner {
     }
 
     void checkStream(const std::string& stream) {
-        const ProgramMapCheck check = checkFirstProgramMap(stream, m_state.crcTable);
+        const ProgramMapCheck check = checkFirstProgramMap(stream);
         if (check.state == ProgramMapCheck::State::Refused) {
             refuse(kStreamKind, stream, check.reason);
             return;
@@ -96,7 +96,6 @@ class Planner {
 
   private:
     QuietContext m_quiet;
-    SharedState& m_state;
     JobPlan& m_plan;
     std::vector<std::pair<fs::FileId, std::string>> m_files;
 };

@@ -23,7 +23,7 @@ class JobSteps {
     virtual bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index,
                                  const std::string& movieobject) = 0;
     virtual bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts,
-                                 const M2tsScanOptions& options) = 0;
+                                 const std::string& heading, const M2tsScanOptions& options) = 0;
 };
 
 class RealJobSteps : public JobSteps {
@@ -35,7 +35,7 @@ class RealJobSteps : public JobSteps {
                          const std::string& heading) override;
     bool UHD_Adjust_BDMV(JobContext& ctx, const std::string& index,
                          const std::string& movieobject) override;
-    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts,
+    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const std::string& heading,
                          const M2tsScanOptions& options) override;
 };
 

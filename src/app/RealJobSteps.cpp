@@ -1,13 +1,22 @@
 #include "app/JobSteps.h"
+#include "app/LegacyStepControl.h"
 #include "navigation/ClipInfoAdjuster.h"
 #include "navigation/IndexAdjuster.h"
 #include "navigation/PlaylistAdjuster.h"
+
+#include <utility>
 
 namespace quorvel {
 
 ScanOutcome RealJobSteps::scanStream(JobContext& ctx, const std::string& m2ts,
                                      const std::string& heading, StreamAttributes& out) {
-    return quorvel::scanStream(ctx, m2ts, heading, out);
+    ctx.log.Status(ctx.log.TimeStamp() + heading);
+    LegacyStepControl control(ctx);
+    ScanResult result = quorvel::scanStream(ctx.state.mediaInfoPath, m2ts, control);
+    logStepLines(ctx, result.lines);
+    out = std::move(result.attributes);
+    if (result.outcome == ScanOutcome::Collected) ctx.state.uhdExtensionData = out.uhdExtensionData;
+    return result.outcome;
 }
 
 bool RealJobSteps::UHD_Adjust_MPLS(JobContext& ctx, const std::string& mpls) {
@@ -25,8 +34,13 @@ bool RealJobSteps::UHD_Adjust_BDMV(JobContext& ctx, const std::string& index,
 }
 
 bool RealJobSteps::UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts,
-                                   const M2tsScanOptions& options) {
-    return quorvel::UHD_Adjust_M2TS(ctx, m2ts, options);
+                                   const std::string& heading, const M2tsScanOptions& options) {
+    ctx.log.Status(ctx.log.TimeStamp() + heading);
+    ctx.window.setTickInterval(kStreamTickIntervalMs);
+    LegacyStepControl control(ctx);
+    const StreamPass pass = quorvel::UHD_Adjust_M2TS(m2ts, options, control, control);
+    logStepLines(ctx, pass.lines);
+    return pass.outcome == StreamPass::Outcome::Done;
 }
 
 }  // namespace quorvel

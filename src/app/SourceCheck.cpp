@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/ConversionDriver.h"
+#include "app/LegacyStepControl.h"
 #include "app/QuietContext.h"
 #include "app/Title.h"
 #include "fileio/DiscLock.h"
@@ -164,7 +165,10 @@ SourceCheck checkSource(JobContext& ctx, JobSteps& steps, const std::string& sou
         options.progressTotal = title.streamBytes();
         for (const TitleClip& clip : title.clips) {
             StreamSurvey survey;
-            if (!surveyM2ts(quiet.context(), clip.stream, survey, options)) {
+            quiet.context().window.setTickInterval(kStreamTickIntervalMs);
+            LegacyStepControl control(quiet.context());
+            if (surveyM2ts(clip.stream, survey, options, control, control).outcome !=
+                StreamPass::Outcome::Done) {
                 if (ctx.state.abortRequested) {
                     check.state = SourceCheck::State::Aborted;
                     return check;
