@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-
 #include <vector>
 
 #include "shared/MediaTrack.h"

@@ -17,8 +17,9 @@ namespace {
 
 // One read takes at most this much of the analyser's output.
 constexpr std::size_t kReadChunk = 65000;
-// How long a poll turn waits for output (or for the analyser to end) before the window gets its
-// turn: short enough to keep the window live, long enough not to spin a core.
+// How long a poll turn waits for output (or for the analyser to end) before the stop token is
+// asked (and the front end gets its turn): short enough to keep a window live, long enough not
+// to spin a core.
 constexpr std::chrono::milliseconds kPollWait{10};
 constexpr std::chrono::milliseconds kNoWait{0};
 // Exit codes of a finished analysis.

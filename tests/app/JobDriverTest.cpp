@@ -64,11 +64,11 @@ struct ScriptedSteps : RealJobSteps {
         calls.push_back("bdmv");
         return RealJobSteps::UHD_Adjust_BDMV(ctx, index, movieobject);
     }
-    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts,
+    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const std::string& heading,
                          const M2tsScanOptions& options) override {
         calls.push_back("m2ts " + m2ts);
         if (duringM2ts) duringM2ts(ctx);
-        return streamPass && RealJobSteps::UHD_Adjust_M2TS(ctx, m2ts, options);
+        return streamPass && RealJobSteps::UHD_Adjust_M2TS(ctx, m2ts, heading, options);
     }
 };
 
@@ -132,10 +132,12 @@ struct JobDriverTest : ::testing::Test {
 TEST_F(JobDriverTest, AJobConvertsEveryFileAndBackupAndASecondJobChangesNothing) {
     makeDisc({});
     using test::operator+;
+    window.tickInterval = 0;
     core->Command1_Click();
     EXPECT_EQ(core->lastOutcome(), JobOutcome::Succeeded);
     EXPECT_EQ(lastJob(), Lines{"========Job Started========"} + test::scanLines(true) +
                              test::firstJobNavigationLines() + kStreamAndSuccess);
+    EXPECT_EQ(window.tickInterval, 500) << "the stream pass paces the progress timer";
     EXPECT_EQ(window.caption, "Convert It To UHD-BD");
     EXPECT_FALSE(core->jobActive());
 

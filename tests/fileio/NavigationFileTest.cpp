@@ -7,7 +7,7 @@
 
 #include <csignal>
 
-#include "app/QuorvelError.h"
+#include "shared/QuorvelError.h"
 #include "fileio/NavigationFile.h"
 #include "support/TestSupport.h"
 

@@ -27,9 +27,7 @@ void removeScratchFolder() {
 }  // namespace
 
 Harness::Harness() : log(state.statusText, window, [] { return LocalTime{}; }),
-                     context{state, log, window} {
-    buildCrcTable(state.crcTable);
-}
+                     context{state, log, window} {}
 
 std::string scratchPath(const std::string& name) {
     std::string& folder = scratchFolder();

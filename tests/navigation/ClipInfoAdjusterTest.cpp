@@ -52,7 +52,7 @@ TEST_F(ClipInfoAdjuster, VideoAfterAudioIsFoundByTheAudioEntrysLength) {
 }
 
 TEST_F(ClipInfoAdjuster, SdrTrackGetsDynamicRangeByte01) {
-    h.state.mediaTracks[1].isHdr = false;
+    h.isHdr = false;
     const Clip clip = buildClip({ClipStream{}});
 
     EXPECT_TRUE(h.adjustClip(write(clip.bytes)));

@@ -231,23 +231,19 @@ struct Harness {
     SharedState state;
     StatusLog log{state.statusText, window, [] { return LocalTime{12, 34, 56}; }};
     JobContext ctx{state, log, window};
+    // The scan's HDR decision for the clip.
+    bool isHdr = true;
 
-    Harness() {
-        state.uhdExtensionData = uhdExtension(true);
-        state.mediaTracks = {MediaTrack{}, MediaTrack{}};
-        state.mediaTracks[1].isHdr = true;
-        state.mediaTrackCount = 1;
-        state.videoTrackIndex = 1;
-    }
+    Harness() { state.uhdExtensionData = uhdExtension(true); }
 
     void setHdr(bool hdr) {
-        state.mediaTracks[1].isHdr = hdr;
+        isHdr = hdr;
         state.uhdExtensionData = uhdExtension(hdr);
     }
 
     // The job's clip information step, with the HDR decision of the scan's chosen track.
     bool adjustClip(const std::string& clpi) {
-        return adjustClipInfo(ctx, clpi, state.mediaTracks[1].isHdr, AdjustMode::Write,
+        return adjustClipInfo(ctx, clpi, isHdr, AdjustMode::Write,
                               " Checking/Adjusting CLPI file...")
             .accepted;
     }

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/QuorvelError.h"
+#include "shared/QuorvelError.h"
 #include "app/qt/MainWindow.h"
 #include "navigation/NavigationTestSupport.h"
 #include "support/DiscBuilder.h"
@@ -65,7 +65,7 @@ class FakeSteps final : public quorvel::RealJobSteps {
         ctx.log.Status(" - Scan completed.");
         return quorvel::ScanOutcome::Collected;
     }
-    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string&,
+    bool UHD_Adjust_M2TS(JobContext& ctx, const std::string&, const std::string&,
                          const quorvel::M2tsScanOptions&) override {
         ctx.log.Status(ctx.log.TimeStamp() + " Checking/Adjusting M2TS file...");
         return stream(ctx);
