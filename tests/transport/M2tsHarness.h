@@ -23,6 +23,13 @@ struct M2tsHarness {
     ScriptedControl control;
     std::vector<std::string> passLines;
 
+    // The log as a job shows its stream passes: the step's heading (at 12:34:56), then the
+    // pass's lines.
+    struct JobLog {
+        std::vector<std::string> shown;
+        const std::vector<std::string>& lines() const { return shown; }
+    } jobLog;
+
     // The lines of the passes so far.
     const std::vector<std::string>& lines() const { return passLines; }
     void keep(const StreamPass& pass) {
@@ -55,6 +62,8 @@ struct M2tsHarness {
     StreamPass pass(const std::string& path, const M2tsScanOptions& options = perPacket()) {
         StreamPass result = UHD_Adjust_M2TS(path, options, control, control);
         keep(result);
+        jobLog.shown.push_back("[12:34:56] Checking/Adjusting M2TS file...");
+        for (const LogLine& line : result.lines) jobLog.shown.push_back(line.text);
         return result;
     }
 };
