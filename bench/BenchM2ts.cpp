@@ -36,9 +36,6 @@
 #include <string>
 #include <vector>
 
-#include "app/JobContext.h"
-#include "app/StatusLog.h"
-#include "shared/SharedState.h"
 #include "transport/M2tsAdjuster.h"
 #include "transport/ProgramMapSection.h"
 #include "transport/SourcePacket.h"
@@ -60,40 +57,31 @@ constexpr std::uint16_t kProgramMapPid = 0x0100;
 constexpr std::uint8_t kStreamIdVideo = 0xE0;
 
 // A front end that shows nothing; its timer ticks every 500 ms of wall-clock time.
-class HeadlessWindow final : public quorvel::WindowOperations {
+class HeadlessFrontEnd final : public quorvel::StopToken, public quorvel::ProgressSink {
   public:
-    explicit HeadlessWindow(quorvel::SharedState& state) : m_state(state) {}
-    std::string sourcePath() const override { return {}; }
-    std::string buttonCaption() const override { return "Abort"; }
-    void setButtonCaption(const std::string&) override {}
-    bool skipM2tsTicked() const override { return false; }
-    void replaceLogText(const std::string&) override {}
-    void setLogCaret(long long, long long) override {}
-    void repaintLog() override {}
-    void setBarWidth(float) override {}
-    void setPercentText(const std::string& text) override { percent = text; }
-    void setTickInterval(int ms) override { m_interval = std::chrono::milliseconds(ms); }
-    void processPendingEvents() override {
+    bool stopRequested() override {
         ++turns;
         const auto now = std::chrono::steady_clock::now();
         if (now - m_lastTick >= m_interval) {
             m_lastTick = now;
-            m_state.timerTick = true;
+            m_tick = true;
         }
+        return false;
     }
-    quorvel::MessageBoxResult showMessageBox(const std::string&, const std::string&,
-                                             quorvel::MessageBoxKind) override {
-        return quorvel::MessageBoxResult::Ok;
+    bool progressDue() override {
+        const bool due = m_tick;
+        m_tick = false;
+        return due;
     }
-    void endProgram() override {}
+    void showProgress(double, const std::string& caption) override { percent = caption; }
 
     std::string percent;
     long long turns = 0;
 
   private:
-    quorvel::SharedState& m_state;
-    std::chrono::milliseconds m_interval{500};
+    std::chrono::milliseconds m_interval{quorvel::kStreamTickIntervalMs};
     std::chrono::steady_clock::time_point m_lastTick = std::chrono::steady_clock::now();
+    bool m_tick = false;
 };
 
 struct SourcePackets {
@@ -227,11 +215,7 @@ int yardstick(const std::string& stream, bool writes) {
 }
 
 int run(const std::string& stream) {
-    quorvel::SharedState state;
-    quorvel::buildCrcTable(state.crcTable);
-    HeadlessWindow window(state);
-    quorvel::StatusLog log(state.statusText, window);
-    quorvel::JobContext ctx{state, log, window};
+    HeadlessFrontEnd front;
     const auto start = std::chrono::steady_clock::now();
     quorvel::M2tsScanOptions options;
     if (const char* readBytes = std::getenv("BENCH_READ_BYTES")) {
@@ -244,12 +228,13 @@ int run(const std::string& stream) {
     if (const char* writeBehind = std::getenv("BENCH_WRITE_BEHIND")) {
         options.writeBehind = std::strcmp(writeBehind, "0") != 0;
     }
-    const bool ok = quorvel::UHD_Adjust_M2TS(ctx, stream, options);
+    const bool ok = quorvel::UHD_Adjust_M2TS(stream, options, front, front).outcome ==
+                    quorvel::StreamPass::Outcome::Done;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("result=%d seconds=%.3f maxrss_kb=%ld yields=%lld percent=%s\n", ok ? 1 : 0,
-                took.count(), usage.ru_maxrss, window.turns, window.percent.c_str());
+                took.count(), usage.ru_maxrss, front.turns, front.percent.c_str());
     return ok ? 0 : 1;
 }
 

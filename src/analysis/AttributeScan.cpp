@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "analysis/MediaInfoRunner.h"
 #include "fileio/BigEndian.h"
@@ -49,7 +50,7 @@ void appendBe16(ByteString& block, std::int16_t value) {
 }
 
 // Why the report of a run that was not aborted cannot be trusted; empty when it can.
-std::string failureReason(const AnalyserRun& run, const SharedState& state,
+std::string failureReason(const AnalyserRun& run, const MediaInfoReport& report,
                           const std::string& m2ts) {
     if (run.ending == AnalyserRun::Ending::CouldNotStart) {
         return "the analyser could not be started";
@@ -61,8 +62,8 @@ std::string failureReason(const AnalyserRun& run, const SharedState& state,
     // The analyser also finishes with exit code 0 on a file it cannot read, saying nothing
     // about it; taking that for a video without HDR would mark an HDR disc SDR for good. A file
     // it could not read gets no "General" section.
-    if (!state.videoTrackFound) {
-        if (!state.generalSectionFound) return "the analyser could not read " + m2ts;
+    if (!report.videoTrackFound) {
+        if (!report.generalSectionFound) return "the analyser could not read " + m2ts;
         return "the analyser reported no video track for " + m2ts;
     }
     return {};
@@ -86,38 +87,34 @@ ByteString buildUhdExtensionData(const MediaTrack& video) {
     return block;
 }
 
-ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::string& heading,
-                       StreamAttributes& out) {
-    out = StreamAttributes{};
-    SharedState& state = ctx.state;
-    state.mediaTracks.assign(1, MediaTrack{});
-    state.mediaTrackCount = 0;
-    state.videoTrackIndex = 0;
-    state.videoTrackFound = false;
-    state.generalSectionFound = false;
+ScanResult scanStream(const std::string& mediaInfoPath, const std::string& m2ts,
+                      StopToken& stop) {
+    ScanResult result;
+    MediaInfoReport report;
+    const AnalyserRun run = RunMediaInfo(mediaInfoPath, m2ts, report, stop);
 
-    ctx.log.Status(ctx.log.TimeStamp() + heading);
-    const AnalyserRun run = RunMediaInfo(ctx, m2ts);
-
-    // The parser keeps the index inside the records; the guard only protects against a
-    // corrupted state.
-    const std::size_t videoIndex = static_cast<std::size_t>(state.videoTrackIndex);
-    const MediaTrack video =
-        videoIndex < state.mediaTracks.size() ? state.mediaTracks[videoIndex] : MediaTrack{};
-    state.uhdExtensionData = buildUhdExtensionData(video);
-
-    if (run.ending == AnalyserRun::Ending::Aborted) return ScanOutcome::Aborted;
-    if (const std::string reason = failureReason(run, state, m2ts); !reason.empty()) {
-        ctx.log.Status(kFailedPrefix + reason + ".");
-        out.failure = reason;
-        return ScanOutcome::Failed;
+    if (run.ending == AnalyserRun::Ending::Aborted) {
+        result.outcome = ScanOutcome::Aborted;
+        return result;
     }
-    ctx.log.Status(video.isHdr ? kHdrCollectedLine : kCollectedLine);
-    ctx.log.Status(kCompletedLine);
-    out = StreamAttributes{true,         video.is2160, video.isHdr,
-                           video.width,  video.height, state.uhdExtensionData,
-                           {}};
-    return ScanOutcome::Collected;
+    if (std::string reason = failureReason(run, report, m2ts); !reason.empty()) {
+        result.outcome = ScanOutcome::Failed;
+        result.lines.push_back({kFailedPrefix + reason + "."});
+        result.attributes.failure = std::move(reason);
+        return result;
+    }
+    // The parser keeps the index inside the records; the guard only protects against a
+    // corrupted report.
+    const std::size_t videoIndex = static_cast<std::size_t>(report.videoTrackIndex);
+    const MediaTrack video =
+        videoIndex < report.tracks.size() ? report.tracks[videoIndex] : MediaTrack{};
+    result.outcome = ScanOutcome::Collected;
+    result.lines.push_back({video.isHdr ? kHdrCollectedLine : kCollectedLine});
+    result.lines.push_back({kCompletedLine});
+    result.attributes = StreamAttributes{true,        video.is2160, video.isHdr,
+                                         video.width, video.height, buildUhdExtensionData(video),
+                                         {}};
+    return result;
 }
 
 }  // namespace quorvel

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/JobContext.h"
 #include "shared/ByteString.h"
+#include "shared/LogLine.h"
 #include "shared/MediaTrack.h"
+#include "shared/StepControl.h"
 
 namespace quorvel {
 
@@ -30,14 +31,21 @@ struct StreamAttributes {
 
 enum class ScanOutcome { Collected, Failed, Aborted };
 
-// Runs the analyser on the stream file `m2ts` (a full path). Logs `heading` behind the time
-// prefix, then either the attribute line and " - Scan completed." (Collected: the analyser
-// finished with exit code 0 or 1 and its report named a video track), or " - Scan failed:
-// <reason>." (Failed), or nothing more (Aborted: the job logs the abort itself).
-// Whatever the outcome, the shared track records and uhdExtensionData are rebuilt from what the
-// report said. `out` is filled for Collected and left at its defaults otherwise, so nothing from
-// a report that cannot be trusted reaches a caller.
-ScanOutcome scanStream(JobContext& ctx, const std::string& m2ts, const std::string& heading,
-                       StreamAttributes& out);
+// What a scan of one stream found.
+struct ScanResult {
+    ScanOutcome outcome = ScanOutcome::Failed;
+    // Filled for Collected only (Failed: `failure` alone), so nothing from a report that cannot
+    // be trusted reaches a caller.
+    StreamAttributes attributes;
+    // The log lines after the step's heading: the attribute line and " - Scan completed."
+    // (Collected), " - Scan failed: <reason>." (Failed), nothing (Aborted: the job logs the
+    // abort itself).
+    LogLines lines;
+};
+
+// Runs the analyser (`mediaInfoPath`) on the stream file `m2ts` (a full path). Collected: the
+// analyser finished with exit code 0 or 1 and its report named a video track. Aborted: `stop`
+// asked for the run to end.
+ScanResult scanStream(const std::string& mediaInfoPath, const std::string& m2ts, StopToken& stop);
 
 }  // namespace quorvel

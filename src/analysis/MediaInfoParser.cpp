@@ -152,15 +152,15 @@ long magnitudeOf(const std::string& mantissa) {
     return -static_cast<long>(firstNonZero - integerEnd - 1);
 }
 
-void applyCodecId(SharedState& state, std::int32_t r, std::string_view value) {
+void applyCodecId(MediaInfoReport& report, std::int32_t r, std::string_view value) {
     const std::string codecId = upperAscii(value);
     if (std::find(kVideoCodecIds.begin(), kVideoCodecIds.end(), codecId) == kVideoCodecIds.end()) {
         return;
     }
-    state.videoTrackFound = true;
+    report.videoTrackFound = true;
     // The first video track met is the one the job uses; one in record 0 (before any "ID" line)
     // gives way to the first video track of a record an "ID" line opened.
-    if (state.videoTrackIndex == 0) state.videoTrackIndex = r;
+    if (report.videoTrackIndex == 0) report.videoTrackIndex = r;
 }
 
 void applyLuminance(MediaTrack& rec, std::string_view line) {
@@ -174,11 +174,11 @@ void applyLuminance(MediaTrack& rec, std::string_view line) {
 }
 
 // Makes sure record r exists even when the caller did not reset the records beforehand.
-MediaTrack& recordAt(SharedState& state, std::int32_t r) {
-    if (state.mediaTracks.size() <= static_cast<std::size_t>(r)) {
-        state.mediaTracks.resize(static_cast<std::size_t>(r) + 1);
+MediaTrack& recordAt(MediaInfoReport& report, std::int32_t r) {
+    if (report.tracks.size() <= static_cast<std::size_t>(r)) {
+        report.tracks.resize(static_cast<std::size_t>(r) + 1);
     }
-    return state.mediaTracks[static_cast<std::size_t>(r)];
+    return report.tracks[static_cast<std::size_t>(r)];
 }
 
 }  // namespace
@@ -258,35 +258,35 @@ std::int64_t roundHalfEvenClamped(double value, std::int64_t low, std::int64_t h
     return std::clamp(static_cast<std::int64_t>(rounded), low, high);
 }
 
-void ParseMediaInfoLine(SharedState& state, std::string_view line) {
+void ParseMediaInfoLine(MediaInfoReport& report, std::string_view line) {
     // The analyser ends lines with LF (CR LF on some platforms); only that end is dropped.
     if (!line.empty() && line.back() == '\n') {
         line.remove_suffix(1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     }
 
-    std::int32_t r = std::max<std::int32_t>(state.mediaTrackCount, 0);
+    std::int32_t r = std::max<std::int32_t>(report.trackCount, 0);
     const std::string_view key = trimSpaces(line.substr(0, std::min(kKeyWidth, line.size())));
     const std::string_view rawValue = fromPosition(line, kValueStart);
     const std::string_view value = trimSpaces(rawValue);
 
     if (key == kGeneralSection && rawValue.empty()) {
-        state.generalSectionFound = true;
+        report.generalSectionFound = true;
         return;
     }
     if (key == "ID") {
         if (static_cast<std::size_t>(r) + 1 < kMaxTrackRecords) {
             ++r;
-            state.mediaTracks.resize(static_cast<std::size_t>(r));
-            state.mediaTracks.emplace_back();
+            report.tracks.resize(static_cast<std::size_t>(r));
+            report.tracks.emplace_back();
         }
-        state.mediaTrackCount = r;
+        report.trackCount = r;
         return;
     }
 
-    MediaTrack& rec = recordAt(state, r);
+    MediaTrack& rec = recordAt(report, r);
     if (key == "Codec ID") {
-        applyCodecId(state, r, value);
+        applyCodecId(report, r, value);
     } else if (key == "Width") {
         rec.width = toField<std::int32_t>(readReportNumber(dropLast(value, kPixelsUnitLength)));
         if (rec.width == kUhdWidth) rec.is2160 = true;
@@ -302,7 +302,7 @@ void ParseMediaInfoLine(SharedState& state, std::string_view line) {
     } else if (key == "Maximum Frame-Average Light Level") {
         rec.maxFall = toField<std::int16_t>(readReportNumber(value));
     }
-    state.mediaTrackCount = r;
+    report.trackCount = r;
 }
 
 }  // namespace quorvel

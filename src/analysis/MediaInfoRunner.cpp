@@ -19,8 +19,9 @@ namespace {
 
 // One read takes at most this much of the analyser's output.
 constexpr std::size_t kReadChunk = 65000;
-// How long a poll turn waits for output (or for the analyser to end) before the window gets its
-// turn: short enough to keep the window live, long enough not to spin a core.
+// How long a poll turn waits for output (or for the analyser to end) before the stop token is
+// asked (and the front end gets its turn): short enough to keep a window live, long enough not
+// to spin a core.
 constexpr std::chrono::milliseconds kPollWait{10};
 constexpr std::chrono::milliseconds kNoWait{0};
 // Exit codes of a finished analysis.
@@ -42,11 +43,12 @@ std::pair<std::string, std::string> folderAndName(const std::string& file) {
     return {std::move(folder), std::move(name)};
 }
 
-// Reads the analyser's output into the parser line by line, yielding to the window after each
-// line. Once an abort is asked for, no further line is parsed.
+// Reads the analyser's output into the parser line by line, asking whether to stop after each
+// line. Once a stop is asked for, no further line is parsed.
 class ReportReader {
   public:
-    explicit ReportReader(JobContext& ctx) : m_ctx(ctx), m_buffer(kReadChunk) {}
+    ReportReader(MediaInfoReport& report, StopToken& stop)
+        : m_report(report), m_stop(stop), m_buffer(kReadChunk) {}
 
     // One read, after waiting up to a poll turn for output.
     ChildProcess::ReadResult readSome(ChildProcess& child) {
@@ -72,7 +74,13 @@ class ReportReader {
         parsePendingLines();
     }
 
-    bool aborted() const { return m_ctx.state.abortRequested; }
+    // Asks the token (which may let the front end run) and remembers the answer.
+    bool askStop() {
+        if (m_stop.stopRequested()) m_stopped = true;
+        return m_stopped;
+    }
+    // The last answer: a stop once asked for holds for the rest of the run.
+    bool aborted() const { return m_stopped; }
 
   private:
     ChildProcess::ReadResult readUpTo(ChildProcess& child, std::size_t limit,
@@ -87,12 +95,14 @@ class ReportReader {
 
     void parsePendingLines() {
         while (!aborted() && m_splitter.nextLine(m_line)) {
-            ParseMediaInfoLine(m_ctx.state, m_line);
-            m_ctx.window.processPendingEvents();
+            ParseMediaInfoLine(m_report, m_line);
+            askStop();
         }
     }
 
-    JobContext& m_ctx;
+    MediaInfoReport& m_report;
+    StopToken& m_stop;
+    bool m_stopped = false;
     std::vector<char> m_buffer;
     LineSplitter m_splitter;
     std::string m_line;
@@ -105,7 +115,8 @@ bool AnalyserRun::finished() const {
            (exitCode == kExitCompleted || exitCode == kExitCompletedWithRemarks);
 }
 
-AnalyserRun RunMediaInfo(JobContext& ctx, const std::string& file) {
+AnalyserRun RunMediaInfo(const std::string& mediaInfoPath, const std::string& file,
+                         MediaInfoReport& report, StopToken& stop) {
     using ReadResult = ChildProcess::ReadResult;
     // Its destructor ends whatever is left of the analyser's process group on every way out.
     ChildProcess child;
@@ -113,11 +124,11 @@ AnalyserRun RunMediaInfo(JobContext& ctx, const std::string& file) {
     // for any name the file system holds; a full path whose folders are not valid UTF-8 is one
     // it cannot open.
     const auto [folder, name] = folderAndName(file);
-    if (!child.start(ctx.state.mediaInfoPath, {name}, folder)) {
+    if (!child.start(mediaInfoPath, {name}, folder)) {
         return ended(AnalyserRun::Ending::CouldNotStart);
     }
 
-    ReportReader reader(ctx);
+    ReportReader reader(report, stop);
     bool outputOpen = true;
     for (;;) {
         if (outputOpen) {
@@ -132,10 +143,9 @@ AnalyserRun RunMediaInfo(JobContext& ctx, const std::string& file) {
             child.waitForExit(kPollWait);
         }
 
-        ctx.window.processPendingEvents();
-        // The abort wins even over an analyser that has just ended: the user asked the job to
+        // The stop wins even over an analyser that has just ended: the user asked the job to
         // stop, so it must not go on to patch the disc.
-        if (reader.aborted()) return ended(AnalyserRun::Ending::Aborted);
+        if (reader.askStop()) return ended(AnalyserRun::Ending::Aborted);
 
         const std::optional<int> code = child.exitCode();
         if (!code) continue;

@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "app/JobContext.h"
+#include "analysis/MediaInfoParser.h"
+#include "shared/StepControl.h"
 
 namespace quorvel {
 
@@ -22,13 +23,14 @@ struct AnalyserRun {
     bool finished() const;
 };
 
-// Runs the analyser (ctx.state.mediaInfoPath, a full path) on `file`, started inside the file's
-// folder with the file's bare name as its one argument, and hands every line of its report to
-// ParseMediaInfoLine as it arrives, keeping the window live in between; a last line without a
+// Runs the analyser (`mediaInfoPath`, a full path) on `file`, started inside the file's folder
+// with the file's bare name as its one argument, and hands every line of its report to
+// ParseMediaInfoLine (into `report`) as it arrives, asking `stop` after each line and each turn; a last line without a
 // line feed is handed on when the output ends. Once the analyser itself has ended, only what is
-// already waiting in the pipe is read, so nothing it left behind can hold the run open. An abort
+// already waiting in the pipe is read, so nothing it left behind can hold the run open. A stop
 // request stops the run at once. Neither the analyser nor anything it started outlives the call,
 // whatever happens.
-AnalyserRun RunMediaInfo(JobContext& ctx, const std::string& file);
+AnalyserRun RunMediaInfo(const std::string& mediaInfoPath, const std::string& file,
+                         MediaInfoReport& report, StopToken& stop);
 
 }  // namespace quorvel

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/StepResults.h"
+#include "analysis/AttributeScan.h"
 #include "navigation/Adjustment.h"
 #include "shared/ByteString.h"
 #include "shared/StepControl.h"

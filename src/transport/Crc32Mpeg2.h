@@ -11,17 +11,27 @@
 // inversion.
 namespace quorvel {
 
-using CrcTable = std::array<std::uint32_t, 256>;
-
 inline constexpr std::uint32_t kCrcPolynomial = 0x04C11DB7;
 inline constexpr std::uint32_t kCrcInitial = 0xFFFFFFFF;
 
 // Entry i is the register after feeding byte i through the polynomial, most significant bit
 // first.
-void buildCrcTable(CrcTable& table);
+constexpr std::array<std::uint32_t, 256> makeCrcTable() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < table.size(); ++i) {
+        std::uint32_t crc = i << 24;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ kCrcPolynomial : (crc << 1);
+        }
+        table[i] = crc;
+    }
+    return table;
+}
 
-std::uint32_t crc32Mpeg2(const CrcTable& table, const std::uint8_t* data, std::size_t size,
+inline constexpr std::array<std::uint32_t, 256> kCrcTable = makeCrcTable();
+
+std::uint32_t crc32Mpeg2(const std::uint8_t* data, std::size_t size,
                          std::uint32_t crc = kCrcInitial);
-std::uint32_t crc32Mpeg2(const CrcTable& table, const ByteString& bytes);
+std::uint32_t crc32Mpeg2(const ByteString& bytes);
 
 }  // namespace quorvel

@@ -6,9 +6,13 @@
 #include <functional>
 #include <string>
 
-#include "app/JobContext.h"
+#include "shared/LogLine.h"
+#include "shared/StepControl.h"
 
 namespace quorvel {
+
+// The timer interval the front end sets for the progress ticks of a stream pass.
+inline constexpr int kStreamTickIntervalMs = 500;
 
 // How the stream scan paces itself. The defaults suit real streams of tens of gigabytes; tests
 // use small reads and a yield after every packet.
@@ -28,27 +32,35 @@ struct M2tsScanOptions {
     bool writeBehind = true;
     // Packets scanned between two looks at the clock.
     std::uint32_t packetsPerClockCheck = 256;
-    // Time between two turns of the window's event processing.
+    // Time between two questions to the stop token (the front end's event processing).
     std::chrono::nanoseconds yieldInterval = std::chrono::milliseconds(12);
     // A job over several stream files shows one percentage over their total size: the bytes of
     // the streams before this one, and the total (0: this stream alone).
     std::int64_t progressBefore = 0;
     std::int64_t progressTotal = 0;
-    // The step's opening line, behind the time prefix; a further stream of a title names its file.
-    std::string heading = " Checking/Adjusting M2TS file...";
     // For tests: when set and it returns true for a write (offset, size), that write fails as on
     // a full disk.
     std::function<bool(std::int64_t offset, std::size_t size)> writeFault;
 };
 
+// How a pass over a stream ended, and what the log says about it after the step's heading
+// (warnings and failures, in the order they arose).
+struct StreamPass {
+    enum class Outcome { Done, Aborted, Failed };
+    Outcome outcome = Outcome::Failed;
+    LogLines lines;
+};
+
 // Re-marks the HEVC video stream of a stream file for UHD: the program map entry of PID 0x1011
 // (stream type 0x24, "HDMV", new CRC) and the stream id of every video PES start (0xE1) behind
-// the first program map section that gives the video 0x24. True when the whole file was scanned
-// and every program map section is re-marked or was so already. False on abort; when the file is
-// a link, not a regular file, or cannot be opened, read or written; when a program map section
-// cannot be re-marked (the rest of the file is still converted); and when no program map section
-// gives the video 0x24 (then nothing is written). Each failure but the abort is logged.
-bool UHD_Adjust_M2TS(JobContext& ctx, const std::string& m2ts, const M2tsScanOptions& options);
+// the first program map section that gives the video 0x24. Done when the whole file was scanned
+// and every program map section is re-marked or was so already. Aborted when `stop` asked for it
+// (what was written so far is on the file). Failed when the file is a link, not a regular file,
+// or cannot be opened, read or written; when a program map section cannot be re-marked (the rest
+// of the file is still converted); and when no program map section gives the video 0x24 (then
+// nothing is written). Each failure has its line in `lines`.
+StreamPass UHD_Adjust_M2TS(const std::string& m2ts, const M2tsScanOptions& options,
+                           StopToken& stop, ProgressSink& progress);
 
 // The percentage caption for a done fraction r: r × 100 with two decimals, then "%".
 std::string progressPercentText(double r);

@@ -101,10 +101,10 @@ SectionProblem ProgramMapSection::append(const SourcePacket& packet, std::int64_
     return {};
 }
 
-std::uint32_t ProgramMapSection::sectionCrc(const CrcTable& table) const {
+std::uint32_t ProgramMapSection::sectionCrc() const {
     // From the table id through the last byte before the CRC field.
     const std::size_t crcField = sectionLength() + kCrcFieldBase;
-    return crc32Mpeg2(table, m_buffer.data() + kTableIdOffset, crcField - kTableIdOffset);
+    return crc32Mpeg2(m_buffer.data() + kTableIdOffset, crcField - kTableIdOffset);
 }
 
 ProgramMapSection::EntryWalk ProgramMapSection::walkEntries() const {
@@ -138,8 +138,7 @@ ProgramMapSection::EntryWalk ProgramMapSection::walkEntries() const {
 // before the rebuild or as after it. The section is ours when the stored CRC, byte by byte, is
 // that of the section before or after; before, the entry read 0x06 and its identifier either
 // "HEVC" (which becomes "HDMV") or what it reads now (left as it is).
-ProgramMapSection::Rebuild ProgramMapSection::judgeRebuild(const CrcTable& table,
-                                                           const EntryWalk& walk,
+ProgramMapSection::Rebuild ProgramMapSection::judgeRebuild(const EntryWalk& walk,
                                                            std::uint32_t stored) {
     std::uint8_t* section = m_buffer.data();
     const std::uint8_t foundType = section[walk.entry];
@@ -156,7 +155,7 @@ ProgramMapSection::Rebuild ProgramMapSection::judgeRebuild(const CrcTable& table
     const auto crcWith = [&](std::uint8_t type, const std::array<std::uint8_t, 4>& id) {
         section[walk.entry] = type;
         if (hasIdentifier) std::copy(id.begin(), id.end(), identifier);
-        return sectionCrc(table);
+        return sectionCrc();
     };
     const auto storedIsMixOf = [stored](std::uint32_t before, std::uint32_t after) {
         for (int shift = 0; shift < 32; shift += 8) {
@@ -181,7 +180,7 @@ ProgramMapSection::Rebuild ProgramMapSection::judgeRebuild(const CrcTable& table
     return verdict;
 }
 
-ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable& table) {
+ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry() {
     if (!complete()) {
         Assessment result;
         result.problem = {SectionFault::EndOfFile};
@@ -192,7 +191,7 @@ ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable
     // count).
     const std::size_t end = sectionLength() + kSectionTail;
     const std::uint8_t* section = m_buffer.data();
-    if (m_judged.table == &table && m_judged.end == end && m_judged.length == m_length &&
+    if (m_judged.end == end && m_judged.length == m_length &&
         std::equal(section + kTableIdOffset, section + end,
                    m_judged.collected.data() + kTableIdOffset)) {
         if (m_judged.assessment.verdict == Verdict::Remark) {
@@ -204,30 +203,29 @@ ProgramMapSection::Assessment ProgramMapSection::remarkVideoEntry(const CrcTable
     }
     m_judged.end = 0;
     std::copy(section + kTableIdOffset, section + end, m_judged.collected.data() + kTableIdOffset);
-    const Assessment result = judge(table);
+    const Assessment result = judge();
     m_judged.assessment = result;
     if (result.verdict == Verdict::Remark) {
         std::copy(section + kTableIdOffset, section + m_length,
                   m_judged.remarked.data() + kTableIdOffset);
         m_judged.typeOffset = m_typeOffset;
     }
-    m_judged.table = &table;
     m_judged.end = end;
     m_judged.length = m_length;
     return result;
 }
 
-ProgramMapSection::Assessment ProgramMapSection::judge(const CrcTable& table) {
+ProgramMapSection::Assessment ProgramMapSection::judge() {
     Assessment result;
     std::uint8_t* section = m_buffer.data();
     const std::size_t crcField = sectionLength() + kCrcFieldBase;
     const auto stored = static_cast<std::uint32_t>(be32FromBytes(section + crcField));
-    const bool crcHolds = stored == sectionCrc(table);
+    const bool crcHolds = stored == sectionCrc();
     const EntryWalk walk = walkEntries();
     const bool located = walk.fits && walk.entry != 0;
     const bool marked = located && crcHolds && section[walk.entry] == kStreamTypeHevcUhd;
     const Rebuild rebuild =
-        located && !marked ? judgeRebuild(table, walk, stored) : Rebuild::NotOurs;
+        located && !marked ? judgeRebuild(walk, stored) : Rebuild::NotOurs;
 
     // Rewriting a section whose CRC does not hold would bless corrupt data with a fresh CRC.
     if (!crcHolds && rebuild == Rebuild::NotOurs) {
@@ -258,7 +256,7 @@ ProgramMapSection::Assessment ProgramMapSection::judge(const CrcTable& table) {
         std::copy(kHdmvIdentifier.begin(), kHdmvIdentifier.end(), identifier);
         result.identifierChanges = true;
     }
-    const ByteString crcBytes = be32ToBytes(static_cast<std::int32_t>(sectionCrc(table)));
+    const ByteString crcBytes = be32ToBytes(static_cast<std::int32_t>(sectionCrc()));
     std::copy(crcBytes.begin(), crcBytes.end(), section + crcField);
     std::fill(section + crcField + kCrcSize, section + m_length, kStuffingByte);
     m_typeOffset = walk.entry;

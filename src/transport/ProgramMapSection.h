@@ -108,7 +108,7 @@ class ProgramMapSection {
     // A muxer repeats one section over and over: one whose bytes (table id through CRC) equal
     // those of the section judged before is given that section's assessment and re-marked bytes
     // without computing a CRC again.
-    Assessment remarkVideoEntry(const CrcTable& table);
+    Assessment remarkVideoEntry();
 
     // Packet j (0-based) of the rewritten section: the first one as collected; each later one
     // with its own TP_extra_header, the first packet's transport header with the start bit
@@ -142,9 +142,9 @@ class ProgramMapSection {
     // Whether the section is one this conversion writes, found as before, after, or part way
     // through its rebuild, and what the rebuild does with the video entry's identifier.
     enum class Rebuild { NotOurs, ToHdmv, KeepIdentifier };
-    Rebuild judgeRebuild(const CrcTable& table, const EntryWalk& walk, std::uint32_t stored);
-    Assessment judge(const CrcTable& table);
-    std::uint32_t sectionCrc(const CrcTable& table) const;
+    Rebuild judgeRebuild(const EntryWalk& walk, std::uint32_t stored);
+    Assessment judge();
+    std::uint32_t sectionCrc() const;
     void remember(const SourcePacket& packet, std::int64_t offset);
 
     // The section judged last: its bytes from the table id through the CRC field as collected
@@ -152,7 +152,6 @@ class ProgramMapSection {
     // the table id to m_length after it. Every verdict is a function of exactly those collected
     // bytes.
     struct Judged {
-        const CrcTable* table = nullptr;
         std::size_t end = 0;  // 0: none yet
         std::size_t length = 0;
         std::array<std::uint8_t, kCapacity> collected{};

@@ -24,30 +24,30 @@ ProgramMapCheck refused(std::string reason, std::int64_t offset = -1) {
 
 }  // namespace
 
-bool surveyM2ts(JobContext& ctx, const std::string& m2ts, StreamSurvey& survey,
-                const M2tsScanOptions& options) {
+StreamPass surveyM2ts(const std::string& m2ts, StreamSurvey& survey, const M2tsScanOptions& options,
+                      StopToken& stop, ProgressSink& progress) {
     survey = StreamSurvey{};
-    ctx.window.setTickInterval(kStreamTickIntervalMs);
+    StreamPass pass;
     std::string why;
     StreamFile file;
     if (!file.open(m2ts, StreamFile::Access::Read, &why)) {
-        logStreamRefusal(ctx, m2ts, why);
-        return false;
+        logStreamRefusal(pass.lines, m2ts, why);
+        return pass;
     }
     const std::int64_t size = file.size();
     if (size < 0) {
-        logStreamFailure(ctx, "read", 0);
-        return false;
+        logStreamFailure(pass.lines, "read", 0);
+        return pass;
     }
-    StreamRules rules(ctx.state.crcTable, nullptr);
-    StreamScan scan(ctx, options, file.handle(), size, rules, nullptr);
-    const StreamScan::Outcome outcome = scan.run();
+    StreamRules rules(nullptr);
+    StreamScan scan(options, file.handle(), size, rules, nullptr, stop, progress, pass.lines);
+    pass.outcome = scan.run();
     survey = rules.tally();
     survey.size = size;
-    return outcome == StreamScan::Outcome::Done;
+    return pass;
 }
 
-ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& table) {
+ProgramMapCheck checkFirstProgramMap(const std::string& m2ts) {
     std::string why;
     StreamFile file;
     if (!file.open(m2ts, StreamFile::Access::Read, &why)) return refused(why);
@@ -58,7 +58,7 @@ ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& ta
         size / static_cast<std::int64_t>(kSourcePacketSize) * kSourcePacketSize;
     const std::int64_t end = std::min(packetsEnd, kProgramMapCheckLimit);
     std::vector<std::uint8_t> buffer(kCheckReadBytes);
-    StreamRules rules(table, nullptr);
+    StreamRules rules(nullptr);
     for (std::int64_t at = 0; at < end && !rules.firstSection().found;) {
         const auto want = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), end - at));

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/JobContext.h"
-#include "transport/Crc32Mpeg2.h"
 #include "transport/M2tsAdjuster.h"
 
 // Read-only looks at a stream file: what a conversion pass would change, and whether its first
@@ -30,11 +28,11 @@ struct StreamSurvey {
 
 // Reads the whole stream once, exactly as UHD_Adjust_M2TS would (same rules, same order, same
 // "PES only after a marked entry"), and counts what it would write. Writes nothing, opens
-// read-only, never follows a link. Drives the progress display and honours abortRequested like
-// the real pass. False (with a log line via ctx) when the file cannot be opened/read; false
-// without a line on abort.
-bool surveyM2ts(JobContext& ctx, const std::string& m2ts, StreamSurvey& survey,
-                const M2tsScanOptions& options = {});
+// read-only, never follows a link. Offers progress and asks `stop` like the real pass. Done when
+// it read the stream through; Failed (with its line) when the file cannot be opened or read;
+// Aborted (no line) on a stop request.
+StreamPass surveyM2ts(const std::string& m2ts, StreamSurvey& survey, const M2tsScanOptions& options,
+                      StopToken& stop, ProgressSink& progress);
 
 // The first program map section of a stream, for the job's check before its first write.
 struct ProgramMapCheck {
@@ -53,6 +51,6 @@ inline constexpr std::int64_t kProgramMapCheckLimit = 64LL << 20;
 // section names a program map PID; when no program map section follows; or when that section
 // cannot be re-marked (the reason says why, the stream type included). Convertible: its video
 // entry reads 0x06. AlreadyMarked: 0x24.
-ProgramMapCheck checkFirstProgramMap(const std::string& m2ts, const CrcTable& table);
+ProgramMapCheck checkFirstProgramMap(const std::string& m2ts);
 
 }  // namespace quorvel

@@ -84,7 +84,7 @@ bool StreamRules::programMap(const SourcePacket& packet, std::int64_t offset) {
 }
 
 bool StreamRules::settleSection() {
-    const ProgramMapSection::Assessment assessment = m_section.remarkVideoEntry(m_table);
+    const ProgramMapSection::Assessment assessment = m_section.remarkVideoEntry();
     const std::int64_t at = m_section.packetOffset(0);
     bool written = true;
     switch (assessment.verdict) {

@@ -40,7 +40,7 @@ class StreamRules {
     };
 
     // `writes`: where the changes go; nullptr to count them only.
-    StreamRules(const CrcTable& table, PacketWrites* writes) : m_table(table), m_writes(writes) {}
+    explicit StreamRules(PacketWrites* writes) : m_writes(writes) {}
 
     // One 192-byte packet found at `offset`. False when a write failed.
     bool examine(const std::uint8_t* bytes, std::int64_t offset);
@@ -78,7 +78,6 @@ class StreamRules {
     static constexpr std::uint8_t kStreamIdHevcVideo = 0xE0;
     static constexpr std::uint8_t kStreamIdUhdVideo = 0xE1;
 
-    const CrcTable& m_table;
     PacketWrites* const m_writes;
     std::uint16_t m_programMapPid = kPatPid;
     ProgramMapSection m_section;

@@ -11,7 +11,6 @@ namespace quorvel {
 
 namespace {
 
-constexpr float kProgressFullWidth = 3675.0f;
 constexpr const char* kDoneText = "100.00%";
 // A stream that ends short of the whole job's total never shows the whole as done.
 constexpr const char* kAlmostDoneText = "99.99%";
@@ -70,17 +69,17 @@ class ChunkReader {
 
 }  // namespace
 
-void logStreamFailure(JobContext& ctx, const char* what, std::int64_t offset) {
-    ctx.log.Status(std::string(" - Couldn't ") + what + " the stream at byte " +
-                   std::to_string(offset) + ".");
+void logStreamFailure(LogLines& lines, const char* what, std::int64_t offset) {
+    lines.push_back({std::string(" - Couldn't ") + what + " the stream at byte " +
+                     std::to_string(offset) + "."});
 }
 
-void logStreamRefusal(JobContext& ctx, const std::string& path, const std::string& why) {
-    ctx.log.Status(" - Couldn't open the stream " + path + ": " + why + ".");
+void logStreamRefusal(LogLines& lines, const std::string& path, const std::string& why) {
+    lines.push_back({" - Couldn't open the stream " + path + ": " + why + "."});
 }
 
-StreamWriter::StreamWriter(JobContext& ctx, StreamFile& file, bool writeBehind)
-    : m_ctx(ctx), m_file(file) {
+StreamWriter::StreamWriter(LogLines& lines, StreamFile& file, bool writeBehind)
+    : m_lines(lines), m_file(file) {
     if (!writeBehind) return;
     try {
         m_queue.emplace(m_file);
@@ -141,11 +140,11 @@ void StreamWriter::report(std::int64_t offset, bool pastEnd) {
     if (m_failureLogged) return;
     m_failureLogged = true;
     if (!pastEnd) {
-        logStreamFailure(m_ctx, "write", offset);
+        logStreamFailure(m_lines, "write", offset);
         return;
     }
-    m_ctx.log.Status(" - Couldn't write the stream at byte " + std::to_string(offset) +
-                     ": the file has been cut short.");
+    m_lines.push_back({" - Couldn't write the stream at byte " + std::to_string(offset) +
+                       ": the file has been cut short."});
 }
 
 StreamScan::Outcome StreamScan::run() {
@@ -179,7 +178,7 @@ StreamScan::Outcome StreamScan::scanFile() {
             static_cast<std::int64_t>(reader.chunkBytes()), packetsEnd - chunkStart));
         const std::uint8_t* bytes = reader.load(chunkStart, chunk);
         if (bytes == nullptr) {
-            logStreamFailure(m_ctx, "read", chunkStart);
+            logStreamFailure(m_lines, "read", chunkStart);
             return Outcome::Failed;
         }
         const std::size_t loaded = std::min(chunk, reader.chunkBytes());
@@ -204,7 +203,7 @@ StreamScan::Outcome StreamScan::scanGuarded(platform::ReadFaultGuard& readFaults
     std::size_t faultAt = 0;
     if (!readFaults.run(bytes, size, scan, faultAt)) {
         logStreamFailure(
-            m_ctx, "read",
+            m_lines, "read",
             start + static_cast<std::int64_t>(faultAt / kSourcePacketSize * kSourcePacketSize));
         return Outcome::Failed;
     }
@@ -223,14 +222,13 @@ StreamScan::Outcome StreamScan::scanChunk(const std::uint8_t* bytes, std::size_t
         if (m_writer != nullptr && m_writer->failed()) return Outcome::Failed;
         if (std::chrono::steady_clock::now() - m_lastYield < m_options.yieldInterval) continue;
 
-        if (m_ctx.state.timerTick) {
+        if (m_progress.progressDue()) {
             showProgress(start + static_cast<std::int64_t>(at + kSourcePacketSize));
-            m_ctx.state.timerTick = false;
         }
-        m_ctx.window.processPendingEvents();
+        // Asked after the packet's own write, so what was found is on the file.
+        const bool stop = m_stop.stopRequested();
         m_lastYield = std::chrono::steady_clock::now();
-        // Tested after the packet's own write, so what was found is on the file.
-        if (m_ctx.state.abortRequested) return Outcome::Aborted;
+        if (stop) return Outcome::Aborted;
     }
     return Outcome::Done;
 }
@@ -253,21 +251,18 @@ void StreamScan::showProgress(std::int64_t offset) {
     const double total =
         static_cast<double>(m_options.progressTotal > 0 ? m_options.progressTotal : m_fileSize);
     const double r = std::min(static_cast<double>(m_options.progressBefore + offset) / total, 1.0);
-    m_ctx.window.setBarWidth(static_cast<float>(r * kProgressFullWidth));
-    m_ctx.window.setPercentText(progressPercentText(r));
+    m_progress.showProgress(r, progressPercentText(r));
 }
 
 void StreamScan::showEnd() {
     const std::int64_t done = m_options.progressBefore + m_fileSize;
     if (m_options.progressTotal <= 0 || done >= m_options.progressTotal) {
-        m_ctx.window.setBarWidth(kProgressFullWidth);
-        m_ctx.window.setPercentText(kDoneText);
+        m_progress.showProgress(1.0, kDoneText);
         return;
     }
     const double r = static_cast<double>(done) / static_cast<double>(m_options.progressTotal);
     const std::string text = progressPercentText(r);
-    m_ctx.window.setBarWidth(static_cast<float>(r * kProgressFullWidth));
-    m_ctx.window.setPercentText(text == kDoneText ? kAlmostDoneText : text);
+    m_progress.showProgress(r, text == kDoneText ? kAlmostDoneText : text);
 }
 
 }  // namespace quorvel

@@ -6,28 +6,26 @@
 #include <optional>
 #include <string>
 
-#include "app/JobContext.h"
 #include "fileio/StreamFile.h"
 #include "fileio/WriteBehind.h"
 #include "platform/File.h"
 #include "platform/MappedWindow.h"
 #include "transport/M2tsAdjuster.h"
+#include "shared/LogLine.h"
+#include "shared/StepControl.h"
 #include "transport/StreamRules.h"
 
 // One front-to-back pass over a stream file, shared by the conversion and the survey: it reads
-// the file in large chunks, hands every packet to the rules, drives the progress display and
-// yields to the window, and stops on abort or on a read or write failure.
+// the file in large chunks, hands every packet to the rules, offers the progress display its
+// positions, asks whether to stop, and stops on a stop request or on a read or write failure.
 namespace quorvel {
-
-// The timer interval a pass sets for its progress ticks.
-inline constexpr int kStreamTickIntervalMs = 500;
 
 // The writes of a conversion pass to the open stream `file`: handed in order to a second thread
 // when one can be had, else made at once. None of them reaches past the file's current end. A
-// failure is logged once.
+// failure gets one line in `lines`.
 class StreamWriter final : public PacketWrites {
   public:
-    StreamWriter(JobContext& ctx, StreamFile& file, bool writeBehind);
+    StreamWriter(LogLines& lines, StreamFile& file, bool writeBehind);
     StreamWriter(const StreamWriter&) = delete;
     StreamWriter& operator=(const StreamWriter&) = delete;
 
@@ -45,7 +43,7 @@ class StreamWriter final : public PacketWrites {
   private:
     void report(std::int64_t offset, bool pastEnd);
 
-    JobContext& m_ctx;
+    LogLines& m_lines;
     StreamFile& m_file;
     std::optional<WriteBehind> m_queue;
     bool m_writtenSinceWriteBack = false;
@@ -55,13 +53,16 @@ class StreamWriter final : public PacketWrites {
 
 class StreamScan {
   public:
-    enum class Outcome { Done, Aborted, Failed };
+    using Outcome = StreamPass::Outcome;
 
     // `file` is read from offset 0 to the last whole packet of `fileSize` bytes; `writer` is
-    // nullptr for a pass that writes nothing.
-    StreamScan(JobContext& ctx, const M2tsScanOptions& options, const platform::File& file,
-               std::int64_t fileSize, StreamRules& rules, StreamWriter* writer)
-        : m_ctx(ctx),
+    // nullptr for a pass that writes nothing. A read failure gets its line in `lines`.
+    StreamScan(const M2tsScanOptions& options, const platform::File& file, std::int64_t fileSize,
+               StreamRules& rules, StreamWriter* writer, StopToken& stop, ProgressSink& progress,
+               LogLines& lines)
+        : m_stop(stop),
+          m_progress(progress),
+          m_lines(lines),
           m_options(options),
           m_file(file),
           m_fileSize(fileSize),
@@ -80,7 +81,9 @@ class StreamScan {
     void showProgress(std::int64_t offset);
     void showEnd();
 
-    JobContext& m_ctx;
+    StopToken& m_stop;
+    ProgressSink& m_progress;
+    LogLines& m_lines;
     const M2tsScanOptions& m_options;
     const platform::File& m_file;
     const std::int64_t m_fileSize;
@@ -92,9 +95,9 @@ class StreamScan {
     bool m_mayHaveHoles = true;
 };
 
-// Logs " - Couldn't <what> the stream at byte <offset>." (`what`: "read", "write").
-void logStreamFailure(JobContext& ctx, const char* what, std::int64_t offset);
-// Logs " - Couldn't open the stream <path>: <why>."
-void logStreamRefusal(JobContext& ctx, const std::string& path, const std::string& why);
+// Adds " - Couldn't <what> the stream at byte <offset>." (`what`: "read", "write").
+void logStreamFailure(LogLines& lines, const char* what, std::int64_t offset);
+// Adds " - Couldn't open the stream <path>: <why>."
+void logStreamRefusal(LogLines& lines, const std::string& path, const std::string& why);
 
 }  // namespace quorvel

@@ -5,8 +5,8 @@
 
 #include "analysis/AttributeScan.h"
 #include "analysis/ReportBuilder.h"
-#include "app/JobContext.h"
 #include "fileio/FileSystem.h"
+#include "support/StepControls.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -55,28 +55,35 @@ TEST(UhdExtensionData, HdrFormCarriesFixedPrimariesAndTheTrackLevels) {
     EXPECT_EQ(block, expected) << test::describeFirstDifference(expected, block);
 }
 
-// A job context over a copy of a fixture (or an empty disc folder).
+// The scan over a copy of a fixture (or an empty disc folder), with a scripted stop token.
 struct ScanHarness {
-    SharedState state;
-    test::RecordingWindow window;
-    StatusLog log{state.statusText, window};
-    JobContext ctx{state, log, window};
+    test::ScriptedControl control;
+    std::string analyser;
     test::TempDir dir;
+    ScanResult last;
 
     std::string streamFolder() const { return dir / "disc/BDMV/STREAM"; }
-    std::vector<std::string> maskedLog() const { return test::maskTimes(window.lines()); }
+    // The last scan's lines; none of them carries the time.
+    std::vector<std::string> lines() const {
+        std::vector<std::string> texts;
+        for (const LogLine& line : last.lines) texts.push_back(line.timed ? "[ts]" : line.text);
+        return texts;
+    }
+    ScanResult& scan(const std::string& file) {
+        last = scanStream(analyser, file, control);
+        return last;
+    }
     void fakeAnalyser(const std::string& report, int exitCode = 0) {
         test::writeText(dir / "report", report);
         test::writeText(dir / "mediainfo", "#!/bin/sh\ncat '" + dir / "report" + "'\nexit " +
                                                std::to_string(exitCode) + "\n");
         test::makeExecutable(dir / "mediainfo");
-        state.mediaInfoPath = dir / "mediainfo";
+        analyser = dir / "mediainfo";
     }
-    // Scans the folder's first stream file as the job scans a clip, under the source heading.
+    // Scans the folder's first stream file as the job scans a clip.
     ScanOutcome scanFirst() {
         const std::string stream = fs::firstFileMatching(streamFolder(), ".M2TS");
-        StreamAttributes out;
-        return scanStream(ctx, streamFolder() + "/" + stream, " Scanning source for UHD attributes...", out);
+        return scan(streamFolder() + "/" + stream).outcome;
     }
     void emptyStream() {
         test::makeDirs(streamFolder());
@@ -84,11 +91,9 @@ struct ScanHarness {
     }
 };
 
-const std::vector<std::string> kHdrLog = {"[ts] Scanning source for UHD attributes...",
-                                          " - UHD and HDR attributes collected.",
+const std::vector<std::string> kHdrLog = {" - UHD and HDR attributes collected.",
                                           " - Scan completed."};
-const std::vector<std::string> kSdrLog = {"[ts] Scanning source for UHD attributes...",
-                                          " - UHD attributes collected.", " - Scan completed."};
+const std::vector<std::string> kSdrLog = {" - UHD attributes collected.", " - Scan completed."};
 
 TEST(ScanStream, RealAnalyserOnHdrFixture) {
     const std::string fixture = test::fixturePath("a-2160p-hdr10-ac3");
@@ -96,17 +101,15 @@ TEST(ScanStream, RealAnalyserOnHdrFixture) {
     if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture a or mediainfo absent";
     ScanHarness h;
     test::copyTree(fixture, h.dir / "disc");
-    h.state.mediaInfoPath = analyser;
+    h.analyser = analyser;
 
     EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
-    ASSERT_EQ(h.state.uhdExtensionData.size(), kUhdExtensionDataSize);
-    EXPECT_EQ(slice(h.state.uhdExtensionData, 0, 36), kFixedHeader);
-    EXPECT_EQ(slice(h.state.uhdExtensionData, 36, 16), kP3D65Primaries);
-    EXPECT_EQ(slice(h.state.uhdExtensionData, 52, 8),
+    ASSERT_EQ(h.last.attributes.uhdExtensionData.size(), kUhdExtensionDataSize);
+    EXPECT_EQ(slice(h.last.attributes.uhdExtensionData, 0, 36), kFixedHeader);
+    EXPECT_EQ(slice(h.last.attributes.uhdExtensionData, 36, 16), kP3D65Primaries);
+    EXPECT_EQ(slice(h.last.attributes.uhdExtensionData, 52, 8),
               (ByteString{0x03, 0xE8, 0x00, 0x32, 0x03, 0xE8, 0x01, 0x90}));
-    EXPECT_EQ(h.state.videoTrackIndex, 2);
-    EXPECT_EQ(h.maskedLog(), kHdrLog);
-    EXPECT_TRUE(h.window.boxes.empty());
+    EXPECT_EQ(h.lines(), kHdrLog);
 }
 
 TEST(ScanStream, RealAnalyserOnSdrFixtureGivesTheNonHdrForm) {
@@ -115,11 +118,11 @@ TEST(ScanStream, RealAnalyserOnSdrFixtureGivesTheNonHdrForm) {
     if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture c or mediainfo absent";
     ScanHarness h;
     test::copyTree(fixture, h.dir / "disc");
-    h.state.mediaInfoPath = analyser;
+    h.analyser = analyser;
 
     EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
-    EXPECT_EQ(h.state.uhdExtensionData, concat({kFixedHeader, ByteString(24, 0x00)}));
-    EXPECT_EQ(h.maskedLog(), kSdrLog);
+    EXPECT_EQ(h.last.attributes.uhdExtensionData, concat({kFixedHeader, ByteString(24, 0x00)}));
+    EXPECT_EQ(h.lines(), kSdrLog);
 }
 
 // A scan is trusted only when the analyser finished and named a video track; otherwise one line
@@ -151,26 +154,23 @@ TEST(ScanStream, UntrustworthyRunsFailWithTheirReason) {
         if (c.analyserPresent) {
             h.fakeAnalyser(c.report, c.exitCode);
         } else {
-            h.state.mediaInfoPath = h.dir / "absent";
+            h.analyser = h.dir / "absent";
         }
-        if (c.abort) h.window.onProcessEvents = [&] { h.state.abortRequested = true; };
+        if (c.abort) h.control.onProcessEvents = [&] { h.control.abortRequested = true; };
         const std::string file = h.streamFolder() + "/00000.m2ts";
-        StreamAttributes out;
-        out.hasVideo = true;  // must be cleared
-        EXPECT_EQ(scanStream(h.ctx, file, " Scanning clip 1...", out), c.outcome) << c.name;
+        const ScanResult& result = h.scan(file);
+        EXPECT_EQ(result.outcome, c.outcome) << c.name;
+        const StreamAttributes& out = result.attributes;
 
-        std::vector<std::string> expected = {"[ts] Scanning clip 1..."};
-        if (!c.failure.empty()) {
-            std::string reason = c.failure;
-            if (const std::size_t at = reason.find("FILE"); at != std::string::npos)
-                reason.replace(at, 4, file);
-            expected.push_back(" - Scan failed: " + reason + ".");
-        }
-        EXPECT_EQ(h.maskedLog(), expected) << c.name;
+        std::string reason = c.failure;
+        if (const std::size_t at = reason.find("FILE"); at != std::string::npos)
+            reason.replace(at, 4, file);
+        std::vector<std::string> expected;
+        if (!reason.empty()) expected.push_back(" - Scan failed: " + reason + ".");
+        EXPECT_EQ(h.lines(), expected) << c.name;
+        EXPECT_EQ(out.failure, reason) << c.name;
         EXPECT_FALSE(out.hasVideo) << c.name;
         EXPECT_TRUE(out.uhdExtensionData.empty()) << c.name;
-        // The shared block is still rebuilt from what the report said.
-        EXPECT_EQ(h.state.uhdExtensionData.size(), kUhdExtensionDataSize) << c.name;
     }
 }
 
@@ -179,12 +179,11 @@ TEST(ScanStream, RealAnalyserOnAnEmptyStreamFails) {
     if (analyser.empty()) GTEST_SKIP() << "mediainfo absent";
     ScanHarness h;
     h.emptyStream();
-    h.state.mediaInfoPath = analyser;
+    h.analyser = analyser;
     EXPECT_EQ(h.scanFirst(), ScanOutcome::Failed);
-    EXPECT_EQ(h.maskedLog(),
-              (std::vector<std::string>{"[ts] Scanning source for UHD attributes...",
-                                        " - Scan failed: the analyser reported no video track for " +
-                                            h.streamFolder() + "/00000.m2ts."}));
+    EXPECT_EQ(h.lines(),
+              (std::vector<std::string>{" - Scan failed: the analyser reported no video track for " +
+                                        h.streamFolder() + "/00000.m2ts."}));
 }
 
 TEST(ScanStream, CollectedScanDescribesTheChosenTrack) {
@@ -195,19 +194,17 @@ TEST(ScanStream, CollectedScanDescribesTheChosenTrack) {
                    field("Height", "2 160 pixels") +
                    field("Mastering display color primaries", "BT.2020") +
                    field("Maximum Content Light Level", "1000 cd/m2"));
-    StreamAttributes out;
-    EXPECT_EQ(scanStream(h.ctx, h.streamFolder() + "/00000.m2ts", " Scanning clip 2...", out),
-              ScanOutcome::Collected);
+    const ScanResult& result = h.scan(h.streamFolder() + "/00000.m2ts");
+    EXPECT_EQ(result.outcome, ScanOutcome::Collected);
+    const StreamAttributes& out = result.attributes;
     EXPECT_TRUE(out.hasVideo);
     EXPECT_TRUE(out.is2160);
     EXPECT_TRUE(out.isHdr);
     EXPECT_EQ(out.width, 3840);
     EXPECT_EQ(out.height, 2160);
-    EXPECT_EQ(out.uhdExtensionData, h.state.uhdExtensionData);
     EXPECT_EQ(slice(out.uhdExtensionData, 56, 2), (ByteString{0x03, 0xE8}));
-    EXPECT_EQ(h.maskedLog(),
-              (std::vector<std::string>{"[ts] Scanning clip 2...",
-                                        " - UHD and HDR attributes collected.",
+    EXPECT_EQ(h.lines(),
+              (std::vector<std::string>{" - UHD and HDR attributes collected.",
                                         " - Scan completed."}));
 }
 
@@ -217,25 +214,19 @@ TEST(ScanStream, FirstVideoTrackDecidesEvenWhenOnlyTheSecondIsHdr) {
     h.fakeAnalyser(field("ID", "1") + field("Codec ID", "27") + field("ID", "2") +
                    field("Codec ID", "36") + field("Mastering display color primaries", "BT.2020"));
     EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
-    EXPECT_EQ(h.state.videoTrackIndex, 1);
-    EXPECT_EQ(h.maskedLog(), kSdrLog);
+    EXPECT_FALSE(h.last.attributes.isHdr);
+    EXPECT_EQ(h.lines(), kSdrLog);
 }
 
-TEST(ScanStream, EachScanStartsFromOneEmptyRecord) {
+TEST(ScanStream, NothingOfAnEarlierScanCarriesOver) {
     ScanHarness h;
     h.emptyStream();
     h.fakeAnalyser(field("ID", "1") + field("Codec ID", "36") + field("ID", "2"));
     EXPECT_EQ(h.scanFirst(), ScanOutcome::Collected);
-    EXPECT_EQ(h.state.mediaTracks.size(), 3u);
-
-    EXPECT_TRUE(h.state.videoTrackFound);
 
     h.fakeAnalyser("General\n");
     EXPECT_EQ(h.scanFirst(), ScanOutcome::Failed);  // no video track: not trusted
-    EXPECT_EQ(h.state.mediaTracks, std::vector<MediaTrack>{MediaTrack{}});
-    EXPECT_EQ(h.state.mediaTrackCount, 0);
-    EXPECT_EQ(h.state.videoTrackIndex, 0);
-    EXPECT_FALSE(h.state.videoTrackFound);
+    EXPECT_FALSE(h.last.attributes.hasVideo);
 }
 
 }  // namespace

@@ -29,11 +29,11 @@ TEST(MediaInfoParserReal, HdrReportPutsVideoInRecordTwoWithItsMasteringValues) {
     const test::ParsedReport state = parseReport(report);
 
     // General has its own "ID" line, so video and audio are records 2 and 3.
-    ASSERT_EQ(state.mediaTrackCount, 3);
-    ASSERT_EQ(state.mediaTracks.size(), 4u);
+    ASSERT_EQ(state.trackCount, 3);
+    ASSERT_EQ(state.tracks.size(), 4u);
     EXPECT_EQ(state.videoTrackIndex, 2);
 
-    const MediaTrack& video = state.mediaTracks[2];
+    const MediaTrack& video = state.tracks[2];
     EXPECT_EQ(video.width, 3840);
     EXPECT_EQ(video.height, 2160);
     EXPECT_TRUE(video.is2160);
@@ -42,7 +42,7 @@ TEST(MediaInfoParserReal, HdrReportPutsVideoInRecordTwoWithItsMasteringValues) {
     EXPECT_EQ(video.minLuminance, 50);
     EXPECT_EQ(video.maxCll, 1000);
     EXPECT_EQ(video.maxFall, 400);
-    EXPECT_FALSE(state.mediaTracks[3].isHdr);
+    EXPECT_FALSE(state.tracks[3].isHdr);
 }
 
 TEST(MediaInfoParserReal, SdrReportHasNoHdrAndIsNot2160) {
@@ -51,7 +51,7 @@ TEST(MediaInfoParserReal, SdrReportHasNoHdrAndIsNot2160) {
     const test::ParsedReport state = parseReport(report);
 
     ASSERT_EQ(state.videoTrackIndex, 2);
-    const MediaTrack& video = state.mediaTracks[2];
+    const MediaTrack& video = state.tracks[2];
     EXPECT_EQ(video.width, 1920);
     EXPECT_EQ(video.height, 1080);
     EXPECT_FALSE(video.is2160);
@@ -65,8 +65,8 @@ TEST(MediaInfoParserReal, LfAndCrLfEndingsGiveIdenticalRecords) {
         if (report.empty()) GTEST_SKIP() << fixture << " absent";
         const test::ParsedReport lf = parseReport(report);
         const test::ParsedReport crlf = parseReport(test::withCrLf(report));
-        EXPECT_EQ(lf.mediaTracks, crlf.mediaTracks) << fixture;
-        EXPECT_EQ(lf.mediaTrackCount, crlf.mediaTrackCount) << fixture;
+        EXPECT_EQ(lf.tracks, crlf.tracks) << fixture;
+        EXPECT_EQ(lf.trackCount, crlf.trackCount) << fixture;
         EXPECT_EQ(lf.videoTrackIndex, crlf.videoTrackIndex) << fixture;
     }
 }
@@ -82,10 +82,10 @@ TEST(MediaInfoParserReport, GeneralWithoutIdLeavesItsFieldsInRecordZero) {
         field("Maximum Content Light Level", "1000 cd/m2") + "\nAudio\n" +
         field("ID", "4352 (0x1100)") + "\nAudio\n" + field("ID", "4353 (0x1101)") + "\n";
     const test::ParsedReport state = parseReport(report);
-    ASSERT_EQ(state.mediaTrackCount, 3);
+    ASSERT_EQ(state.trackCount, 3);
     EXPECT_EQ(state.videoTrackIndex, 1);
-    EXPECT_EQ(state.mediaTracks[0].width, 720);
-    const MediaTrack& video = state.mediaTracks[1];
+    EXPECT_EQ(state.tracks[0].width, 720);
+    const MediaTrack& video = state.tracks[1];
     EXPECT_EQ(video.width, 3840);
     EXPECT_EQ(video.height, 2160);
     EXPECT_TRUE(video.is2160);
@@ -123,19 +123,19 @@ TEST(MediaInfoParserReport, FirstOfTwoVideoTracksIsChosen) {
                     field("Codec ID", "27") + field("ID", "3") + field("Codec ID", "36") +
                     field("Mastering display color primaries", "Display P3"));
     EXPECT_EQ(state.videoTrackIndex, 2);
-    EXPECT_FALSE(state.mediaTracks[2].isHdr);
-    EXPECT_TRUE(state.mediaTracks[3].isHdr);
+    EXPECT_FALSE(state.tracks[2].isHdr);
+    EXPECT_TRUE(state.tracks[3].isHdr);
 }
 
 TEST(MediaInfoParserReport, LuminanceWithoutMaxPartReadsTheMinimumTwice) {
     const MediaTrack track =
         parseReport(field("ID", "1") + field("Mastering display luminance", "min: 0.0050 cd/m2"))
-            .mediaTracks[1];
+            .tracks[1];
     EXPECT_EQ(track.minLuminance, 50);
     EXPECT_EQ(track.maxLuminance, 0);
     const MediaTrack whole =
         parseReport(field("ID", "1") + field("Mastering display luminance", "min: 2.5 cd/m2"))
-            .mediaTracks[1];
+            .tracks[1];
     EXPECT_EQ(whole.minLuminance, 25000);
     EXPECT_EQ(whole.maxLuminance, 2);  // 2.5 rounds to the even neighbour
 }
@@ -147,7 +147,7 @@ TEST(MediaInfoParserReport, ValuesOutOfRangeClampToTheField) {
         field("Maximum Content Light Level", "-99999 cd/m2") +
         field("Maximum Frame-Average Light Level", "1E400 cd/m2") +
         field("Width", "99 999 999 999 pixels"));
-    const MediaTrack& track = state.mediaTracks[1];
+    const MediaTrack& track = state.tracks[1];
     EXPECT_EQ(track.minLuminance, 32767);
     EXPECT_EQ(track.maxLuminance, 32767);
     EXPECT_EQ(track.maxCll, -32768);
@@ -156,7 +156,7 @@ TEST(MediaInfoParserReport, ValuesOutOfRangeClampToTheField) {
 }
 
 TEST(MediaInfoParserReport, ShortAndOddLinesReadNothingOutsideTheLine) {
-    SharedState state;
+    MediaInfoReport state;
     for (const char* line :
          {"", "\n", "\r\n", "\r", "W", "Width", "Width\n",
           "Width                                    :",
@@ -164,23 +164,23 @@ TEST(MediaInfoParserReport, ShortAndOddLinesReadNothingOutsideTheLine) {
           "Mastering display luminance              : m", "Mastering display luminance"}) {
         ParseMediaInfoLine(state, line);
     }
-    EXPECT_EQ(state.mediaTrackCount, 0);
-    ASSERT_EQ(state.mediaTracks.size(), 1u);
-    const MediaTrack& rec = state.mediaTracks[0];
+    EXPECT_EQ(state.trackCount, 0);
+    ASSERT_EQ(state.tracks.size(), 1u);
+    const MediaTrack& rec = state.tracks[0];
     EXPECT_EQ(rec.width, 0);  // "1" loses its last 7 characters as the unit
     EXPECT_EQ(rec.minLuminance, 0);
 
     // A bare "ID" (no colon, no value) still opens a record.
     ParseMediaInfoLine(state, "ID\n");
-    EXPECT_EQ(state.mediaTrackCount, 1);
+    EXPECT_EQ(state.trackCount, 1);
 }
 
 TEST(MediaInfoParserReport, RecordsStopGrowingAtTheTrackLimit) {
-    SharedState state;
+    MediaInfoReport state;
     const std::string id = field("ID", "1");
     for (int i = 0; i < 10000; ++i) ParseMediaInfoLine(state, id);
-    EXPECT_EQ(state.mediaTracks.size(), 8193u);
-    EXPECT_EQ(state.mediaTrackCount, 8192);
+    EXPECT_EQ(state.tracks.size(), 8193u);
+    EXPECT_EQ(state.trackCount, 8192);
 }
 
 // --- numbers ----------------------------------------------------------------------------------

@@ -10,8 +10,8 @@
 
 #include "analysis/MediaInfoRunner.h"
 #include "analysis/ReportBuilder.h"
-#include "app/JobContext.h"
 #include "platform/TestOs.h"
+#include "support/StepControls.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -19,12 +19,11 @@ namespace {
 
 using test::field;
 
-// A job context around a recording window, with the analyser replaced by a script.
+// The runner with a scripted stop token, the analyser replaced by a script.
 struct RunnerHarness {
-    SharedState state;
-    test::RecordingWindow window;
-    StatusLog log{state.statusText, window};
-    JobContext ctx{state, log, window};
+    MediaInfoReport report;
+    test::ScriptedControl control;
+    std::string analyser;
     test::TempDir dir;
 
     // Writes an executable shell script that stands in for the analyser.
@@ -32,14 +31,14 @@ struct RunnerHarness {
         const std::string path = dir / name;
         test::writeText(path, "#!/bin/sh\n" + body + "\n");
         test::makeExecutable(path);
-        state.mediaInfoPath = path;
+        analyser = path;
     }
     // A data file the script can cat; returns its path quoted for the shell.
     std::string data(const std::string& name, const std::string& content) {
         test::writeText(dir / name, content);
         return "'" + dir / name + "'";
     }
-    AnalyserRun run(const std::string& file = "/dev/null") { return RunMediaInfo(ctx, file); }
+    AnalyserRun run(const std::string& file = "/dev/null") { return RunMediaInfo(analyser, file, report, control); }
 };
 
 // Whether a process has ended. Our own child must be reaped by then (kill succeeds on a zombie).
@@ -66,9 +65,9 @@ TEST(MediaInfoRunner, TwoCrLfLinesAndExitZeroAreParsedInOrder) {
                    h.data("report", test::withCrLf(field("ID", "7") + field("Codec ID", "36"))) +
                    "\nexit 0");
     EXPECT_TRUE(h.run().finished());
-    EXPECT_EQ(h.state.mediaTrackCount, 1);
-    EXPECT_EQ(h.state.videoTrackIndex, 1);
-    EXPECT_GE(h.window.eventTurns, 3);  // once per line and once per poll turn
+    EXPECT_EQ(h.report.trackCount, 1);
+    EXPECT_EQ(h.report.videoTrackIndex, 1);
+    EXPECT_GE(h.control.eventTurns, 3);  // once per line and once per poll turn
 }
 
 TEST(MediaInfoRunner, LineArrivingInTwoWritesIsParsedOnceWhole) {
@@ -78,7 +77,7 @@ TEST(MediaInfoRunner, LineArrivingInTwoWritesIsParsedOnceWhole) {
                    width.substr(0, 3) + "'\nsleep 0.3\nprintf '%s\\n' '" +
                    width.substr(3, width.size() - 4) + "'");
     EXPECT_TRUE(h.run().finished());
-    EXPECT_EQ(h.state.mediaTracks[1].width, 3840);
+    EXPECT_EQ(h.report.tracks[1].width, 3840);
 }
 
 TEST(MediaInfoRunner, LastLineWithoutLineFeedIsParsedWhenTheOutputEnds) {
@@ -86,8 +85,8 @@ TEST(MediaInfoRunner, LastLineWithoutLineFeedIsParsedWhenTheOutputEnds) {
     const std::string fall = field("Maximum Frame-Average Light Level", "400 cd/m2");
     h.fakeAnalyser("cat " + h.data("report", field("ID", "1") + fall.substr(0, fall.size() - 1)));
     EXPECT_TRUE(h.run().finished());
-    EXPECT_EQ(h.state.mediaTrackCount, 1);
-    EXPECT_EQ(h.state.mediaTracks[1].maxFall, 400);
+    EXPECT_EQ(h.report.trackCount, 1);
+    EXPECT_EQ(h.report.tracks[1].maxFall, 400);
 }
 
 TEST(MediaInfoRunner, HowTheRunEndedIsReported) {
@@ -112,14 +111,14 @@ TEST(MediaInfoRunner, HowTheRunEndedIsReported) {
             h.fakeAnalyser("cat " + h.data("report", field("ID", "1") + field("ID", "2")) + "\n" +
                            c.script);
         } else {
-            h.state.mediaInfoPath = h.dir / "no-such-analyser";
+            h.analyser = h.dir / "no-such-analyser";
         }
         const AnalyserRun run = h.run();
         EXPECT_EQ(run.ending, c.ending) << label;
         EXPECT_EQ(run.exitCode, c.exitCode) << label;
         EXPECT_EQ(run.finished(), c.finished) << label;
         // Every line written is parsed, however the analyser ends.
-        EXPECT_EQ(h.state.mediaTrackCount, c.script != nullptr ? 2 : 0) << label;
+        EXPECT_EQ(h.report.trackCount, c.script != nullptr ? 2 : 0) << label;
         EXPECT_TRUE(noChildLeft()) << label;
     }
 }
@@ -129,7 +128,7 @@ TEST(MediaInfoRunner, StderrSharesThePipeAndStdinIsEmpty) {
     h.fakeAnalyser("cat > '" + h.dir / "stdin" + "'\ncat " + h.data("report", field("ID", "5")) +
                    " >&2");
     EXPECT_TRUE(h.run().finished());
-    EXPECT_EQ(h.state.mediaTrackCount, 1);
+    EXPECT_EQ(h.report.trackCount, 1);
     EXPECT_TRUE(test::readFile(h.dir / "stdin").empty());
 }
 
@@ -161,14 +160,14 @@ TEST(MediaInfoRunner, RunsOnTheBareNameFromInsideTheStreamFolder) {
         const std::string real = std::filesystem::canonical(h.dir / c.folder).string();
         EXPECT_EQ(test::readFile(h.dir / "tool folder/folder"), asciiBytes(real + "\n"))
             << c.name;
-        EXPECT_EQ(h.state.mediaTrackCount, 1) << c.name;
+        EXPECT_EQ(h.report.trackCount, 1) << c.name;
     }
 
     // An analyser path that is not a full path would name a file in the stream's folder.
     RunnerHarness h;
     test::makeDirs(h.dir / "disc/STREAM");
     h.fakeAnalyser("touch '" + h.dir / "planted-ran" + "'", "disc/STREAM/mediainfo");
-    h.state.mediaInfoPath = "mediainfo";
+    h.analyser = "mediainfo";
     EXPECT_EQ(h.run(h.dir / "disc/STREAM/00000.m2ts").ending, AnalyserRun::Ending::CouldNotStart);
     EXPECT_FALSE(test::exists(h.dir / "planted-ran"));
 }
@@ -178,8 +177,8 @@ TEST(MediaInfoRunner, WaitingDoesNotSpin) {
     h.fakeAnalyser("sleep 0.5");
     EXPECT_TRUE(h.run().finished());
     // About one turn per 10 ms of waiting; a spinning loop would make tens of thousands.
-    EXPECT_LT(h.window.eventTurns, 200);
-    EXPECT_GT(h.window.eventTurns, 5);
+    EXPECT_LT(h.control.eventTurns, 200);
+    EXPECT_GT(h.control.eventTurns, 5);
 }
 
 // Each script writes its own id, then those of the children it starts, to the file PIDS.
@@ -204,13 +203,13 @@ TEST(MediaInfoRunner, AbortEndsTheAnalyserAndEverythingItStarted) {
         const std::string pidFile = h.dir / "pids";
         h.fakeAnalyser(
             withPidFile("cat " + h.data("report", field("ID", "1")) + "\n" + script, pidFile));
-        h.window.onProcessEvents = [&] {
-            if (h.window.eventTurns == 20) h.state.abortRequested = true;
+        h.control.onProcessEvents = [&] {
+            if (h.control.eventTurns == 20) h.control.abortRequested = true;
         };
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(h.run().ending, AnalyserRun::Ending::Aborted) << script;
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-        EXPECT_EQ(h.window.eventTurns, 20) << "no further turn after the abort";
+        EXPECT_EQ(h.control.eventTurns, 20) << "no further turn after the abort";
         const std::vector<long> pids = test::readProcessNumbers(pidFile);
         ASSERT_FALSE(pids.empty()) << script;
         EXPECT_TRUE(processGone(pids[0])) << script;
@@ -236,7 +235,7 @@ TEST(MediaInfoRunner, ChildHoldingThePipeOpenDoesNotKeepTheRunWaiting) {
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << holder;
         EXPECT_EQ(run.ending, AnalyserRun::Ending::Exited) << holder;
         EXPECT_EQ(run.exitCode, 1) << holder;
-        EXPECT_EQ(h.state.mediaTrackCount, 1) << holder;
+        EXPECT_EQ(h.report.trackCount, 1) << holder;
         const std::vector<long> pids = test::readProcessNumbers(pidFile);
         ASSERT_EQ(pids.size(), 2u) << holder;
         EXPECT_TRUE(processGone(pids[1], false)) << holder << ": the holder outlived the run";
@@ -248,8 +247,8 @@ TEST(MediaInfoRunner, ErrorInsideTheLoopStillEndsAndReapsTheChild) {
     const std::string pidFile = h.dir / "pids";
     h.fakeAnalyser(
         withPidFile("cat " + h.data("report", field("ID", "1")) + "\nexec sleep 30", pidFile));
-    h.window.onProcessEvents = [&] {
-        if (h.state.mediaTrackCount == 1) throw std::runtime_error("handler failed");
+    h.control.onProcessEvents = [&] {
+        if (h.report.trackCount == 1) throw std::runtime_error("handler failed");
     };
     EXPECT_THROW(h.run(), std::runtime_error);
     EXPECT_TRUE(processGone(test::readProcessNumbers(pidFile).at(0)));
@@ -260,7 +259,7 @@ TEST(MediaInfoRunner, EnormousLineIsSkippedAndTheRestStillParsed) {
     h.fakeAnalyser("head -c 3000000 /dev/zero | tr '\\000' x\nprintf '\\n'\ncat " +
                    h.data("report", field("ID", "9")));
     EXPECT_TRUE(h.run().finished());
-    EXPECT_EQ(h.state.mediaTrackCount, 1);
+    EXPECT_EQ(h.report.trackCount, 1);
 }
 
 }  // namespace

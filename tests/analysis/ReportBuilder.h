@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "analysis/MediaInfoParser.h"
-#include "shared/SharedState.h"
 
 namespace quorvel::test {
 
@@ -20,18 +19,12 @@ inline std::string field(std::string_view name, std::string_view value) {
     return line;
 }
 
-// What the parser leaves behind for the rest of the job.
-struct ParsedReport {
-    std::vector<MediaTrack> mediaTracks;
-    std::int32_t mediaTrackCount = 0;
-    std::int32_t videoTrackIndex = 0;
-    bool videoTrackFound = false;
-};
+using ParsedReport = MediaInfoReport;
 
 // Feeds a whole report to the parser line by line, as the runner does, starting from the
-// state a scan leaves before the analyser runs.
+// report a scan starts with.
 inline ParsedReport parseReport(std::string_view report) {
-    SharedState state;
+    MediaInfoReport state;
     std::size_t start = 0;
     while (start < report.size()) {
         const std::size_t end = report.find('\n', start);
@@ -40,8 +33,7 @@ inline ParsedReport parseReport(std::string_view report) {
         ParseMediaInfoLine(state, report.substr(start, next - start));
         start = next;
     }
-    return ParsedReport{state.mediaTracks, state.mediaTrackCount, state.videoTrackIndex,
-                        state.videoTrackFound};
+    return state;
 }
 
 inline std::string withCrLf(std::string_view report) {

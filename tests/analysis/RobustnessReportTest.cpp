@@ -7,7 +7,6 @@
 #include <string>
 
 #include "analysis/MediaInfoParser.h"
-#include "shared/SharedState.h"
 
 namespace quorvel {
 namespace {
@@ -19,7 +18,7 @@ std::string field(const std::string& key, const std::string& value) {
 }
 
 TEST(RobustnessReport, TenThousandCharacterLinesAreReadWhole) {
-    SharedState state;
+    MediaInfoReport state;
     ParseMediaInfoLine(state, field("ID", "4113 (0x1011)"));
     const std::string longValue = "v_" + std::string(10000, 'q');
     ParseMediaInfoLine(state, field("Codec ID", longValue));
@@ -27,15 +26,15 @@ TEST(RobustnessReport, TenThousandCharacterLinesAreReadWhole) {
     ParseMediaInfoLine(state, std::string(10000, ' ') + "\n");
     ParseMediaInfoLine(state, field("Width", std::string(10000, '9') + " pixels"));
 
-    ASSERT_EQ(1, state.mediaTrackCount);
-    const MediaTrack& track = state.mediaTracks[1];
+    ASSERT_EQ(1, state.trackCount);
+    const MediaTrack& track = state.tracks[1];
     EXPECT_EQ(2147483647, track.width);  // clamped to the field
     EXPECT_EQ(0, state.videoTrackIndex);
 }
 
 TEST(RobustnessReport, LinesWithoutAColonOrWithBinaryJunkChangeNothing) {
-    SharedState state;
-    const SharedState fresh;
+    MediaInfoReport state;
+    const MediaInfoReport fresh;
     ParseMediaInfoLine(state, "Codec ID 36\n");
     ParseMediaInfoLine(state, ":\n");
     ParseMediaInfoLine(state, "\n");
@@ -49,8 +48,8 @@ TEST(RobustnessReport, LinesWithoutAColonOrWithBinaryJunkChangeNothing) {
     ParseMediaInfoLine(state, junk + "\n");
     ParseMediaInfoLine(state, junk.substr(0, 41) + ": " + junk.substr(41) + "\r\n");
 
-    EXPECT_EQ(fresh.mediaTracks, state.mediaTracks);
-    EXPECT_EQ(0, state.mediaTrackCount);
+    EXPECT_EQ(fresh.tracks, state.tracks);
+    EXPECT_EQ(0, state.trackCount);
     EXPECT_EQ(0, state.videoTrackIndex);
 }
 

@@ -6,11 +6,24 @@
 namespace quorvel {
 namespace {
 
-using test::RecordingWindow;
+// The window's log box as the log draws into it.
+struct RecordingLogBox final : LogBox {
+    std::string logText;
+    long long caretPosition = -1;
+    long long selectionLength = -1;
+    int repaints = 0;
+
+    void replaceLogText(const std::string& text) override { logText = text; }
+    void setLogCaret(long long position, long long length) override {
+        caretPosition = position;
+        selectionLength = length;
+    }
+    void repaintLog() override { ++repaints; }
+};
 
 struct StatusLogTest : ::testing::Test {
     std::string text;
-    RecordingWindow window;
+    RecordingLogBox window;
     LocalTime now{14, 15, 0};
     StatusLog log{text, window, [this] { return now; }};
 };

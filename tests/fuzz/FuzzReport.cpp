@@ -21,19 +21,19 @@ constexpr const char* kTarget = "fuzz_report";
 
 // Parses one line from a heap block of exactly its size, so a read past the line's end is a
 // heap overflow that AddressSanitizer reports.
-void parseExact(SharedState& state, const std::string& line) {
+void parseExact(MediaInfoReport& state, const std::string& line) {
     const std::unique_ptr<char[]> exact(new char[line.size() + (line.empty() ? 1 : 0)]);
     for (std::size_t i = 0; i < line.size(); ++i) exact[i] = line[i];
     ParseMediaInfoLine(state, std::string_view(exact.get(), line.size()));
 }
 
-void checkInvariants(const SharedState& state) {
-    FUZZ_CHECK(kTarget, state.mediaTrackCount >= 0, "negative track count");
+void checkInvariants(const MediaInfoReport& state) {
+    FUZZ_CHECK(kTarget, state.trackCount >= 0, "negative track count");
     FUZZ_CHECK(kTarget,
-               state.mediaTracks.size() == static_cast<std::size_t>(state.mediaTrackCount) + 1,
+               state.tracks.size() == static_cast<std::size_t>(state.trackCount) + 1,
                "the records do not number count + 1");
     FUZZ_CHECK(kTarget,
-               state.videoTrackIndex >= 0 && state.videoTrackIndex <= state.mediaTrackCount,
+               state.videoTrackIndex >= 0 && state.videoTrackIndex <= state.trackCount,
                "the video track index lies outside the records");
 }
 
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         start = next;
     }
 
-    SharedState reference;
+    MediaInfoReport reference;
     for (const std::string& line : lines) parseExact(reference, line);
     checkInvariants(reference);
 
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ChunkSizes chunks(seed);
 
     LineSplitter splitter;
-    SharedState chunked;
+    MediaInfoReport chunked;
     std::vector<std::string> received;
     std::string line;
     for (std::size_t at = 0; at < size;) {
@@ -97,9 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     checkInvariants(chunked);
     FUZZ_CHECK(kTarget, received == lines, "the splitter cut other lines than the reference");
-    FUZZ_CHECK(kTarget, chunked.mediaTracks == reference.mediaTracks,
+    FUZZ_CHECK(kTarget, chunked.tracks == reference.tracks,
                "the records differ with the chunking");
-    FUZZ_CHECK(kTarget, chunked.mediaTrackCount == reference.mediaTrackCount &&
+    FUZZ_CHECK(kTarget, chunked.trackCount == reference.trackCount &&
                             chunked.videoTrackIndex == reference.videoTrackIndex &&
                             chunked.videoTrackFound == reference.videoTrackFound,
                "the count or the video track differ with the chunking");

@@ -141,14 +141,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeWhole(path, data, size);
     const ByteString before(data, data + size);
 
-    Harness look;
-    StreamSurvey survey;
-    FUZZ_CHECK(kTarget, surveyM2ts(look.context, path, survey), "the survey did not reach the end");
-    FUZZ_CHECK(kTarget, readWhole(path) == before, "the survey changed the file");
-    checkFirstSection(checkFirstProgramMap(path, look.state.crcTable), survey);
+    NeverStop stop;
+    NoProgress progress;
+    const M2tsScanOptions options;
+    const auto surveyed = [&](StreamSurvey& into) {
+        return surveyM2ts(path, into, options, stop, progress).outcome == StreamPass::Outcome::Done;
+    };
+    const auto converts = [&] {
+        return UHD_Adjust_M2TS(path, options, stop, progress).outcome == StreamPass::Outcome::Done;
+    };
 
-    Harness first;
-    const bool converted = UHD_Adjust_M2TS(first.context, path, M2tsScanOptions{});
+    StreamSurvey survey;
+    FUZZ_CHECK(kTarget, surveyed(survey), "the survey did not reach the end");
+    FUZZ_CHECK(kTarget, readWhole(path) == before, "the survey changed the file");
+    checkFirstSection(checkFirstProgramMap(path), survey);
+
+    const bool converted = converts();
     const ByteString after = readWhole(path);
     std::int64_t sectionPacketsChanged = 0;
     const std::int64_t pesChanged = checkChange(before, after, sectionPacketsChanged);
@@ -166,9 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                "program map packets changed against the survey's count");
 
     // Read again, every section the survey would re-mark is marked and every PES start behind it.
-    Harness later;
     StreamSurvey again;
-    FUZZ_CHECK(kTarget, surveyM2ts(later.context, path, again), "the second survey failed");
+    FUZZ_CHECK(kTarget, surveyed(again), "the second survey failed");
     FUZZ_CHECK(kTarget,
                again.sectionsToRemark == 0 &&
                    again.sectionsMarked == survey.sectionsMarked + survey.sectionsToRemark,
@@ -185,8 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the first one again.
     if (after == before) return 0;
 
-    Harness second;
-    FUZZ_CHECK(kTarget, UHD_Adjust_M2TS(second.context, path, M2tsScanOptions{}) == converted,
+    FUZZ_CHECK(kTarget, converts() == converted,
                "a rerun gave another result");
     FUZZ_CHECK(kTarget, readWhole(path) == after, "a rerun changed the file");
     return 0;

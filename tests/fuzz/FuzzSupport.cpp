@@ -25,11 +25,6 @@ void removeScratchFolder() {
 
 }  // namespace
 
-Harness::Harness() : log(state.statusText, window, [] { return LocalTime{}; }),
-                     context{state, log, window} {
-    buildCrcTable(state.crcTable);
-}
-
 std::string scratchPath(const std::string& name) {
     std::string& folder = scratchFolder();
     if (folder.empty()) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared pieces of the fuzz targets: a front end that does nothing, a job context around it, a
-// scratch file in memory-backed storage, and byte helpers for the targets' checks.
+// Shared pieces of the fuzz targets: a scratch file in memory-backed storage, and byte helpers
+// for the targets' checks.
 //
 // Every target is an LLVMFuzzerTestOneInput. Built with QUORVEL_FUZZ it links against libFuzzer;
 // otherwise it links against ReplayMain.cpp, which runs the committed corpus and the regression
@@ -11,46 +11,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/JobContext.h"
-#include "app/StatusLog.h"
-#include "app/WindowOperations.h"
 #include "shared/ByteString.h"
-#include "shared/SharedState.h"
 
 namespace quorvel::fuzz {
-
-// A front end with nobody in front of it: questions are answered No, nothing is shown.
-class NullWindow : public WindowOperations {
-public:
-    std::string sourcePath() const override { return {}; }
-    std::string buttonCaption() const override { return m_caption; }
-    void setButtonCaption(const std::string& caption) override { m_caption = caption; }
-    bool skipM2tsTicked() const override { return false; }
-    void replaceLogText(const std::string&) override {}
-    void setLogCaret(long long, long long) override {}
-    void repaintLog() override {}
-    void setBarWidth(float) override {}
-    void setPercentText(const std::string&) override {}
-    void setTickInterval(int) override {}
-    void processPendingEvents() override {}
-    MessageBoxResult showMessageBox(const std::string&, const std::string&,
-                                    MessageBoxKind kind) override {
-        return kind == MessageBoxKind::Question ? MessageBoxResult::No : MessageBoxResult::Ok;
-    }
-    void endProgram() override {}
-
-private:
-    std::string m_caption = "Abort";
-};
-
-// One job's worth of state, log and front end, fresh for every input.
-struct Harness {
-    Harness();
-    NullWindow window;
-    SharedState state;
-    StatusLog log;
-    JobContext context;
-};
 
 // A file in /dev/shm (memory-backed, so a target's fdatasync costs nothing), unique to this
 // process, removed when the process ends.

@@ -48,7 +48,7 @@ TEST(RobustnessStream, SectionLengthZeroOr4095IsLeftAloneReportedAndTheScanGoesO
         EXPECT_EQ(0x24, sectionFromPackets({packetAt(after, good)})[12]);
         EXPECT_EQ(0xE1, after[static_cast<std::size_t>(video) + 11]);
         EXPECT_EQ(
-            h.window.lines(),
+            h.jobLog.lines(),
             (std::vector<std::string>{
                 "[12:34:56] Checking/Adjusting M2TS file...",
                 " - Couldn't re-mark the program map section at byte " + std::to_string(bad) +
@@ -63,7 +63,7 @@ TEST(RobustnessStream, FolderInPlaceOfTheStreamFails) {
     makeDirs(dir / "00000.m2ts");
     M2tsHarness h;
     EXPECT_FALSE(h.run(dir / "00000.m2ts"));
-    EXPECT_EQ(h.window.lines().back(),
+    EXPECT_EQ(h.jobLog.lines().back(),
               " - Couldn't open the stream " + dir / "00000.m2ts" + ": it is not a regular file.");
     EXPECT_TRUE(exists(dir / "00000.m2ts"));
 }

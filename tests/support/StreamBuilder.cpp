@@ -14,15 +14,6 @@ constexpr std::size_t kHeaderSize = 8;
 constexpr std::uint8_t kSync = 0x47;
 constexpr std::uint32_t kArrivalStep = 0x2000;
 
-const CrcTable& crcTable() {
-    static const CrcTable table = [] {
-        CrcTable t{};
-        buildCrcTable(t);
-        return t;
-    }();
-    return table;
-}
-
 void putBe16(ByteString& out, unsigned value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
     out.push_back(static_cast<std::uint8_t>(value));
@@ -115,7 +106,7 @@ ByteString pmtSection(const std::vector<StreamEntry>& entries, const ByteString&
 }
 
 void fixSectionCrc(ByteString& section) {
-    const std::uint32_t crc = crc32Mpeg2(crcTable(), section.data(), section.size() - 4);
+    const std::uint32_t crc = crc32Mpeg2(section.data(), section.size() - 4);
     const std::size_t at = section.size() - 4;
     for (int i = 0; i < 4; ++i) {
         section[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
@@ -123,7 +114,7 @@ void fixSectionCrc(ByteString& section) {
 }
 
 bool sectionCrcValid(const ByteString& section) {
-    return crc32Mpeg2(crcTable(), section) == 0;
+    return crc32Mpeg2(section) == 0;
 }
 
 std::vector<ByteString> sectionPackets(const ByteString& section, std::uint16_t pid,

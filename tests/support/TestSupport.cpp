@@ -207,10 +207,6 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-std::vector<std::string> RecordingWindow::lines() const {
-    return splitLines(logText);
-}
-
 std::string maskTime(const std::string& line) {
     // "[hh:mm:ss]" at the start of the line becomes "[ts]".
     constexpr std::string_view kShape = "[00:00:00]";

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/WindowOperations.h"
 #include "shared/ByteString.h"
 
 namespace quorvel::test {
@@ -64,59 +63,6 @@ std::string fixturePath(const std::string& name);
 // Where a GoogleTest assertion shows what differs: the offset of the first difference and a
 // hex dump around it.
 std::string describeFirstDifference(const ByteString& expected, const ByteString& actual);
-
-// A front end that records what the logic does with it. Handlers the test wants to run inside
-// the event processing go in `onProcessEvents`.
-class RecordingWindow : public WindowOperations {
-public:
-    std::string source;
-    std::string caption = "Convert It To UHD-BD";
-    bool skipM2ts = false;
-    std::string logText;
-    long long caretPosition = -1;
-    long long selectionLength = -1;
-    int repaints = 0;
-    float barWidth = 3675.0f;
-    std::string percentText = "0.00%";
-    int tickInterval = 500;
-    int eventTurns = 0;
-    bool ended = false;
-    struct Box {
-        std::string text;
-        std::string title;
-        MessageBoxKind kind;
-    };
-    std::vector<Box> boxes;
-    MessageBoxResult nextAnswer = MessageBoxResult::Ok;
-    std::function<void()> onProcessEvents;
-
-    std::string sourcePath() const override { return source; }
-    std::string buttonCaption() const override { return caption; }
-    void setButtonCaption(const std::string& c) override { caption = c; }
-    bool skipM2tsTicked() const override { return skipM2ts; }
-    void replaceLogText(const std::string& text) override { logText = text; }
-    void setLogCaret(long long position, long long length) override {
-        caretPosition = position;
-        selectionLength = length;
-    }
-    void repaintLog() override { ++repaints; }
-    void setBarWidth(float twips) override { barWidth = twips; }
-    void setPercentText(const std::string& text) override { percentText = text; }
-    void setTickInterval(int ms) override { tickInterval = ms; }
-    void processPendingEvents() override {
-        ++eventTurns;
-        if (onProcessEvents) onProcessEvents();
-    }
-    MessageBoxResult showMessageBox(const std::string& text, const std::string& title,
-                                    MessageBoxKind kind) override {
-        boxes.push_back({text, title, kind});
-        return nextAnswer;
-    }
-    void endProgram() override { ended = true; }
-
-    // The log as lines, without their CR LF.
-    std::vector<std::string> lines() const;
-};
 
 // A log line with its "[hh:mm:ss]" prefix replaced by "[ts]", for comparing whole logs.
 std::string maskTime(const std::string& line);

@@ -51,32 +51,29 @@ TEST(SourcePacketView, FieldsAndClampedPayloadOffset) {
     EXPECT_EQ(pidAt(ByteString{0x01}, 0), kPidMask);  // outside the string
 }
 
-TEST_F(M2tsAdjusterTest, LogsTheLineAndSetsTheTimerBeforeOpening) {
-    h.window.tickInterval = 0;
-    h.window.barWidth = 12.0f;
-    h.window.percentText = "42.00%";
+TEST_F(M2tsAdjusterTest, AMissingStreamFailsWithItsLineAndIsNeverCreated) {
+    h.control.barWidth = 12.0f;
+    h.control.percentText = "42.00%";
     EXPECT_FALSE(h.run(path));
-    EXPECT_EQ(h.window.lines(),
-              (std::vector<std::string>{"[12:34:56] Checking/Adjusting M2TS file...",
-                                        " - Couldn't open the stream " + path +
-                                            ": cannot open it for reading and writing (No such "
-                                            "file or directory)."}));
+    EXPECT_EQ(h.lines(),
+              (std::vector<std::string>{" - Couldn't open the stream " + path +
+                                        ": cannot open it for reading and writing (No such "
+                                        "file or directory)."}));
     EXPECT_FALSE(exists(path)) << "a missing stream is never created";
-    EXPECT_EQ(h.window.tickInterval, 500);
     // A failed open leaves the display alone.
-    EXPECT_EQ(h.window.barWidth, 12.0f);
-    EXPECT_EQ(h.window.percentText, "42.00%");
+    EXPECT_EQ(h.control.barWidth, 12.0f);
+    EXPECT_EQ(h.control.percentText, "42.00%");
 }
 
 TEST_F(M2tsAdjusterTest, EmptyAndOneByteFilesAreScannedAtOnceAndNotConverted) {
     for (const ByteString& content : {ByteString{}, ByteString{0x47}}) {
         test::writeFile(path, content);
-        h.window.barWidth = 0.0f;
-        h.window.percentText = "0.00%";
+        h.control.barWidth = 0.0f;
+        h.control.percentText = "0.00%";
         EXPECT_FALSE(h.run(path));
-        EXPECT_EQ(h.window.lines().back(), kNoAssociationLine);
-        EXPECT_EQ(h.window.barWidth, 3675.0f);
-        EXPECT_EQ(h.window.percentText, "100.00%");
+        EXPECT_EQ(h.lines().back(), kNoAssociationLine);
+        EXPECT_EQ(h.control.barWidth, 3675.0f);
+        EXPECT_EQ(h.control.percentText, "100.00%");
         EXPECT_EQ(test::readFile(path), content);
     }
 }
@@ -108,7 +105,7 @@ TEST_F(M2tsAdjusterTest, OnePacketSectionIsReMarkedWithNewCrcAndStuffing) {
                               offset == static_cast<std::size_t>(stream.size()) - 192 + 11;
         EXPECT_TRUE(expected) << "unexpected change at " << offset;
     }
-    EXPECT_EQ(h.window.lines().size(), 1u);
+    EXPECT_TRUE(h.lines().empty());
 }
 
 TEST_F(M2tsAdjusterTest, OtherIdentifierOnlyChangesTypeAndCrc) {
@@ -254,9 +251,8 @@ TEST_F(M2tsAdjusterTest, IncompleteSectionAtEndOfFileIsNotWritten) {
     const std::int64_t first = stream.add(sectionPackets(section, kTestPmtPid).front());
     EXPECT_FALSE(h.run(write(stream)));
     EXPECT_EQ(test::readFile(path), stream.bytes());
-    EXPECT_EQ(h.window.lines(),
-              (std::vector<std::string>{"[12:34:56] Checking/Adjusting M2TS file...",
-                                        " - Couldn't re-mark the program map section at byte " +
+    EXPECT_EQ(h.lines(),
+              (std::vector<std::string>{" - Couldn't re-mark the program map section at byte " +
                                             std::to_string(first) +
                                             ": the file ends before it is complete.",
                                         kNoProgramMapLine}));
@@ -281,7 +277,7 @@ TEST_F(M2tsAdjusterTest, WholePacketsAreAllExaminedAndAPartialTailNever) {
     EXPECT_EQ(after[static_cast<std::size_t>(last) + 11], 0xE1);
     EXPECT_EQ(ByteString(after.end() - 100, after.end()),
               ByteString(tail.begin(), tail.begin() + 100));
-    EXPECT_EQ(h.window.percentText, "100.00%");
+    EXPECT_EQ(h.control.percentText, "100.00%");
 }
 
 TEST_F(M2tsAdjusterTest, SectionsThatCannotBeReMarkedAreLeftAloneReportedAndFailThePass) {
@@ -305,9 +301,8 @@ TEST_F(M2tsAdjusterTest, SectionsThatCannotBeReMarkedAreLeftAloneReportedAndFail
     EXPECT_EQ(sectionFromPackets({packetAt(after, fine)})[kVideoEntryInSection], 0x24);
     EXPECT_EQ(after[static_cast<std::size_t>(video) + 11], 0xE1);
     EXPECT_EQ(
-        h.window.lines(),
+        h.lines(),
         (std::vector<std::string>{
-            "[12:34:56] Checking/Adjusting M2TS file...",
             " - Couldn't re-mark the program map section at byte " +
                 std::to_string(untouched.front()) + ": " + malformedSections().front().reason + ".",
             " - Couldn't re-mark " + std::to_string(sections) +
@@ -355,10 +350,10 @@ TEST_F(M2tsAdjusterTest, StreamWithoutAMarkedVideoEntryIsLeftUnchanged) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         test::writeFile(path, c.bytes);
-        h.window.logText.clear();
+        h.passLines.clear();
         EXPECT_FALSE(h.run(path));
         EXPECT_EQ(test::readFile(path), c.bytes);
-        EXPECT_EQ(h.window.lines().back(), c.lastLine);
+        EXPECT_EQ(h.lines().back(), c.lastLine);
     }
 }
 
@@ -374,7 +369,7 @@ TEST_F(M2tsAdjusterTest, PacketsWithoutTheSyncByteAreNeverExaminedOrWritten) {
     EXPECT_EQ(packetAt(after, first), unsynced);
     EXPECT_EQ(packetAt(after, second), unsynced);
     EXPECT_EQ(after[static_cast<std::size_t>(video) + 11], 0xE1);
-    EXPECT_EQ(h.window.lines().back(),
+    EXPECT_EQ(h.lines().back(),
               " - Warning:  2 packets without the sync byte 0x47 were passed over, the first at "
               "byte " +
                   std::to_string(first) + ".");
@@ -404,16 +399,16 @@ TEST_F(M2tsAdjusterTest, WriteThatWouldGrowTheFileFailsInsteadOfGrowingIt) {
             M2tsScanOptions options = M2tsHarness::perPacket(64);
             options.mapFile = false;
             options.writeBehind = writeBehind;
-            h.window.onProcessEvents = [&] {
-                if (h.window.eventTurns == c.turn) {
+            h.control.onProcessEvents = [&] {
+                if (h.control.eventTurns == c.turn) {
                     ASSERT_NO_THROW(std::filesystem::resize_file(path, 192 * c.cutTo));
                 }
             };
-            h.window.eventTurns = 0;
-            h.window.logText.clear();
+            h.control.eventTurns = 0;
+            h.passLines.clear();
             EXPECT_FALSE(h.run(path, options));
             const std::int64_t at = c.cutBelowTheWrite ? video : 192 * c.cutTo;
-            EXPECT_EQ(h.window.lines().back(), " - Couldn't write the stream at byte " +
+            EXPECT_EQ(h.lines().back(), " - Couldn't write the stream at byte " +
                                                    std::to_string(at) +
                                                    ": the file has been cut short.");
             EXPECT_EQ(test::readFile(path).size(), static_cast<std::size_t>(192 * c.cutTo));
@@ -445,7 +440,7 @@ TEST_F(M2tsAdjusterTest, LinkOrFifoInPlaceOfTheStreamIsRefusedUntouched) {
         const std::string at = dir / (std::string(c.name) + ".m2ts");
         ASSERT_TRUE(c.make(at));
         EXPECT_FALSE(h.run(at));
-        EXPECT_EQ(h.window.lines().back(),
+        EXPECT_EQ(h.lines().back(),
                   " - Couldn't open the stream " + at + ": " + c.why + ".");
         EXPECT_EQ(test::readFile(target), stream.bytes());
     }
@@ -470,9 +465,9 @@ TEST_F(M2tsAdjusterTest, ProgressOverSeveralStreamsCountsTheStreamsBefore) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.total);
         std::vector<std::string> texts;
-        h.window.onProcessEvents = [&] {
-            texts.push_back(h.window.percentText);
-            h.state.timerTick = true;
+        h.control.onProcessEvents = [&] {
+            texts.push_back(h.control.percentText);
+            h.control.timerTick = true;
         };
         M2tsScanOptions options = M2tsHarness::perPacket();
         options.progressBefore = c.before;
@@ -480,9 +475,9 @@ TEST_F(M2tsAdjusterTest, ProgressOverSeveralStreamsCountsTheStreamsBefore) {
         ASSERT_TRUE(h.run(path, options));
         ASSERT_GE(texts.size(), 2u);
         EXPECT_EQ(texts[1], c.secondTurn);
-        EXPECT_EQ(h.window.percentText, c.end);
+        EXPECT_EQ(h.control.percentText, c.end);
         const double whole = c.total == 0 ? 1.0 : static_cast<double>(c.before + 1536) / c.total;
-        EXPECT_FLOAT_EQ(h.window.barWidth, static_cast<float>(whole * 3675.0));
+        EXPECT_FLOAT_EQ(h.control.barWidth, static_cast<float>(whole * 3675.0));
     }
 }
 
@@ -522,9 +517,9 @@ TEST_F(M2tsAdjusterTest, AbortStopsAfterThePacketAndARerunCompletes) {
     const ByteString complete = test::readFile(reference);
 
     write(stream);
-    h.window.eventTurns = 0;
-    h.window.onProcessEvents = [&] {
-        if (h.window.eventTurns == 9) h.state.abortRequested = true;
+    h.control.eventTurns = 0;
+    h.control.onProcessEvents = [&] {
+        if (h.control.eventTurns == 9) h.control.abortRequested = true;
     };
     EXPECT_FALSE(h.run(path));
     EXPECT_FALSE(os::fileHeldOpen(path));
@@ -536,8 +531,8 @@ TEST_F(M2tsAdjusterTest, AbortStopsAfterThePacketAndARerunCompletes) {
     EXPECT_EQ(ByteString(partial.begin() + stop, partial.end()),
               ByteString(stream.bytes().begin() + stop, stream.bytes().end()));
 
-    h.state.abortRequested = false;
-    h.window.onProcessEvents = nullptr;
+    h.control.abortRequested = false;
+    h.control.onProcessEvents = nullptr;
     ASSERT_TRUE(h.run(path));
     EXPECT_EQ(test::readFile(path), complete)
         << describeFirstDifference(complete, test::readFile(path));
@@ -726,7 +721,7 @@ TEST_F(M2tsAdjusterTest, RepeatedSectionsAreJudgedAsEachWouldBeOnItsOwn) {
             const std::string alonePath = dir / "alone.m2ts";
             test::writeFile(alonePath, alone.bytes());
             StreamSurvey survey;
-            ASSERT_TRUE(surveyM2ts(h.ctx, alonePath, survey));
+            ASSERT_TRUE(h.survey(alonePath, survey));
             h.run(alonePath);
             const ByteString written = test::readFile(alonePath);
             for (std::int64_t offset : aloneAt) expectedPackets.push_back(packetAt(written, offset));
@@ -743,7 +738,7 @@ TEST_F(M2tsAdjusterTest, RepeatedSectionsAreJudgedAsEachWouldBeOnItsOwn) {
         }
 
         StreamSurvey survey;
-        ASSERT_TRUE(surveyM2ts(h.ctx, write(stream), survey));
+        ASSERT_TRUE(h.survey(write(stream), survey));
         EXPECT_EQ(survey.sectionsToRemark, expected.sectionsToRemark);
         EXPECT_EQ(survey.firstSectionToRemark, expected.firstSectionToRemark);
         EXPECT_EQ(survey.identifiersToChange, expected.identifiersToChange);
@@ -782,24 +777,23 @@ TEST_F(M2tsAdjusterTest, FailedWriteEndsTheScanWithFalse) {
             return true;
         };
         EXPECT_FALSE(h.run(write(stream), options));
-        const auto lines = h.window.lines();
+        const auto lines = h.lines();
         EXPECT_EQ(lines.back(),
                   " - Couldn't write the stream at byte " + std::to_string(pmt) + ".");
         EXPECT_EQ(std::count(lines.begin(), lines.end(), lines.back()), 1) << "reported once";
         EXPECT_EQ(tries, 1u) << "nothing is written after the failed write";
         EXPECT_FALSE(os::fileHeldOpen(path));
-        h.state.statusText.clear();
-        h.window.logText.clear();
+        h.passLines.clear();
     }
 }
 
 TEST_F(M2tsAdjusterTest, ErrorFromAWindowHandlerStillClosesTheFile) {
     StreamBuilder stream = convertibleStream();
     stream.addNull(4);
-    h.window.onProcessEvents = [] { throw std::runtime_error("handler failed"); };
+    h.control.onProcessEvents = [] { throw std::runtime_error("handler failed"); };
     EXPECT_THROW(h.run(write(stream)), std::runtime_error);
     EXPECT_FALSE(os::fileHeldOpen(path));
-    h.window.onProcessEvents = nullptr;
+    h.control.onProcessEvents = nullptr;
     EXPECT_TRUE(h.run(path));
 }
 
@@ -809,19 +803,19 @@ TEST_F(M2tsAdjusterTest, ProgressOnTicksAndFullAtTheEnd) {
     write(stream);
     std::vector<std::string> texts;
     std::vector<float> widths;
-    h.window.percentText = "x";
-    h.window.onProcessEvents = [&] {
-        texts.push_back(h.window.percentText);
-        widths.push_back(h.window.barWidth);
-        h.state.timerTick = true;
+    h.control.percentText = "x";
+    h.control.onProcessEvents = [&] {
+        texts.push_back(h.control.percentText);
+        widths.push_back(h.control.barWidth);
+        h.control.timerTick = true;
     };
     ASSERT_TRUE(h.run(path));
     // The tick of one turn shows at the next, with the packets scanned by then.
     EXPECT_EQ(texts, (std::vector<std::string>{"x", "25.00%", "37.50%", "50.00%", "62.50%",
                                                "75.00%", "87.50%", "100.00%"}));
     EXPECT_FLOAT_EQ(widths[1], 0.25f * 3675.0f);
-    EXPECT_EQ(h.window.percentText, "100.00%");
-    EXPECT_EQ(h.window.barWidth, 3675.0f);
+    EXPECT_EQ(h.control.percentText, "100.00%");
+    EXPECT_EQ(h.control.barWidth, 3675.0f);
     EXPECT_EQ(progressPercentText(0.0527), "5.27%");
     EXPECT_EQ(progressPercentText(0.0), "0.00%");
 }
@@ -830,22 +824,22 @@ TEST_F(M2tsAdjusterTest, DefaultPacingYieldsByTimeNotPerPacket) {
     StreamBuilder stream = convertibleStream();
     stream.addNull(5000);
     ASSERT_TRUE(h.run(write(stream), M2tsScanOptions{}));
-    EXPECT_LT(h.window.eventTurns, 10);
+    EXPECT_LT(h.control.eventTurns, 10);
 }
 
 TEST_F(M2tsAdjusterTest, ShortReadEndsTheScanWithFalse) {
     StreamBuilder stream;
     stream.addNull(12);
     write(stream);
-    h.window.onProcessEvents = [&] {
-        if (h.window.eventTurns == 2) {
+    h.control.onProcessEvents = [&] {
+        if (h.control.eventTurns == 2) {
             ASSERT_NO_THROW(std::filesystem::resize_file(path, 192 * 6));
         }
     };
     M2tsScanOptions options = M2tsHarness::perPacket(4);
     options.mapFile = false;
     EXPECT_FALSE(h.run(path, options));
-    EXPECT_EQ(h.window.lines().back(), " - Couldn't read the stream at byte 768.");
+    EXPECT_EQ(h.lines().back(), " - Couldn't read the stream at byte 768.");
     EXPECT_EQ(test::readFile(path).size(), 192u * 6);
 }
 
@@ -853,18 +847,18 @@ TEST_F(M2tsAdjusterTest, FileCutShortUnderTheMappingEndsTheScanWithFalse) {
     StreamBuilder stream = convertibleStream();
     stream.addNull(98);
     write(stream);
-    h.window.onProcessEvents = [&] {
-        if (h.window.eventTurns == 2) {
+    h.control.onProcessEvents = [&] {
+        if (h.control.eventTurns == 2) {
             ASSERT_NO_THROW(std::filesystem::resize_file(path, 192 * 10));
         }
     };
     // The bus error comes with the first packet whose PID lies in the vanished second page.
     EXPECT_FALSE(h.run(path));
-    EXPECT_EQ(h.window.lines().back(), " - Couldn't read the stream at byte 4224.");
+    EXPECT_EQ(h.lines().back(), " - Couldn't read the stream at byte 4224.");
     EXPECT_EQ(test::readFile(path).size(), 192u * 10);
     // The handler is gone again: a later scan of a sound file works as before.
     write(stream);
-    h.window.onProcessEvents = nullptr;
+    h.control.onProcessEvents = nullptr;
     EXPECT_TRUE(h.run(path));
 }
 

@@ -86,10 +86,10 @@ TEST_P(M2tsFixtureTest, ReMarksEverySectionAndPesStartAndNothingElse) {
 
     M2tsHarness h;
     // The read-only looks foresee exactly what the pass changes.
-    EXPECT_EQ(checkFirstProgramMap(path, h.state.crcTable).state,
+    EXPECT_EQ(checkFirstProgramMap(path).state,
               ProgramMapCheck::State::Convertible);
     StreamSurvey survey;
-    ASSERT_TRUE(surveyM2ts(h.ctx, path, survey));
+    ASSERT_TRUE(h.survey(path, survey));
     EXPECT_EQ(survey.sectionsToRemark, static_cast<std::int64_t>(before.sections));
     EXPECT_EQ(survey.identifiersToChange, static_cast<std::int64_t>(before.sections));
     EXPECT_EQ(survey.pesToRemark, static_cast<std::int64_t>(kFixturePesStarts));
@@ -125,9 +125,9 @@ TEST_P(M2tsFixtureTest, ReMarksEverySectionAndPesStartAndNothingElse) {
     }
 
     EXPECT_EQ(probedStreams(path), probedStreams(fixture + "/BDMV/STREAM/00000.m2ts"));
-    EXPECT_EQ(checkFirstProgramMap(path, h.state.crcTable).state,
+    EXPECT_EQ(checkFirstProgramMap(path).state,
               ProgramMapCheck::State::AlreadyMarked);
-    ASSERT_TRUE(surveyM2ts(h.ctx, path, survey));
+    ASSERT_TRUE(h.survey(path, survey));
     EXPECT_EQ(survey.sectionsMarked, static_cast<std::int64_t>(before.sections));
     EXPECT_EQ(survey.pesMarked, static_cast<std::int64_t>(kFixturePesStarts));
     EXPECT_EQ(survey.sectionsToRemark + survey.pesToRemark + survey.sectionsUnusable, 0);

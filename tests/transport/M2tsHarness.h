@@ -7,23 +7,33 @@
 #include <string>
 #include <vector>
 
-#include "app/JobContext.h"
-#include "app/StatusLog.h"
-#include "shared/SharedState.h"
+#include "shared/LogLine.h"
+#include "support/StepControls.h"
 #include "support/StreamBuilder.h"
 #include "support/TestSupport.h"
 #include "transport/M2tsAdjuster.h"
+#include "transport/StreamCheck.h"
 
 namespace quorvel::test {
 
-// The stream adjuster with a recording window, a fixed clock and a built CRC table.
+// The stream adjuster with a scripted stop token and progress sink; the lines of every pass are
+// kept in order.
 struct M2tsHarness {
-    SharedState state;
-    RecordingWindow window;
-    StatusLog log{state.statusText, window, [] { return LocalTime{12, 34, 56}; }};
-    JobContext ctx{state, log, window};
+    ScriptedControl control;
+    std::vector<std::string> passLines;
 
-    M2tsHarness() { buildCrcTable(state.crcTable); }
+    // The log as a job shows its stream passes: the step's heading (at 12:34:56), then the
+    // pass's lines.
+    struct JobLog {
+        std::vector<std::string> shown;
+        const std::vector<std::string>& lines() const { return shown; }
+    } jobLog;
+
+    // The lines of the passes so far.
+    const std::vector<std::string>& lines() const { return passLines; }
+    void keep(const StreamPass& pass) {
+        for (const LogLine& line : pass.lines) passLines.push_back(line.text);
+    }
 
     // Small reads and a look at the window after every packet, so that the tests can stop and
     // tick the scan at any packet.
@@ -39,7 +49,21 @@ struct M2tsHarness {
     }
 
     bool run(const std::string& path, const M2tsScanOptions& options = perPacket()) {
-        return UHD_Adjust_M2TS(ctx, path, options);
+        return pass(path, options).outcome == StreamPass::Outcome::Done;
+    }
+    // The survey's read-through; true when it read the stream through.
+    bool survey(const std::string& path, StreamSurvey& survey,
+                const M2tsScanOptions& options = M2tsScanOptions{}) {
+        const StreamPass result = surveyM2ts(path, survey, options, control, control);
+        keep(result);
+        return result.outcome == StreamPass::Outcome::Done;
+    }
+    StreamPass pass(const std::string& path, const M2tsScanOptions& options = perPacket()) {
+        StreamPass result = UHD_Adjust_M2TS(path, options, control, control);
+        keep(result);
+        jobLog.shown.push_back("[12:34:56] Checking/Adjusting M2TS file...");
+        for (const LogLine& line : result.lines) jobLog.shown.push_back(line.text);
+        return result;
     }
 };
 

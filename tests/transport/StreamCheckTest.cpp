@@ -61,11 +61,11 @@ TEST(StreamSurvey, CountsWhatThePassThenChangesAndWritesNothing) {
     const long long stamp = modificationTime(path);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     StreamSurvey survey;
-    ASSERT_TRUE(surveyM2ts(h.ctx, path, survey, M2tsHarness::perPacket()));
+    ASSERT_TRUE(h.survey(path, survey, M2tsHarness::perPacket()));
     EXPECT_EQ(readFile(path), stream.bytes());
     EXPECT_EQ(modificationTime(path), stamp);
-    EXPECT_TRUE(h.window.lines().empty());
-    EXPECT_EQ(h.window.percentText, "100.00%");
+    EXPECT_TRUE(h.lines().empty());
+    EXPECT_EQ(h.control.percentText, "100.00%");
 
     EXPECT_EQ(survey.size, stream.size());
     EXPECT_EQ(survey.sectionsToRemark, 3);
@@ -86,7 +86,7 @@ TEST(StreamSurvey, CountsWhatThePassThenChangesAndWritesNothing) {
     const ByteString after = readFile(path);
     EXPECT_EQ(changedVideoPackets(stream.bytes(), after), 3u);
     StreamSurvey again;
-    ASSERT_TRUE(surveyM2ts(h.ctx, path, again, M2tsHarness::perPacket()));
+    ASSERT_TRUE(h.survey(path, again, M2tsHarness::perPacket()));
     EXPECT_EQ(again.sectionsToRemark, 0);
     EXPECT_EQ(again.sectionsMarked, survey.sectionsMarked + survey.sectionsToRemark);
     EXPECT_EQ(again.pesToRemark, 0);
@@ -101,19 +101,19 @@ TEST(StreamSurvey, StopsOnAbortAndRefusesALink) {
     TempDir dir;
     const std::string path = dir / "00000.m2ts";
     writeFile(path, stream.bytes());
-    h.window.onProcessEvents = [&] {
-        if (h.window.eventTurns == 3) h.state.abortRequested = true;
+    h.control.onProcessEvents = [&] {
+        if (h.control.eventTurns == 3) h.control.abortRequested = true;
     };
     StreamSurvey survey;
-    EXPECT_FALSE(surveyM2ts(h.ctx, path, survey, M2tsHarness::perPacket()));
-    EXPECT_EQ(h.window.eventTurns, 3);
-    EXPECT_TRUE(h.window.lines().empty());
+    EXPECT_FALSE(h.survey(path, survey, M2tsHarness::perPacket()));
+    EXPECT_EQ(h.control.eventTurns, 3);
+    EXPECT_TRUE(h.lines().empty());
     EXPECT_EQ(survey.sectionsToRemark, 1);
 
     const std::string link = dir / "link.m2ts";
     std::filesystem::create_symlink(path, link);
-    EXPECT_FALSE(surveyM2ts(h.ctx, link, survey));
-    EXPECT_EQ(h.window.lines(), std::vector<std::string>{" - Couldn't open the stream " + link +
+    EXPECT_FALSE(h.survey(link, survey));
+    EXPECT_EQ(h.lines(), std::vector<std::string>{" - Couldn't open the stream " + link +
                                                          ": it is a symbolic link."});
 }
 
@@ -220,9 +220,7 @@ TEST_P(FirstProgramMapCheck, ReadsOnlyAsFarAsTheFirstSection) {
     TempDir dir;
     const std::string path = dir / "00000.m2ts";
     c.make(path);
-    CrcTable table{};
-    buildCrcTable(table);
-    const ProgramMapCheck check = checkFirstProgramMap(path, table);
+    const ProgramMapCheck check = checkFirstProgramMap(path);
     EXPECT_EQ(check.state, c.state);
     EXPECT_EQ(check.reason, c.reason);
     EXPECT_EQ(check.offset, c.offset);
