@@ -1,10 +1,8 @@
 #include "fileio/FileSystem.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <climits>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -423,44 +421,6 @@ CopyState inspectCopy(const std::string& source, const std::string& folder,
     const bool same =
         sourceInfo.known() && copy.isOpen() && holdsSameBytes(in, sourceInfo.size, copy);
     return same ? CopyState::Current : CopyState::Differs;
-}
-
-std::string programFolder() {
-    std::vector<char> buffer(PATH_MAX + 1);
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return {};
-    std::string path(buffer.data(), static_cast<std::size_t>(n));
-    const std::size_t slash = path.rfind(kSeparator);
-    return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
-}
-
-std::string findOnPath(const std::string& name) {
-    const char* pathVariable = std::getenv("PATH");
-    if (pathVariable == nullptr) return {};
-    // Relative entries mean folders below the working folder of this moment; the path found
-    // must keep naming the same file when a child is started in another folder.
-    std::vector<char> cwd(PATH_MAX + 1);
-    const bool haveCwd = ::getcwd(cwd.data(), cwd.size()) != nullptr;
-    const std::string_view paths(pathVariable);
-    std::size_t start = 0;
-    while (start <= paths.size()) {
-        std::size_t end = paths.find(':', start);
-        if (end == std::string_view::npos) end = paths.size();
-        // An empty PATH entry means the current folder.
-        std::string folder =
-            end > start ? std::string(paths.substr(start, end - start)) : std::string(1, '.');
-        // Without a working folder a relative entry names nothing that can be held on to.
-        if (folder.front() != kSeparator) {
-            folder = haveCwd ? joinPath(cwd.data(), folder) : std::string{};
-        }
-        if (!folder.empty()) {
-            const std::string candidate = joinPath(folder, name);
-            if (isPlainFile(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-        if (end == paths.size()) break;
-        start = end + 1;
-    }
-    return {};
 }
 
 }  // namespace quorvel::fs

@@ -119,12 +119,6 @@ enum class CopyState { Current, SameFile, NoFolder, Linked, Missing, Differs };
 CopyState inspectCopy(const std::string& source, const std::string& folder,
                       std::string* copyPath = nullptr);
 
-// Folder of the running executable, ending with a separator; empty when unknown.
-std::string programFolder();
-// Full path of the first executable named `name` on PATH, relative entries taken below the
-// working folder (the path returned is always absolute); empty when none.
-std::string findOnPath(const std::string& name);
-
 // ASCII case-insensitive comparisons, the way the disc layout's names are matched.
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 bool endsWithIgnoreCase(std::string_view text, std::string_view suffix);

@@ -6,6 +6,7 @@
 #include "analysis/AttributeScan.h"
 #include "analysis/ReportBuilder.h"
 #include "fileio/FileSystem.h"
+#include "platform/ProgramLocation.h"
 #include "support/StepControls.h"
 #include "support/TestSupport.h"
 
@@ -97,7 +98,7 @@ const std::vector<std::string> kSdrLog = {" - UHD attributes collected.", " - Sc
 
 TEST(ScanStream, RealAnalyserOnHdrFixture) {
     const std::string fixture = test::fixturePath("a-2160p-hdr10-ac3");
-    const std::string analyser = fs::findOnPath("mediainfo");
+    const std::string analyser = platform::findOnPath("mediainfo");
     if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture a or mediainfo absent";
     ScanHarness h;
     test::copyTree(fixture, h.dir / "disc");
@@ -114,7 +115,7 @@ TEST(ScanStream, RealAnalyserOnHdrFixture) {
 
 TEST(ScanStream, RealAnalyserOnSdrFixtureGivesTheNonHdrForm) {
     const std::string fixture = test::fixturePath("c-1080p-sdr");
-    const std::string analyser = fs::findOnPath("mediainfo");
+    const std::string analyser = platform::findOnPath("mediainfo");
     if (fixture.empty() || analyser.empty()) GTEST_SKIP() << "fixture c or mediainfo absent";
     ScanHarness h;
     test::copyTree(fixture, h.dir / "disc");
@@ -175,7 +176,7 @@ TEST(ScanStream, UntrustworthyRunsFailWithTheirReason) {
 }
 
 TEST(ScanStream, RealAnalyserOnAnEmptyStreamFails) {
-    const std::string analyser = fs::findOnPath("mediainfo");
+    const std::string analyser = platform::findOnPath("mediainfo");
     if (analyser.empty()) GTEST_SKIP() << "mediainfo absent";
     ScanHarness h;
     h.emptyStream();

@@ -150,21 +150,5 @@ TEST(OpenRegularFile, FollowsNoLinkBelowTheDiscFolderAndAnyAboveIt) {
     }
 }
 
-TEST(FindOnPath, FindsOnlyExecutablePlainFiles) {
-    TempDir dir;
-    test::makeDirs(dir / "a/tool");
-    test::makeDirs(dir / "b");
-    test::makeDirs(dir / "c");
-    test::writeText(dir / "b/tool", "not executable");
-    test::writeText(dir / "c/tool", "#!/bin/sh\n");
-    test::makeExecutable(dir / "c/tool");
-    const char* saved = std::getenv("PATH");
-    const std::string original = saved ? saved : "";
-    test::os::setEnvironmentVariable("PATH", dir / "a:" + dir.path() + "b:" + dir.path() + "c");
-    EXPECT_EQ(fs::findOnPath("tool"), dir / "c/tool");
-    EXPECT_EQ(fs::findOnPath("other"), "");
-    test::os::setEnvironmentVariable("PATH", original);
-}
-
 }  // namespace
 }  // namespace quorvel
