@@ -31,7 +31,7 @@ LocalTime systemLocalTime() {
 }
 
 StatusLog::StatusLog(std::string& statusText, LogBox& box, LocalClock clock)
-    : m_statusText(statusText), m_window(box), m_clock(std::move(clock)) {}
+    : m_statusText(statusText), m_box(box), m_clock(std::move(clock)) {}
 
 std::size_t StatusLog::characterCount(const std::string& text) {
     std::size_t count = 0;
@@ -56,10 +56,10 @@ void StatusLog::Status(const std::string& stext) {
     m_countedBytes = m_statusText.size();
     const std::size_t length = m_characters;
 
-    m_window.replaceLogText(m_statusText);
+    m_box.replaceLogText(m_statusText);
     // Just before the final CR LF: the end of the newest line, which scrolls it into view.
-    m_window.setLogCaret(static_cast<long long>(length) - 2, 0);
-    m_window.repaintLog();
+    m_box.setLogCaret(static_cast<long long>(length) - 2, 0);
+    m_box.repaintLog();
 }
 
 std::string StatusLog::TimeStamp() const {

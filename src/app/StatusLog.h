@@ -52,7 +52,7 @@ class StatusLog {
 
   private:
     std::string& m_statusText;
-    LogBox& m_window;
+    LogBox& m_box;
     LocalClock m_clock;
     // Characters of m_statusText as of its last append, so an append counts only its own text.
     // Recounted whenever the text's size is not the one counted (someone replaced it).

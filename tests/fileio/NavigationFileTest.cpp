@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "shared/QuorvelError.h"
 #include "fileio/NavigationFile.h"
 #include "platform/TestOs.h"
+#include "shared/QuorvelError.h"
 #include "support/TestSupport.h"
 
 namespace quorvel {
@@ -117,7 +117,7 @@ TEST_F(NavigationFileTest, EachModeRecordsTheSameChangesAndOnlyAWriteReachesTheF
 TEST_F(NavigationFileTest, AFileLargerThanAnyNavigationFileIsRefusedInEitherMode) {
     const std::string big = dir / "big.bin";
     writeFile(big, {});
-    ASSERT_EQ(::truncate(big.c_str(), NavigationFile::kMaxCheckedSize + 1), 0);
+    std::filesystem::resize_file(big, NavigationFile::kMaxCheckedSize + 1);
     for (const auto mode : {NavigationFile::Mode::Write, NavigationFile::Mode::Check}) {
         try {
             NavigationFile file(big, mode);
