@@ -36,7 +36,7 @@ AnalyserRun ended(AnalyserRun::Ending how, int exitCode = -1) {
 // inside that folder. A name that begins with '-' gets "./" before it, so that it cannot be
 // taken for an option.
 std::pair<std::string, std::string> folderAndName(const std::string& file) {
-    const std::size_t slash = file.rfind(fs::kSeparator);
+    const std::size_t slash = file.find_last_of(fs::kSeparators);
     std::string folder = slash == std::string::npos ? std::string{} : file.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
     if (!name.empty() && name.front() == '-') name = std::string(".") + fs::kSeparator + name;

@@ -22,7 +22,7 @@ std::string findFile(const std::string& folder, const std::string& fileName) {
 }  // namespace
 
 std::string fileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind(fs::kSeparator);
+    const std::size_t slash = path.find_last_of(fs::kSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

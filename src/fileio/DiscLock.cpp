@@ -1,12 +1,14 @@
 #include "fileio/DiscLock.h"
 
+#include "fileio/FileSystem.h"
+
 namespace quorvel {
 
 namespace {
 
 // "BDMV/" would follow a link named BDMV; "BDMV", never followed, does not.
 std::string withoutTrailingSeparators(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && fs::isSeparator(path.back())) path.pop_back();
     return path;
 }
 

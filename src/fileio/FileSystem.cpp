@@ -29,13 +29,13 @@ bool lessIgnoreCase(const std::string& a, const std::string& b) {
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == kSeparator) return folder + name;
+    if (folder.empty() || isSeparator(folder.back())) return folder + name;
     return folder + kSeparator + name;
 }
 
 // `path` cut before its last separator, and the name after it.
 std::pair<std::string, std::string> splitLast(const std::string& path) {
-    const std::size_t slash = path.rfind(kSeparator);
+    const std::size_t slash = path.find_last_of(kSeparators);
     if (slash == std::string::npos) return {std::string{}, path};
     return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
@@ -46,7 +46,7 @@ bool splitAtDisc(const std::string& path, std::string& disc, std::vector<std::st
     std::vector<std::pair<std::size_t, std::string>> parts;  // start of each component, and it
     std::size_t start = 0;
     while (start < path.size()) {
-        std::size_t end = path.find(kSeparator, start);
+        std::size_t end = path.find_first_of(kSeparators, start);
         if (end == std::string::npos) end = path.size();
         if (end > start) parts.emplace_back(start, path.substr(start, end - start));
         start = end + 1;
@@ -262,7 +262,7 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
     std::string path = base;
     std::size_t start = 0;
     while (start <= relative.size()) {
-        std::size_t end = relative.find(kSeparator, start);
+        std::size_t end = relative.find_first_of(kSeparators, start);
         if (end == std::string_view::npos) end = relative.size();
         const std::string component(relative.substr(start, end - start));
         if (!component.empty()) {
@@ -277,7 +277,7 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
         start = end + 1;
     }
     // Keep a trailing separator asked for by the caller.
-    if (!relative.empty() && relative.back() == kSeparator && path.back() != kSeparator) {
+    if (!relative.empty() && isSeparator(relative.back()) && !isSeparator(path.back())) {
         path += kSeparator;
     }
     return path;

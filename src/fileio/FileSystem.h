@@ -14,8 +14,17 @@
 // found in any letter case, how far links are followed, and how a copy is refreshed.
 namespace quorvel::fs {
 
-// The platform's path separator.
+// The separator this program puts into paths.
 inline constexpr char kSeparator = '/';
+// The separators a path it is given may hold: on Windows the system's own '\\' as well.
+#ifdef _WIN32
+inline constexpr std::string_view kSeparators = "/\\";
+#else
+inline constexpr std::string_view kSeparators = "/";
+#endif
+inline bool isSeparator(char c) {
+    return kSeparators.find(c) != std::string_view::npos;
+}
 
 // The disc folder of a path is the path up to its last folder called BDMV in any letter case.
 // Links above it are the user's choice; below it nothing is ever reached through a link, since a
@@ -40,7 +49,7 @@ std::string firstFileMatching(const std::string& folder, std::string_view extens
 // Names of every such file, in that order.
 std::vector<std::string> filesMatching(const std::string& folder, std::string_view extension);
 
-// `base` + `relative`, where each component of `relative` ('/'-separated) that does not exist
+// `base` + `relative`, where each component of `relative` (separated by kSeparators) that does not exist
 // with exactly that spelling is replaced by the first entry of the same name in another
 // letter case. Components that match nothing are kept as given.
 std::string resolveCaseInsensitive(const std::string& base, std::string_view relative);

@@ -36,7 +36,9 @@ struct Problem {
 struct FileId {
     unsigned long long device = 0;
     unsigned long long inode = 0;
-    bool valid() const { return device != 0 || inode != 0; }
+    // The upper half of a 128-bit identity (Windows' FileIdInfo); 0 where the system has 64 bits.
+    unsigned long long inodeHigh = 0;
+    bool valid() const { return device != 0 || inode != 0 || inodeHigh != 0; }
     bool operator==(const FileId&) const = default;
 };
 

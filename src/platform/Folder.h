@@ -82,6 +82,9 @@ class FolderLock {
 
   private:
     Folder m_folder;
+    // Where the system locks byte ranges of files rather than folders (Windows), the file of
+    // the folder whose range holds the lock.
+    File m_lockedFile;
     bool m_busy = false;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <system_error>
 
 #include "platform/MappedWindow.h"
@@ -16,8 +17,10 @@ constexpr const char* kDoneText = "100.00%";
 constexpr const char* kAlmostDoneText = "99.99%";
 constexpr std::size_t kPageSize = 4096;
 
-struct FreeDeleter {
-    void operator()(std::uint8_t* p) const { std::free(p); }
+// Page-aligned blocks come from the aligned operator new, which every C++ runtime has
+// (std::aligned_alloc is missing from Windows' C runtime).
+struct PageAlignedDeleter {
+    void operator()(std::uint8_t* p) const { ::operator delete(p, std::align_val_t{kPageSize}); }
 };
 
 // Hands the scan the file one chunk at a time: a read-only mapped window when it can, else a
@@ -47,7 +50,8 @@ class ChunkReader {
         }
         if (!m_buffer) {
             const std::size_t alloc = (m_readBytes + kPageSize - 1) / kPageSize * kPageSize;
-            m_buffer.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kPageSize, alloc)));
+            m_buffer.reset(static_cast<std::uint8_t*>(
+                ::operator new(alloc, std::align_val_t{kPageSize}, std::nothrow)));
             if (!m_buffer) return nullptr;
         }
         return m_file.readAt(m_buffer.get(), size, offset).done == size ? m_buffer.get()
@@ -64,7 +68,7 @@ class ChunkReader {
     std::size_t m_readBytes = 0;
     platform::MappedWindow m_window;
     // Page-aligned: the kernel copies into an aligned buffer about twice as fast.
-    std::unique_ptr<std::uint8_t, FreeDeleter> m_buffer;
+    std::unique_ptr<std::uint8_t, PageAlignedDeleter> m_buffer;
 };
 
 }  // namespace
