@@ -73,6 +73,17 @@ platform::EntryInfo lookPath(const std::string& path, bool followLast) {
     return dir.look(name, followLast);
 }
 
+// Whether `folder` holds an entry spelt exactly `name`. Windows finds a name in any letter case,
+// so there the folder's listing decides.
+bool hasExactName(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+    const std::vector<std::string> entries = listNames(folder);
+    return std::find(entries.begin(), entries.end(), name) != entries.end();
+#else
+    return lookPath(joinPath(folder, name), false).known();
+#endif
+}
+
 std::string cannotOpenReason(platform::File::Access access, const std::string& reason) {
     const char* words = access == platform::File::Access::Read    ? "reading"
                         : access == platform::File::Access::Write ? "writing"
@@ -267,7 +278,7 @@ std::string resolveCaseInsensitive(const std::string& base, std::string_view rel
         const std::string component(relative.substr(start, end - start));
         if (!component.empty()) {
             std::string chosen = component;
-            if (!lookPath(joinPath(path, component), false).known()) {
+            if (!hasExactName(path, component)) {
                 const std::string other = entryNamedIgnoringCase(path, component);
                 if (!other.empty()) chosen = other;
             }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 
 #include "fileio/FileSystem.h"
 #include "platform/TestOs.h"
@@ -45,6 +46,10 @@ TEST(ResolveCaseInsensitive, PrefersTheExactSpellingAndFallsBackToAnyCase) {
     test::makeDirs(dir / "bdmv/Playlist");
     EXPECT_EQ(fs::resolveCaseInsensitive(dir.path(), "BDMV/PLAYLIST/"), dir / "bdmv/Playlist/");
     test::makeDirs(dir / "BDMV");
+    if (std::distance(std::filesystem::directory_iterator(dir.path()),
+                      std::filesystem::directory_iterator{}) != 2) {
+        GTEST_SKIP() << "this file system cannot hold BDMV beside bdmv";
+    }
     EXPECT_EQ(fs::resolveCaseInsensitive(dir.path(), "BDMV/PLAYLIST/"), dir / "BDMV/PLAYLIST/");
     EXPECT_EQ(fs::resolveCaseInsensitive(dir.path(), "bdmv/playlist"), dir / "bdmv/Playlist");
 }
@@ -64,6 +69,8 @@ TEST_F(RefreshCopy, ReplacesTheCopyUnderItsOwnSpellingAndLeavesNothingBehind) {
     std::filesystem::permissions(dir / "BACKUP/00000.MPLS", std::filesystem::perms{0444});
     // Whatever sits where a fixed temporary name would be is never opened; a link planted where
     // a leftover of a cut refresh would be is removed, not followed.
+    if (!test::os::fifosAvailable()) GTEST_SKIP() << "no FIFOs on this system";
+    if (!test::os::linksAvailable()) GTEST_SKIP() << "no symbolic links on this system";
     ASSERT_TRUE(test::os::makeFifo(dir / "BACKUP/00000.MPLS.quorvel-copy"));
     std::filesystem::create_symlink(source, dir / "BACKUP/.00000.MPLS.quorvel-AbC123");
 
@@ -83,6 +90,7 @@ TEST_F(RefreshCopy, ReplacesTheCopyUnderItsOwnSpellingAndLeavesNothingBehind) {
 
 TEST_F(RefreshCopy, ACopyThatIsTheFileItselfIsLeftAlone) {
     // A BACKUP folder that is a link to the folder itself, and a copy hard-linked to the file.
+    if (!test::os::linksAvailable()) GTEST_SKIP() << "no symbolic links on this system";
     TempDir other;
     test::writeText(other / "00000.mpls", "new contents");
     std::filesystem::create_directory_symlink(".", other / "BACKUP");
@@ -97,6 +105,7 @@ TEST_F(RefreshCopy, ACopyThatIsTheFileItselfIsLeftAlone) {
 
 TEST_F(RefreshCopy, NothingIsDeletedToMakeRoomAndNoFolderIsCreated) {
     test::writeText(dir / "BACKUP/00000.mpls", "old");
+    if (!test::os::fileSizeLimitAvailable()) GTEST_SKIP() << "no file-size limit on this system";
     test::os::FileSizeLimit limit(4);  // the new copy does not fit, as on a full disk
     ASSERT_TRUE(limit.applied());
     const fs::CopyResult full = fs::refreshCopy(source, dir / "BACKUP/");
@@ -114,6 +123,7 @@ TEST_F(RefreshCopy, NothingIsDeletedToMakeRoomAndNoFolderIsCreated) {
 // Links above the disc folder are the user's choice; below it, none is followed on the way to a
 // file, whatever the letter case of the disc's folder names.
 TEST(OpenRegularFile, FollowsNoLinkBelowTheDiscFolderAndAnyAboveIt) {
+    if (!test::os::linksAvailable()) GTEST_SKIP() << "no symbolic links on this system";
     struct Case {
         const char* moved;  // below the temporary folder: moved to "elsewhere"...
         const char* link;   // ...and a link to it made here

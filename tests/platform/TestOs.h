@@ -13,6 +13,15 @@
 
 namespace quorvel::test::os {
 
+// ---- What this system offers ----
+
+// Whether makeFifo can make FIFOs, FileSizeLimit can be put in force, and std::filesystem can
+// make symbolic links, on this system and for this process. Where one is missing, a test that
+// needs it skips (with GTEST_SKIP) rather than fails.
+bool fifosAvailable();
+bool fileSizeLimitAvailable();
+bool linksAvailable();
+
 // ---- Files ----
 
 // Makes a FIFO (named pipe) at `path`; false when it cannot. Opening one waits for a partner,

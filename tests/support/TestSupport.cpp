@@ -124,7 +124,10 @@ void copyTree(const std::string& from, const std::string& to) {
 std::vector<std::string> listFilesRecursively(const std::string& root) {
     std::vector<std::string> files;
     for (auto& entry : stdfs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file()) files.push_back(stdfs::relative(entry.path(), root).string());
+        if (entry.is_regular_file()) {
+            // '/'-separated on every system, as the tests name the files.
+            files.push_back(stdfs::relative(entry.path(), root).generic_string());
+        }
     }
     std::sort(files.begin(), files.end());
     return files;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "M2tsHarness.h"
+#include "platform/MappedWindow.h"
 #include "platform/TestOs.h"
 #include "transport/ProgramMapSection.h"
 #include "transport/SourcePacket.h"
@@ -423,20 +424,23 @@ TEST_F(M2tsAdjusterTest, LinkOrFifoInPlaceOfTheStreamIsRefusedUntouched) {
     test::writeFile(target, stream.bytes());
     const struct {
         const char* name;
+        bool available;  // whether this system can make it
         std::function<bool(const std::string&)> make;
         const char* why;
     } cases[] = {
-        {"SymbolicLink",
+        {"SymbolicLink", test::os::linksAvailable(),
          [&](const std::string& p) {
              std::filesystem::create_symlink(target, p);
              return true;
          },
          "it is a symbolic link"},
-        {"Fifo", [](const std::string& p) { return test::os::makeFifo(p); },
+        {"Fifo", test::os::fifosAvailable(),
+         [](const std::string& p) { return test::os::makeFifo(p); },
          "it is not a regular file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (!c.available) continue;
         const std::string at = dir / (std::string(c.name) + ".m2ts");
         ASSERT_TRUE(c.make(at));
         EXPECT_FALSE(h.run(at));
@@ -844,6 +848,7 @@ TEST_F(M2tsAdjusterTest, ShortReadEndsTheScanWithFalse) {
 }
 
 TEST_F(M2tsAdjusterTest, FileCutShortUnderTheMappingEndsTheScanWithFalse) {
+    if (!platform::ReadFaultGuard().installed()) GTEST_SKIP() << "streams are read, not mapped";
     StreamBuilder stream = convertibleStream();
     stream.addNull(98);
     write(stream);

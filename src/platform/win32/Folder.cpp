@@ -66,6 +66,12 @@ Folder openFolderAt(const std::wstring& path, Problem* problem) {
     return folder;
 }
 
+// `attributes` without the read-only one; "normal" stands alone for none.
+DWORD writable(DWORD attributes) {
+    const DWORD left = attributes & ~FILE_ATTRIBUTE_READONLY;
+    return left == 0 ? FILE_ATTRIBUTE_NORMAL : left;
+}
+
 bool retryable(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
            error == ERROR_ACCESS_DENIED;
@@ -206,6 +212,14 @@ bool Folder::rename(const std::string& from, const std::string& to, Problem* pro
             return true;
         }
         const DWORD error = ::GetLastError();
+        // Windows refuses to replace a read-only file, which a rename elsewhere replaces: the
+        // attribute goes first (the file's bytes stay as they are until the move).
+        const DWORD targetAttributes = ::GetFileAttributesW(target.c_str());
+        if (error == ERROR_ACCESS_DENIED && targetAttributes != INVALID_FILE_ATTRIBUTES &&
+            (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            ::SetFileAttributesW(target.c_str(), writable(targetAttributes))) {
+            continue;
+        }
         if (!retryable(error) || std::chrono::steady_clock::now() >= giveUp) {
             setProblem(problem, error);
             return false;

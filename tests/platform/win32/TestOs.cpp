@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <filesystem>
+#include <string>
 #include <thread>
 
 // Windows has no FIFOs in the file system and no per-process file-size limit; those report
@@ -61,6 +63,31 @@ HANDLE inheritable(const std::string& path, DWORD access, DWORD disposition) {
 }
 
 }  // namespace
+
+bool fifosAvailable() {
+    return false;
+}
+
+bool fileSizeLimitAvailable() {
+    return false;
+}
+
+// Making a link needs a privilege (or developer mode) on Windows and is not offered everywhere:
+// tried once, in the temporary folder.
+bool linksAvailable() {
+    static const bool available = [] {
+        std::error_code error;
+        const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+        if (error) return false;
+        const std::filesystem::path link =
+            folder / ("quorvel-link-probe-" + std::to_string(::GetCurrentProcessId()));
+        std::filesystem::create_symlink(folder, link, error);
+        if (error) return false;
+        std::filesystem::remove(link, error);
+        return true;
+    }();
+    return available;
+}
 
 bool makeFifo(const std::string&) {
     return false;
