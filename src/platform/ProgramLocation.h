@@ -20,4 +20,9 @@ std::string workingFolder();
 // cannot be resolved.
 std::string resolvedPath(const std::string& path);
 
+// Whether `path` is a Windows program built for the window subsystem (its PE header says so):
+// such a program opens a window instead of writing to its output. False for anything else, for
+// a file that cannot be read, and always on a system whose programs are not PE images.
+bool isWindowsGuiProgram(const std::string& path);
+
 }  // namespace quorvel::platform

@@ -79,4 +79,9 @@ std::string resolvedPath(const std::string& path) {
     return resolved ? std::string(resolved.get()) : std::string{};
 }
 
+bool isWindowsGuiProgram(const std::string&) {
+    // Programs here are not PE images: none is a window-subsystem one.
+    return false;
+}
+
 }  // namespace quorvel::platform
