@@ -13,6 +13,10 @@ std::string programFolder();
 // another folder.
 std::string findOnPath(const std::string& name);
 
+// Whether `path` names the same place from any working folder: "/..." on POSIX; "X:/...",
+// "X:\..." or a UNC path on Windows (where "/x" and "X:x" depend on the current drive or folder).
+bool isAbsolutePath(const std::string& path);
+
 // The working folder of this moment, without a trailing separator; empty when unknown.
 std::string workingFolder();
 

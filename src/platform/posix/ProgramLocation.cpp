@@ -67,6 +67,10 @@ std::string findOnPath(const std::string& name) {
     return {};
 }
 
+bool isAbsolutePath(const std::string& path) {
+    return !path.empty() && path.front() == kSeparator;
+}
+
 std::string workingFolder() {
     std::vector<char> buffer(PATH_MAX + 1);
     if (::getcwd(buffer.data(), buffer.size()) == nullptr) return {};

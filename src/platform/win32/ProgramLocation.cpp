@@ -105,6 +105,10 @@ std::string findOnPath(const std::string& name) {
     return {};
 }
 
+bool isAbsolutePath(const std::string& path) {
+    return isAbsoluteWindowsPath(toWide(path));
+}
+
 std::string workingFolder() {
     std::wstring folder = askGrowing(
         [](wchar_t* buffer, DWORD size) { return ::GetCurrentDirectoryW(size, buffer); });

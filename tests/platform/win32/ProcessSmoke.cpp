@@ -225,6 +225,18 @@ void checkLocations() {
     check(!notepad.empty(), "notepad.exe is found on PATH: " + notepad);
     check(platform::isWindowsGuiProgram(notepad), "notepad.exe is a window program");
     check(platform::findOnPath("no-such-program.exe").empty(), "a missing program is not found");
+    struct AbsoluteCase {
+        const char* path;
+        bool absolute;
+    };
+    const AbsoluteCase absoluteCases[] = {
+        {"C:/x", true}, {"c:\\x", true}, {"//server/share", true}, {"\\\\server\\share", true},
+        {"C:x", false}, {"/x", false},   {"\\x", false},           {"x", false},
+        {"", false}};
+    for (const AbsoluteCase& c : absoluteCases) {
+        check(platform::isAbsolutePath(c.path) == c.absolute,
+              std::string(c.path) + (c.absolute ? " is absolute" : " is not absolute"));
+    }
     const std::string working = platform::workingFolder();
     check(!working.empty() && working.back() != '/', "the working folder: " + working);
     check(platform::resolvedPath(".") == working, "\".\" resolves to the working folder");
