@@ -7,6 +7,7 @@
 
 #include "analysis/MediaInfoRunner.h"
 #include "fileio/BigEndian.h"
+#include "platform/ProgramLocation.h"
 
 namespace quorvel {
 
@@ -90,6 +91,18 @@ ByteString buildUhdExtensionData(const MediaTrack& video) {
 ScanResult scanStream(const std::string& mediaInfoPath, const std::string& m2ts,
                       StopToken& stop) {
     ScanResult result;
+    const auto failed = [&result](std::string reason) {
+        result.outcome = ScanOutcome::Failed;
+        result.lines.push_back({kFailedPrefix + reason + "."});
+        result.attributes.failure = std::move(reason);
+        return result;
+    };
+    // The analyser built with a window of its own writes no report to its output: it would
+    // open a window nobody sees and the job would wait for it.
+    if (platform::isWindowsGuiProgram(mediaInfoPath)) {
+        return failed(mediaInfoPath +
+                      " is MediaInfo with a window; the command-line MediaInfo is needed");
+    }
     MediaInfoReport report;
     const AnalyserRun run = RunMediaInfo(mediaInfoPath, m2ts, report, stop);
 
@@ -98,10 +111,7 @@ ScanResult scanStream(const std::string& mediaInfoPath, const std::string& m2ts,
         return result;
     }
     if (std::string reason = failureReason(run, report, m2ts); !reason.empty()) {
-        result.outcome = ScanOutcome::Failed;
-        result.lines.push_back({kFailedPrefix + reason + "."});
-        result.attributes.failure = std::move(reason);
-        return result;
+        return failed(std::move(reason));
     }
     // The parser keeps the index inside the records; the guard only protects against a
     // corrupted report.

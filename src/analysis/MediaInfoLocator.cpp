@@ -7,7 +7,7 @@ namespace quorvel {
 
 std::string locateMediaInfo(const std::string& programFolder) {
     // Only a full path will do: the analyser is started inside the disc's folders.
-    if (!programFolder.empty() && programFolder.front() == fs::kSeparator) {
+    if (platform::isAbsolutePath(programFolder)) {
         const std::string beside = fs::resolveCaseInsensitive(programFolder, kMediaInfoExecutable);
         if (fs::isPlainFile(beside)) return beside;
     }

@@ -2,10 +2,10 @@
 
 namespace quorvel::platform {
 
-// Installs the handlers for an interrupt (Ctrl-C) and a termination request. The first request
-// of a kind only raises the flag below, so that the job can stop where its files stay sound; the
-// handler of that kind is then back to the default, so a second one ends the process the usual
-// way.
+// Installs the handlers for an interrupt (Ctrl-C) and a termination request (SIGTERM on POSIX;
+// Ctrl-Break and the closing of the console on Windows). The first request of a kind only raises
+// the flag below, so that the job can stop where its files stay sound; the handler of that kind
+// is then back to the default, so a second one ends the process the usual way.
 void installInterruptHandlers();
 
 // Whether an interrupt or a termination request has arrived since the handlers were installed.

@@ -67,6 +67,10 @@ std::string findOnPath(const std::string& name) {
     return {};
 }
 
+bool isAbsolutePath(const std::string& path) {
+    return !path.empty() && path.front() == kSeparator;
+}
+
 std::string workingFolder() {
     std::vector<char> buffer(PATH_MAX + 1);
     if (::getcwd(buffer.data(), buffer.size()) == nullptr) return {};
@@ -77,6 +81,11 @@ std::string resolvedPath(const std::string& path) {
     const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                                &std::free);
     return resolved ? std::string(resolved.get()) : std::string{};
+}
+
+bool isWindowsGuiProgram(const std::string&) {
+    // Programs here are not PE images: none is a window-subsystem one.
+    return false;
 }
 
 }  // namespace quorvel::platform

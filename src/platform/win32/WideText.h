@@ -2,34 +2,42 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <string>
 #include <string_view>
 
-// The program keeps text in UTF-8; Windows' wide-character calls take UTF-16. These convert at
-// the platform boundary. Bytes that are not UTF-8 (or UTF-16 halves that pair with nothing)
-// become U+FFFD rather than failing the call.
+// The program keeps its text in UTF-8; the system's wide calls take UTF-16. The conversion
+// happens here, at the boundary, and nowhere else.
 namespace quorvel::platform::win32 {
 
+// `text` as UTF-16; empty when `text` is empty or not valid UTF-8 (a name converted with
+// replacement characters could name another file).
 inline std::wstring toWide(std::string_view text) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(),
-                                             static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                          length);
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    const int size = static_cast<int>(text.size());
+    const int needed =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (needed <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(),
+                              needed) != needed) {
+        return {};
+    }
     return wide;
 }
 
+// `text` as UTF-8; an unpaired surrogate (which the file system allows in a name) becomes U+FFFD.
 inline std::string toUtf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                             static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                             nullptr);
-    if (length <= 0) return {};
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                          length, nullptr, nullptr);
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    const int size = static_cast<int>(text.size());
+    const int needed =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return {};
+    std::string narrow(static_cast<std::size_t>(needed), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), needed, nullptr,
+                              nullptr) != needed) {
+        return {};
+    }
     return narrow;
 }
 
