@@ -47,6 +47,16 @@ std::wstring childOf(NativeHandle folder, const std::string& name) {
     return toWide(windows::childPath(path, name));
 }
 
+// The folder `handle` opened, or nothing (NotFolder) when it turned out to be something else.
+Folder folderOf(HANDLE handle, Problem* problem) {
+    Folder folder(handle);
+    if (handleInfo(handle).kind != EntryKind::Folder) {
+        setProblem(problem, Problem::Kind::NotFolder, ERROR_DIRECTORY);
+        return Folder{};
+    }
+    return folder;
+}
+
 // Opens a folder at `path` (extended) without following a link there.
 Folder openFolderAt(const std::wstring& path, Problem* problem) {
     bool linked = false;
@@ -58,12 +68,7 @@ Folder openFolderAt(const std::wstring& path, Problem* problem) {
         setProblem(problem, linked ? Problem::Kind::Linked : problemKind(error), error);
         return Folder{};
     }
-    Folder folder(handle);
-    if (handleInfo(handle).kind != EntryKind::Folder) {
-        setProblem(problem, Problem::Kind::NotFolder, ERROR_DIRECTORY);
-        return Folder{};
-    }
-    return folder;
+    return folderOf(handle, problem);
 }
 
 // `attributes` without the read-only one; "normal" stands alone for none.
@@ -103,12 +108,7 @@ Folder Folder::open(const std::string& path, Problem* problem) {
         setProblem(problem, name.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError());
         return Folder{};
     }
-    Folder folder(handle);
-    if (handleInfo(handle).kind != EntryKind::Folder) {
-        setProblem(problem, Problem::Kind::NotFolder, ERROR_DIRECTORY);
-        return Folder{};
-    }
-    return folder;
+    return folderOf(handle, problem);
 }
 
 Folder Folder::openFolder(const std::string& name, Problem* problem) const {
