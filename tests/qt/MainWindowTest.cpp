@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
@@ -272,6 +273,35 @@ class MainWindowTest : public QObject {
             QCOMPARE(h.source(), QString::fromStdString(disc));
             QCOMPARE(h.window->sourcePath(), disc);
             QVERIFY(h.command1()->isEnabled());
+        }
+    }
+
+    void returnEnterAndSpacePressTheFocusedButton() {
+        t::TempDir dir;
+        makeDisc(dir / "disc/");
+        struct Case {
+            const char* button;
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+        };
+        const std::vector<Case> cases = {
+            {"Browse", Qt::Key_Return, Qt::NoModifier},
+            {"Browse", Qt::Key_Enter, Qt::KeypadModifier},
+            {"Browse", Qt::Key_Space, Qt::NoModifier},
+            {"Command1", Qt::Key_Return, Qt::NoModifier},
+            {"Command1", Qt::Key_Enter, Qt::KeypadModifier},
+            {"Command1", Qt::Key_Space, Qt::NoModifier},
+        };
+        for (const Case& c : cases) {
+            Harness h;
+            h.browse(dir / "disc/");
+            h.showWindow();
+            auto* button = h.child<QPushButton>(c.button);
+            button->setFocus();
+            QVERIFY(button->hasFocus());
+            QSignalSpy pressed(button, &QPushButton::clicked);
+            QTest::keyClick(button, c.key, c.modifiers);
+            QVERIFY2(pressed.count() == 1, c.button);
         }
     }
 

@@ -177,6 +177,9 @@ void MainWindow::buildControls() {
     m_browse->setObjectName(QStringLiteral("Browse"));
     m_browse->setGeometry(toPixels(kBrowsePlace));
     m_browse->setFont(labelFont());
+    // Return and keypad Enter press the focused button as Space does; outside a dialog Qt's
+    // buttons take them only when they are auto-default.
+    m_browse->setAutoDefault(true);
     connect(m_browse, &QPushButton::clicked, this, [this] { Browse_Click(); });
 
     m_label1 = makeLabel(this, "Label1", QStringLiteral("Status:"), kLabel1Place, kFormGrey);
@@ -233,7 +236,7 @@ void MainWindow::buildControls() {
     m_command1->setGeometry(toPixels(kCommand1Place));
     m_command1->setFont(labelFont());
     m_command1->setEnabled(false);
-    m_command1->setAutoDefault(false);
+    m_command1->setAutoDefault(true);
     connect(m_command1, &QPushButton::clicked, this, [this] { onCommand1Clicked(); });
 
     m_s1080 = new QCheckBox(QStringLiteral("Skip M2TS"), this);
