@@ -67,6 +67,51 @@ void settle(MainWindow& window, DWORD milliseconds) {
     }
 }
 
+// Captions wider than their control, as "name" entries; a check box's caption starts after its
+// box.
+std::string overflowingCaptions(HWND window, UINT dpi) {
+    struct Search {
+        UINT dpi;
+        std::string found;
+    } search{dpi, {}};
+    ::EnumChildWindows(
+        window,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto& search = *reinterpret_cast<Search*>(data);
+            wchar_t kind[16] = {};
+            ::GetClassNameW(child, kind, 16);
+            const std::wstring text = quorvel::win32::wideText(windowText(child));
+            const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+            const bool isStatic = ::lstrcmpiW(kind, L"Static") == 0;
+            const bool isButton = ::lstrcmpiW(kind, L"Button") == 0;
+            // The source label shortens a long path with an ellipsis by itself.
+            if (text.empty() || (!isStatic && !isButton) || (style & SS_PATHELLIPSIS) != 0) {
+                return TRUE;
+            }
+            const HDC dc = ::GetDC(child);
+            const auto font = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0));
+            const HGDIOBJ old = ::SelectObject(dc, font);
+            SIZE extent{};
+            ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+            ::SelectObject(dc, old);
+            ::ReleaseDC(child, dc);
+            RECT client{};
+            ::GetClientRect(child, &client);
+            LONG room = client.right;
+            if (isButton && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+                room -= ::GetSystemMetricsForDpi(SM_CXMENUCHECK, search.dpi);
+            } else if (isButton) {
+                room -= 2 * ::GetSystemMetricsForDpi(SM_CXEDGE, search.dpi);
+            }
+            if (extent.cx > room || extent.cy > client.bottom) {
+                search.found += " \"" + windowText(child) + "\"";
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 const char* outcomeName(quorvel::JobOutcome outcome) {
     switch (outcome) {
         case quorvel::JobOutcome::Succeeded:
@@ -176,6 +221,8 @@ int drive(HINSTANCE instance, const std::vector<std::wstring>& arguments) {
                  windowText(window.control(MainWindow::kPerCentId)).c_str());
     if (abortAtFirstTick) std::fprintf(report, "abortedat %s\n", window.percentAtAbort.c_str());
     for (const std::string& box : window.boxes) std::fprintf(report, "box %s\n", box.c_str());
+    const std::string overflowing = overflowingCaptions(window.handle(), window.dpi());
+    std::fprintf(report, "captions %s\n", overflowing.empty() ? "fit" : overflowing.c_str());
     const std::string shown = windowText(window.control(MainWindow::kStatusLogId));
     std::fprintf(report, "logbox %s\n", shown == window.logText() ? "same" : "differs");
     if (positional.size() == 3) {
