@@ -493,10 +493,10 @@ LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
-    return self->handle(window, message, wParam, lParam);
+    return self->onMessage(window, message, wParam, lParam);
 }
 
-LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT MainWindow::onMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED) {

@@ -103,7 +103,7 @@ class MainWindow : public JobHost, public LogBox {
 
   private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void buildControls();
     void layout();
     void makeFonts();

@@ -5,10 +5,12 @@
 // can save the client area as a picture. It converts the folder in place, so hand it a copy.
 // Message boxes are answered without a click (questions with No) and listed in the report.
 //
-// Usage: quorvel-window-test [--abort-at-first-tick] REPORT SOURCE [PICTURE.bmp]
+// Usage: quorvel-window-test [--abort-at-first-tick | --ask-at-first-tick] REPORT SOURCE
+//                            [PICTURE.bmp]
 //
-// --abort-at-first-tick presses the button again (it reads "Abort" then) when the first
-// progress tick of the stream pass arrives.
+// At the first progress tick of the stream pass, --abort-at-first-tick presses the button again
+// (it reads "Abort" then); --ask-at-first-tick asks the window to close and the session to end,
+// both of which the window answers with its question (answered No here).
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -37,9 +39,12 @@ constexpr WORD kBitsPerPixel = 24;
 
 class DrivenWindow final : public MainWindow {
   public:
-    bool abortAtFirstTick = false;
+    enum class AtFirstTick { Nothing, Abort, Ask };
+    AtFirstTick atFirstTick = AtFirstTick::Nothing;
     std::vector<std::string> boxes;
-    std::string percentAtAbort;
+    std::string percentAtFirstTick;
+    // What the window answered the system's logoff question (TRUE: the session may end).
+    LRESULT endSessionAnswer = -1;
 
     quorvel::MessageBoxResult showMessageBox(const std::string& text, const std::string& title,
                                              quorvel::MessageBoxKind kind) override {
@@ -50,10 +55,14 @@ class DrivenWindow final : public MainWindow {
 
     void showProgress(double fraction, const std::string& caption) override {
         MainWindow::showProgress(fraction, caption);
-        if (abortAtFirstTick && percentAtAbort.empty()) {
-            percentAtAbort = caption;
+        if (atFirstTick == AtFirstTick::Nothing || !percentAtFirstTick.empty()) return;
+        percentAtFirstTick = caption;
+        if (atFirstTick == AtFirstTick::Abort) {
             // Queued like a real click: the job's next safe point dispatches it.
             ::PostMessageW(control(kCommand1Id), BM_CLICK, 0, 0);
+        } else {
+            ::PostMessageW(handle(), WM_CLOSE, 0, 0);
+            endSessionAnswer = ::SendMessageW(handle(), WM_QUERYENDSESSION, 0, 0);
         }
     }
 };
@@ -172,17 +181,20 @@ bool savePicture(HWND window, const std::wstring& path) {
 }
 
 int drive(HINSTANCE instance, const std::vector<std::wstring>& arguments) {
-    bool abortAtFirstTick = false;
+    auto atFirstTick = DrivenWindow::AtFirstTick::Nothing;
     std::vector<std::wstring> positional;
     for (const std::wstring& argument : arguments) {
         if (argument == L"--abort-at-first-tick") {
-            abortAtFirstTick = true;
+            atFirstTick = DrivenWindow::AtFirstTick::Abort;
+        } else if (argument == L"--ask-at-first-tick") {
+            atFirstTick = DrivenWindow::AtFirstTick::Ask;
         } else {
             positional.push_back(argument);
         }
     }
     if (positional.size() < 2 || positional.size() > 3) {
-        std::fputs("Usage: quorvel-window-test [--abort-at-first-tick] REPORT SOURCE [PICTURE.bmp]\n",
+        std::fputs("Usage: quorvel-window-test [--abort-at-first-tick | --ask-at-first-tick] REPORT "
+                   "SOURCE [PICTURE.bmp]\n",
                    stderr);
         return kExitUsage;
     }
@@ -190,9 +202,10 @@ int drive(HINSTANCE instance, const std::vector<std::wstring>& arguments) {
     if (report == nullptr) return kExitUsage;
 
     DrivenWindow window;
-    window.abortAtFirstTick = abortAtFirstTick;
+    window.atFirstTick = atFirstTick;
     if (!window.create(instance) || !window.Form_Load(quorvel::platform::programFolder())) {
-        std::fputs("start: the window did not start (analyser missing?)\n", report);
+        std::fputs("start refused\n", report);
+        for (const std::string& box : window.boxes) std::fprintf(report, "box %s\n", box.c_str());
         std::fclose(report);
         return kExitUsage;
     }
@@ -219,7 +232,13 @@ int drive(HINSTANCE instance, const std::vector<std::wstring>& arguments) {
     std::fprintf(report, "caption %s\n", windowText(command1).c_str());
     std::fprintf(report, "percent %s\n",
                  windowText(window.control(MainWindow::kPerCentId)).c_str());
-    if (abortAtFirstTick) std::fprintf(report, "abortedat %s\n", window.percentAtAbort.c_str());
+    if (atFirstTick != DrivenWindow::AtFirstTick::Nothing) {
+        std::fprintf(report, "firsttick %s\n", window.percentAtFirstTick.c_str());
+    }
+    if (atFirstTick == DrivenWindow::AtFirstTick::Ask) {
+        std::fprintf(report, "endsession %lld\n", static_cast<long long>(window.endSessionAnswer));
+        std::fprintf(report, "open %d\n", ::IsWindow(window.handle()) ? 1 : 0);
+    }
     for (const std::string& box : window.boxes) std::fprintf(report, "box %s\n", box.c_str());
     const std::string overflowing = overflowingCaptions(window.handle(), window.dpi());
     std::fprintf(report, "captions %s\n", overflowing.empty() ? "fit" : overflowing.c_str());
