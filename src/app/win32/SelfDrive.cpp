@@ -5,9 +5,11 @@
 // can save the client area as a picture. It converts the folder in place, so hand it a copy.
 // Message boxes are answered without a click (questions with No) and listed in the report.
 //
-// Usage: quorvel-window-test [--abort-at-first-tick | --ask-at-first-tick] REPORT SOURCE
-//                            [PICTURE.bmp]
+// Usage: quorvel-window-test [--abort-at-first-tick | --ask-at-first-tick]
+//                            [--press-with-return | --press-with-enter] REPORT SOURCE [PICTURE.bmp]
 //
+// --press-with-return and --press-with-enter give the button the focus and press Return (or the
+// keypad's Enter) instead of clicking it.
 // At the first progress tick of the stream pass, --abort-at-first-tick presses the button again
 // (it reads "Abort" then); --ask-at-first-tick asks the window to close and the session to end,
 // both of which the window answers with its question (answered No here).
@@ -36,6 +38,10 @@ constexpr int kExitUsage = 2;
 // Long enough for the window to be mapped and painted on a virtual display.
 constexpr DWORD kSettleMilliseconds = 700;
 constexpr WORD kBitsPerPixel = 24;
+// WM_KEYDOWN's lParam for one press of Return: repeat count 1, scan code 0x1C; the keypad's Enter
+// sends the same key code with the extended-key bit.
+constexpr LPARAM kReturnKeyData = 0x001C0001;
+constexpr LPARAM kEnterKeyData = 0x011C0001;
 
 class DrivenWindow final : public MainWindow {
   public:
@@ -182,19 +188,24 @@ bool savePicture(HWND window, const std::wstring& path) {
 
 int drive(HINSTANCE instance, const std::vector<std::wstring>& arguments) {
     auto atFirstTick = DrivenWindow::AtFirstTick::Nothing;
+    LPARAM pressKey = 0;
     std::vector<std::wstring> positional;
     for (const std::wstring& argument : arguments) {
         if (argument == L"--abort-at-first-tick") {
             atFirstTick = DrivenWindow::AtFirstTick::Abort;
         } else if (argument == L"--ask-at-first-tick") {
             atFirstTick = DrivenWindow::AtFirstTick::Ask;
+        } else if (argument == L"--press-with-return") {
+            pressKey = kReturnKeyData;
+        } else if (argument == L"--press-with-enter") {
+            pressKey = kEnterKeyData;
         } else {
             positional.push_back(argument);
         }
     }
     if (positional.size() < 2 || positional.size() > 3) {
-        std::fputs("Usage: quorvel-window-test [--abort-at-first-tick | --ask-at-first-tick] REPORT "
-                   "SOURCE [PICTURE.bmp]\n",
+        std::fputs("Usage: quorvel-window-test [--abort-at-first-tick | --ask-at-first-tick] "
+                   "[--press-with-return | --press-with-enter] REPORT SOURCE [PICTURE.bmp]\n",
                    stderr);
         return kExitUsage;
     }
@@ -218,7 +229,13 @@ int drive(HINSTANCE instance, const std::vector<std::wstring>& arguments) {
     const HWND command1 = window.control(MainWindow::kCommand1Id);
     std::fprintf(report, "source %s\n", window.sourcePath().c_str());
     std::fprintf(report, "enabled %d\n", ::IsWindowEnabled(command1) ? 1 : 0);
-    if (::IsWindowEnabled(command1)) {
+    if (::IsWindowEnabled(command1) && pressKey != 0) {
+        ::SetFocus(command1);
+        // Through the window's own message loop, as a key press comes; the job runs inside the
+        // dispatch, so the loop below returns to waiting once it has ended.
+        ::PostMessageW(command1, WM_KEYDOWN, VK_RETURN, pressKey);
+        ::PostMessageW(command1, WM_KEYUP, VK_RETURN, pressKey | 0xC0000000);
+    } else if (::IsWindowEnabled(command1)) {
         // Returns when the job has ended: the job runs inside the button's notification.
         ::SendMessageW(command1, BM_CLICK, 0, 0);
     }
