@@ -71,7 +71,7 @@ constexpr int kLabel4Id = 201;
 constexpr int kLabel1Id = 202;
 constexpr int kLabel3Id = 203;
 
-struct ControlSpec {
+struct ControlLayout {
     int id;
     const wchar_t* windowClass;
     const char* caption;
@@ -81,7 +81,7 @@ struct ControlSpec {
 };
 
 // In tab order: the convert button, Browse, the log box, the check box; labels take no focus.
-const std::array<ControlSpec, 10> kControls = {{
+const std::array<ControlLayout, 10> kControls = {{
     {MainWindow::kCommand1Id, L"BUTTON", kIdleCaption, BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, 0,
      kCommand1Place},
     {MainWindow::kBrowseId, L"BUTTON", "Browse", BS_PUSHBUTTON | WS_TABSTOP, 0, kBrowsePlace},
@@ -175,11 +175,11 @@ bool MainWindow::create(HINSTANCE instance) {
 void MainWindow::buildControls() {
     const auto instance =
         reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(m_window, GWLP_HINSTANCE));
-    for (const ControlSpec& spec : kControls) {
-        const std::wstring caption = wideText(spec.caption);
-        ::CreateWindowExW(spec.exStyle, spec.windowClass, caption.c_str(),
-                          WS_CHILD | WS_VISIBLE | spec.style, 0, 0, 0, 0, m_window,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance,
+    for (const ControlLayout& item : kControls) {
+        const std::wstring caption = wideText(item.caption);
+        ::CreateWindowExW(item.exStyle, item.windowClass, caption.c_str(),
+                          WS_CHILD | WS_VISIBLE | item.style, 0, 0, 0, 0, m_window,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)), instance,
                           nullptr);
     }
     // The log is cut back by the program itself (at 65000 characters); the box takes it all.
@@ -200,9 +200,9 @@ void MainWindow::makeFonts() {
         -::MulDiv(kLogCentipoints, dpi, kCentipointsPerInch), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
         FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
         FIXED_PITCH | FF_MODERN, L"Lucida Console");
-    for (const ControlSpec& spec : kControls) {
-        const HFONT font = spec.id == kStatusLogId ? logFont : labelFont;
-        ::SendMessageW(control(static_cast<ControlId>(spec.id)), WM_SETFONT,
+    for (const ControlLayout& item : kControls) {
+        const HFONT font = item.id == kStatusLogId ? logFont : labelFont;
+        ::SendMessageW(control(static_cast<ControlId>(item.id)), WM_SETFONT,
                        reinterpret_cast<WPARAM>(font), TRUE);
     }
     if (m_labelFont != nullptr) ::DeleteObject(m_labelFont);
@@ -212,19 +212,19 @@ void MainWindow::makeFonts() {
 }
 
 void MainWindow::layout() {
-    for (const ControlSpec& spec : kControls) {
-        int width = scaled(spec.place.width);
-        int left = scaled(spec.place.left);
-        int top = scaled(spec.place.top);
-        if (spec.id == kProgressId) {
+    for (const ControlLayout& item : kControls) {
+        int width = scaled(item.place.width);
+        int left = scaled(item.place.left);
+        int top = scaled(item.place.top);
+        if (item.id == kProgressId) {
             // Inside the well's one-pixel (at 96 DPI) sunken edge; its width shows the progress.
             const int edge = std::max(1, scaled(MainWindow::kTwipsPerInch / kBaseDpi));
             left += edge;
             top += edge;
             width = scaled(static_cast<int>(std::lround(m_barTwips)));
         }
-        ::SetWindowPos(control(static_cast<ControlId>(spec.id)), nullptr, left, top, width,
-                       scaled(spec.place.height), SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(control(static_cast<ControlId>(item.id)), nullptr, left, top, width,
+                       scaled(item.place.height), SWP_NOZORDER | SWP_NOACTIVATE);
     }
     RECT outer{0, 0, scaled(kClientPlace.width), scaled(kClientPlace.height)};
     ::AdjustWindowRectExForDpi(&outer, kWindowStyle, FALSE, kWindowExStyle, m_dpi);
