@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
         JobsCase{"HdmvSectionsRepeated", 1, hdmvSectionsRepeated, {}},
         JobsCase{"SkipM2tsFirst", 2, {}, {{true, 0}}},
         JobsCase{"CutAtTheFirstStreamWrite", 1, {}, {{false, 1}}},
-        JobsCase{"CutAtTheThirdStreamWrite", 2, convertedLookingStarts, {{false, 3}}},
+        JobsCase{"CutAtTheSecondStreamWrite", 2, convertedLookingStarts, {{false, 2}}},
         JobsCase{"CutTwice", 1, hdmvSectionsRepeated, {{false, 2}, {false, 5}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
