@@ -119,7 +119,7 @@ def check_undo(disc, records, original, label, scratch):
     it then equals `original` (digests). Without a record the disc itself must equal it."""
     copy_tree(disc, scratch)
     try:
-        record = undo_replay.only_record(records)
+        record = undo_replay.only_record(records, disc)
         if record is not None:
             undo_replay.replay(record, scratch)
     except (ValueError, IndexError, KeyError, OSError) as e:

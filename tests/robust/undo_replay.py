@@ -120,11 +120,21 @@ def replay(record, disc):
                         f.write(bytes([original]))
 
 
-def only_record(folder):
-    """The one record in folder, or None when there is none."""
+def only_record(folder, disc=None):
+    """The record in `folder` for the disc folder `disc`, picked as the program picks it: the one
+    whose recorded path is the disc's, else the only one; None when there is none."""
     if not os.path.isdir(folder):
         return None
-    names = [n for n in os.listdir(folder) if n.endswith(".undo")]
-    if len(names) > 1:
-        raise ValueError("several records in %s: %s" % (folder, names))
-    return os.path.join(folder, names[0]) if names else None
+    paths = [os.path.join(folder, n) for n in sorted(os.listdir(folder)) if n.endswith(".undo")]
+    if len(paths) <= 1:
+        return paths[0] if paths else None
+    wanted = os.path.realpath(disc) if disc else None
+    for path in paths:
+        for kind, payload in entries(path):
+            c = Cursor(payload)
+            c.byte()
+            c.text()
+            if kind == "H" and c.text() == wanted:
+                return path
+            break
+    raise ValueError("several records in %s and none for %s" % (folder, disc))
