@@ -232,8 +232,9 @@ bool visitBatch(const ByteString& payload, RecordVisitor& visitor, bool& bad) {
             continue;
         }
         section.packetOffsets.clear();
-        for (std::size_t j = backDeltas.size(); j-- > 0;) {
-            section.packetOffsets.push_back(sectionAt - backDeltas[j] * kPacketSize);
+        // Packet j lies backDeltas[j] packets before the last one.
+        for (const std::int64_t back : backDeltas) {
+            section.packetOffsets.push_back(sectionAt - back * kPacketSize);
         }
         section.packetOffsets.push_back(sectionAt);
         section.packetOffset = section.packetOffsets.front();
