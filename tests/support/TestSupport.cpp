@@ -227,6 +227,10 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines) {
     return masked;
 }
 
+stdfs::path pathFromUtf8(const std::string& path) {
+    return stdfs::path(std::u8string(path.begin(), path.end()));
+}
+
 std::string programFileName(const std::string& stem) {
 #ifdef _WIN32
     return stem + ".exe";

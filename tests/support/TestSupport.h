@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -70,6 +71,10 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines);
 
 // Splits CR LF (or LF) ended text into lines.
 std::vector<std::string> splitLines(const std::string& text);
+
+// A path held as UTF-8 (as the program holds every path) for std::filesystem, which takes a
+// plain string in the system's own code page on Windows.
+std::filesystem::path pathFromUtf8(const std::string& path);
 
 // The analyser's file name on this system: "mediainfo", "mediainfo.exe" on Windows.
 std::string programFileName(const std::string& stem);
