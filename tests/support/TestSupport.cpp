@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform/Folder.h"
 #include "platform/TestOs.h"
 
 namespace quorvel::test {
@@ -25,7 +26,9 @@ TempDir::TempDir() {
             stdfs::temp_directory_path() / ("quorvel-test-" + std::to_string(random()));
         if (stdfs::create_directory(folder)) {
             stdfs::permissions(folder, stdfs::perms::owner_all);
-            m_path = folder.string() + "/";
+            // In the program's own form: UTF-8 with '/' between names, on Windows too.
+            const std::u8string generic = folder.generic_u8string();
+            m_path = std::string(generic.begin(), generic.end()) + "/";
             return;
         }
     }
@@ -229,6 +232,21 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines) {
 
 stdfs::path pathFromUtf8(const std::string& path) {
     return stdfs::path(std::u8string(path.begin(), path.end()));
+}
+
+void renameLetterCase(const std::string& from, const std::string& to) {
+    const std::string between = from + ".renaming";
+    stdfs::rename(pathFromUtf8(from), pathFromUtf8(between));
+    stdfs::rename(pathFromUtf8(between), pathFromUtf8(to));
+}
+
+std::string missingFileReason() {
+    TempDir dir;
+    platform::Problem problem;
+    platform::Folder::open(dir.path()).openFile("absent", platform::File::Access::Read, &problem);
+    if (problem.kind != platform::Problem::Kind::Missing)
+        throw std::runtime_error("a missing file was not reported missing");
+    return problem.reason;
 }
 
 std::string programFileName(const std::string& stem) {
