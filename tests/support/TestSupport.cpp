@@ -46,13 +46,13 @@ TempDir::~TempDir() {
 }
 
 ByteString readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(pathFromUtf8(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return ByteString(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void writeFile(const std::string& path, const ByteString& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
@@ -63,7 +63,7 @@ void writeText(const std::string& path, const std::string& text) {
 
 long long modificationTime(const std::string& path) {
     std::error_code error;
-    const stdfs::file_time_type time = stdfs::last_write_time(path, error);
+    const stdfs::file_time_type time = stdfs::last_write_time(pathFromUtf8(path), error);
     if (error) return 0;
     const auto since = std::chrono::file_clock::to_sys(time).time_since_epoch();
     return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
@@ -71,13 +71,13 @@ long long modificationTime(const std::string& path) {
 
 void makeExecutable(const std::string& path) {
     using stdfs::perms;
-    stdfs::permissions(path, perms::owner_all | perms::group_read | perms::group_exec |
+    stdfs::permissions(pathFromUtf8(path), perms::owner_all | perms::group_read | perms::group_exec |
                                  perms::others_read | perms::others_exec);
 }
 
 void writeFileAt(const std::string& path, std::int64_t offset, const ByteString& bytes) {
     if (!exists(path)) writeFile(path, {});
-    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    std::fstream out(pathFromUtf8(path), std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(offset));
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -86,7 +86,7 @@ void writeFileAt(const std::string& path, std::int64_t offset, const ByteString&
 }
 
 ByteString readFileAt(const std::string& path, std::int64_t offset, std::size_t size) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(pathFromUtf8(path), std::ios::binary);
     in.seekg(static_cast<std::streamoff>(offset));
     ByteString bytes(size);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
@@ -104,12 +104,12 @@ std::vector<long> readProcessNumbers(const std::string& path) {
 }
 
 void makeDirs(const std::string& path) {
-    stdfs::create_directories(path);
+    stdfs::create_directories(pathFromUtf8(path));
 }
 
 bool exists(const std::string& path) {
     std::error_code ignored;
-    return stdfs::exists(path, ignored);
+    return stdfs::exists(pathFromUtf8(path), ignored);
 }
 
 void copyTree(const std::string& from, const std::string& to) {
