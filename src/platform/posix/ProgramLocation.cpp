@@ -84,6 +84,16 @@ std::string stateFolder() {
     return trimmed(home) + "/.local/state";
 }
 
+std::string absolutePath(const std::string& path) {
+    if (isAbsolutePath(path)) return path;
+    const std::string cwd = workingFolder();
+    return cwd.empty() ? path : joinPath(cwd, path);
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 std::string workingFolder() {
     std::vector<char> buffer(PATH_MAX + 1);
     if (::getcwd(buffer.data(), buffer.size()) == nullptr) return {};

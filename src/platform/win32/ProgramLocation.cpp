@@ -5,6 +5,7 @@
 #include "platform/ProgramLocation.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <vector>
@@ -120,6 +121,21 @@ std::string stateFolder() {
     std::wstring trimmed = folder;
     if (trimmed.size() > 3 && isSeparator(trimmed.back())) trimmed.pop_back();
     return toUtf8(inProgramForm(trimmed));
+}
+
+std::string absolutePath(const std::string& path) {
+    const std::wstring full = fullPath(toWide(path));
+    return full.empty() ? path : toUtf8(inProgramForm(full));
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** const wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
 }
 
 std::string workingFolder() {
