@@ -8,4 +8,8 @@ namespace quorvel::platform {
 // read; false for a file, a pipe or a closed stream.
 bool isTerminal(std::FILE* stream);
 
+// Puts `stream` into binary mode, so that the bytes written are the bytes that arrive: on Windows
+// the C runtime would otherwise write every LF as CR LF. Nothing to do on POSIX.
+void useBinaryMode(std::FILE* stream);
+
 }  // namespace quorvel::platform

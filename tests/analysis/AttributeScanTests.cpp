@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "analysis/ReportBuilder.h"
 #include "fileio/FileSystem.h"
 #include "platform/ProgramLocation.h"
+#include "platform/TestOs.h"
 #include "support/StepControls.h"
 #include "support/TestSupport.h"
 
@@ -71,16 +73,17 @@ struct ScanHarness {
         return texts;
     }
     ScanResult& scan(const std::string& file) {
+        test::os::setEnvironmentVariable("QUORVEL_STAND_IN_EXIT", std::to_string(exitCode));
         last = scanStream(analyser, file, control);
+        test::os::setEnvironmentVariable("QUORVEL_STAND_IN_EXIT", std::nullopt);
         return last;
     }
-    void fakeAnalyser(const std::string& report, int exitCode = 0) {
-        test::writeText(dir / "report", report);
-        test::writeText(dir / "mediainfo", "#!/bin/sh\ncat '" + dir / "report" + "'\nexit " +
-                                               std::to_string(exitCode) + "\n");
-        test::makeExecutable(dir / "mediainfo");
-        analyser = dir / "mediainfo";
+    // The stand-in analyser, printing `report` (CR LF ended) and ending with `exit`.
+    void fakeAnalyser(const std::string& report, int exit = 0) {
+        analyser = test::installStandInAnalyser(dir.path(), report);
+        exitCode = exit;
     }
+    int exitCode = 0;
     // Scans the folder's first stream file as the job scans a clip.
     ScanOutcome scanFirst() {
         const std::string stream = fs::firstFileMatching(streamFolder(), ".M2TS");

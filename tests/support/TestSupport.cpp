@@ -227,6 +227,30 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines) {
     return masked;
 }
 
+stdfs::path pathFromUtf8(const std::string& path) {
+    return stdfs::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string programFileName(const std::string& stem) {
+#ifdef _WIN32
+    return stem + ".exe";
+#else
+    return stem;
+#endif
+}
+
+std::string installStandInAnalyser(const std::string& folder, const std::string& report,
+                                   const std::string& stem) {
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '/';
+    const std::string path = base + programFileName(stem);
+    stdfs::copy_file(QUORVEL_STAND_IN_ANALYSER_PATH, path,
+                     stdfs::copy_options::overwrite_existing);
+    makeExecutable(path);
+    writeText(base + stem + ".txt", report);
+    return path;
+}
+
 CommandResult runCommand(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment) {
     TempDir scratch;

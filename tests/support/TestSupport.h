@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -70,6 +71,19 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines);
 
 // Splits CR LF (or LF) ended text into lines.
 std::vector<std::string> splitLines(const std::string& text);
+
+// A path held as UTF-8 (as the program holds every path) for std::filesystem, which takes a
+// plain string in the system's own code page on Windows.
+std::filesystem::path pathFromUtf8(const std::string& path);
+
+// The analyser's file name on this system: "mediainfo", "mediainfo.exe" on Windows.
+std::string programFileName(const std::string& stem);
+// Puts a copy of the stand-in analyser (tests/support/StandInAnalyser.cpp) into `folder` under
+// the name `stem` (".exe" added on Windows), with `report` as the report it prints (its line
+// ends written as CR LF); returns the copy's full path. The stand-in's environment options
+// (QUORVEL_STAND_IN_EXIT, ..._SLEEP_MS, ..._STDERR, ..._RECORD) are described in its source.
+std::string installStandInAnalyser(const std::string& folder, const std::string& report,
+                                   const std::string& stem = "mediainfo");
 
 struct CommandResult {
     int exitCode = -1;

@@ -12,4 +12,8 @@ bool isTerminal(std::FILE* stream) {
     return fd >= 0 && ::isatty(fd) == 1;
 }
 
+void useBinaryMode(std::FILE*) {
+    // POSIX streams never translate line ends.
+}
+
 }  // namespace quorvel::platform

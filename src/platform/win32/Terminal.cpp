@@ -2,6 +2,7 @@
 
 #include "platform/Terminal.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -16,6 +17,12 @@ bool isTerminal(std::FILE* stream) {
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
     DWORD mode = 0;
     return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
+}
+
+void useBinaryMode(std::FILE* stream) {
+    if (stream == nullptr) return;
+    const int fd = ::_fileno(stream);
+    if (fd >= 0) ::_setmode(fd, _O_BINARY);
 }
 
 }  // namespace quorvel::platform
