@@ -72,6 +72,9 @@ CASES = [
     Case("check-json", ["clips2"], ["--check", "--json"]),
     Case("check-refused-json", ["hd1080"], ["--check", "--json"]),
     Case("batch-of-three", ["hdr", "pmt3", "clips2"]),
+    # A folder without BDMV: its line names it.
+    Case("not-blu-ray-in-batch", ["hdr", "empty"]),
+    Case("not-blu-ray-check", ["empty"], ["--check"]),
     # Arguments and log lines in other scripts: the batch's summary names the folders.
     Case("non-ascii-batch", ["hdr", "pmt3"], folders=["Фильм", "映画 🎬"]),
     Case("non-ascii-check", ["hdr"], ["--check"], folders=["Фильм 映画 🎬"]),
@@ -123,10 +126,23 @@ class Sides:
         path = self.reports / f"{sample}.txt"
         if not path.exists():
             stream = samples[sample] / "BDMV" / "STREAM"
+            if not stream.is_dir():
+                # A folder that is no disc: the analyser is never run on it.
+                path.write_bytes(b"")
+                return path
             result = subprocess.run(["mediainfo", "00000.m2ts"], cwd=stream, env=self.linux_env,
                                     capture_output=True, check=True)
             path.write_bytes(result.stdout)
         return path
+
+
+PATH_END = re.compile(r'"|\t|: |, |$')
+
+
+def path_end(line, start):
+    """Where a path that begins in a line ends: at a quote, a tab, ": " or ", " (a name may
+    hold spaces), or at the line's end."""
+    return PATH_END.search(line, start).start()
 
 
 def normalise(text, folder_forms):
@@ -139,9 +155,7 @@ def normalise(text, folder_forms):
         for form in folder_forms:
             while form in line:
                 start = line.index(form)
-                end = start + len(form)
-                while end < len(line) and line[end] not in ' "\t,:':
-                    end += 1
+                end = path_end(line, start + len(form))
                 rest = line[start + len(form):end].replace("\\\\", "/").replace("\\", "/")
                 line = line[:start] + FOLDER_TOKEN + rest + line[end:]
         lines.append(line)
@@ -156,6 +170,22 @@ def folder_forms_wine(sides):
     windows = sides.windows_form(sides.wine_root)
     # As given, with '/' after the drive (the program's own form), and escaped in JSON.
     return [windows.replace("\\", "\\\\"), windows, windows.replace("\\", "/")]
+
+
+def mixed_separators(text, folder_forms):
+    """The paths below the disc folders' root written with both '/' and '\\'."""
+    mixed = []
+    for line in text.replace("\r\n", "\n").split("\n"):
+        for form in folder_forms:
+            start = line.find(form)
+            while start >= 0:
+                end = start
+                end = path_end(line, start + len(form))
+                path = line[start:end]
+                if "/" in path and "\\" in path:
+                    mixed.append(path)
+                start = line.find(form, end)
+    return mixed
 
 
 def raw_line_ends(text_bytes):
@@ -237,6 +267,11 @@ def compare_runs(linux, wine, sides, label):
         problems.append(f"{label}: exit status {linux.status} on Linux, {wine.status} under Wine")
     if raw_line_ends(wine.out):
         problems.append(f"{label}: standard output under Wine has CR LF line ends")
+    for stream, text in (("stdout", wine.out), ("stderr", wine.err)):
+        # The forms without the JSON escape are enough: an escaped path holds them too.
+        for path in sorted(set(mixed_separators(text.decode("utf-8", "replace"),
+                                                folder_forms_wine(sides)[1:]))):
+            problems.append(f"{label}: {stream} under Wine mixes separators in {path}")
     for stream, l_bytes, w_bytes in (("stdout", linux.out, wine.out), ("stderr", linux.err, wine.err)):
         l_lines = normalise(l_bytes.decode("utf-8", "replace"), folder_forms_linux(sides))
         w_lines = normalise(w_bytes.decode("utf-8", "replace"), folder_forms_wine(sides))
@@ -355,6 +390,10 @@ def main():
             subprocess.run([sys.executable, str(MAKE_SAMPLE), "--size", str(STOP_SAMPLE_SIZE),
                             str(big)], check=True, stdout=subprocess.DEVNULL)
             samples["big"] = big
+        empty = work / "samples" / "empty"
+        empty.mkdir(parents=True, exist_ok=True)
+        (empty / "notes.txt").write_text("not a disc\n")
+        samples["empty"] = empty
 
         failed = 0
         for case in cases:
