@@ -57,6 +57,8 @@ class Case:
     stop_half_way: bool = False
     # The names of the copies, when not the samples' own.
     folders: list = field(default_factory=list)
+    # Neither side finds an analyser.
+    no_analyser: bool = False
 
 
 CASES = [
@@ -68,6 +70,8 @@ CASES = [
     Case("pmt-three-packets", ["pmt3"]),
     Case("refused-1080p", ["hd1080"]),
     Case("source-is-stream-folder", ["hdr"], below="BDMV/STREAM"),
+    Case("skip-m2ts", ["clips2"], ["--skip-m2ts"]),
+    Case("no-analyser", ["hdr"], no_analyser=True),
     Case("check", ["clips2"], ["--check"]),
     Case("check-json", ["clips2"], ["--check", "--json"]),
     Case("check-refused-json", ["hd1080"], ["--check", "--json"]),
@@ -309,12 +313,20 @@ def run_case(case, sides, samples):
             return [str(p) for p in paths]
         return [sides.windows_form(p) for p in paths]
 
-    bin_folder = sides.program_folder(case.samples[0], samples)
+    linux_env = sides.linux_env
+    if case.no_analyser:
+        # quorvel-cli alone in its folder, and nothing on PATH.
+        bin_folder = sides.work / "bin-alone"
+        bin_folder.mkdir(exist_ok=True)
+        shutil.copy2(sides.windows_cli, bin_folder / "quorvel-cli.exe")
+        linux_env = dict(linux_env, PATH=str(bin_folder))
+    else:
+        bin_folder = sides.program_folder(case.samples[0], samples)
     linux_argv = [str(sides.linux_cli)] + case.options + sources("linux")
     wine_argv = [str(WINE_RUN), str(bin_folder / "quorvel-cli.exe")] + case.options + sources("wine")
     problems = []
     if not case.stop_half_way:
-        linux = run(linux_argv, sides.linux_env, folders["linux"])
+        linux = run(linux_argv, linux_env, folders["linux"])
         wine = run(wine_argv, sides.wine_env, folders["wine"])
         problems += compare_runs(linux, wine, sides, case.name)
     else:
