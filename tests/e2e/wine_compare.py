@@ -27,6 +27,7 @@ import sys
 import tempfile
 import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -109,6 +110,8 @@ class Sides:
             folder.mkdir(parents=True, exist_ok=True)
         self.linux_env = dict(os.environ, XDG_STATE_HOME=str(self.state), LC_ALL="C.UTF-8")
         self.wine_env = dict(os.environ)
+        # Cases run side by side; the program folders are shared among them.
+        self.lock = threading.Lock()
 
     @staticmethod
     def windows_form(path):
@@ -118,11 +121,14 @@ class Sides:
     def program_folder(self, report_sample, samples):
         """A folder holding quorvel-cli.exe and the stand-in as mediainfo.exe with its report."""
         folder = self.work / f"bin-{report_sample}"
-        if not folder.exists():
-            folder.mkdir()
-            shutil.copy2(self.windows_cli, folder / "quorvel-cli.exe")
-            shutil.copy2(self.stand_in, folder / "mediainfo.exe")
-            shutil.copy2(self.report(report_sample, samples), folder / "mediainfo.txt")
+        with self.lock:
+            if not folder.exists():
+                making = self.work / f"making-bin-{report_sample}"
+                making.mkdir()
+                shutil.copy2(self.windows_cli, making / "quorvel-cli.exe")
+                shutil.copy2(self.stand_in, making / "mediainfo.exe")
+                shutil.copy2(self.report(report_sample, samples), making / "mediainfo.txt")
+                making.rename(folder)
         return folder
 
     def report(self, sample, samples):
@@ -366,6 +372,7 @@ def main():
                         default=Path(os.environ.get("QUORVEL_WINDOWS_BUILD", ROOT / "build-windows")))
     parser.add_argument("--work", type=Path, help="keep the copies in this folder")
     parser.add_argument("--no-build", action="store_true", help="use the programs as they are")
+    parser.add_argument("--jobs", type=int, default=2, help="cases run side by side (default 2)")
     parser.add_argument("cases", nargs="*", help="run only these cases")
     args = parser.parse_args()
 
@@ -397,26 +404,42 @@ def main():
         sides = Sides(linux_cli.resolve(), windows_cli.resolve(), stand_in.resolve(), work)
         samples = {name: (args.linux_build / "e2e-samples" / name).resolve()
                    for name in ("hdr", "sdr", "pmt3", "clips2", "clips3", "clips2audio", "hd1080")}
-        if any(c.stop_half_way for c in cases):
-            big = work / "samples" / "big"
-            subprocess.run([sys.executable, str(MAKE_SAMPLE), "--size", str(STOP_SAMPLE_SIZE),
-                            str(big)], check=True, stdout=subprocess.DEVNULL)
-            samples["big"] = big
         empty = work / "samples" / "empty"
         empty.mkdir(parents=True, exist_ok=True)
         (empty / "notes.txt").write_text("not a disc\n")
         samples["empty"] = empty
-
+        # The big stream is written while the small cases run; the stopped job runs last, alone,
+        # so that its timing does not depend on the others.
+        small = [c for c in cases if not c.stop_half_way]
+        stopped = [c for c in cases if c.stop_half_way]
+        maker = None
+        if stopped:
+            samples["big"] = work / "samples" / "big"
+            maker = subprocess.Popen([sys.executable, str(MAKE_SAMPLE), "--size",
+                                      str(STOP_SAMPLE_SIZE), str(samples["big"])],
+                                     stdout=subprocess.DEVNULL)
         failed = 0
-        for case in cases:
-            began = time.monotonic()
-            problems = run_case(case, sides, samples)
-            seconds = time.monotonic() - began
+
+        def report(case, problems, seconds):
+            nonlocal failed
             print(f"{'FAIL' if problems else 'ok  '} {case.name} ({seconds:.1f} s)")
             for problem in problems:
                 print("  " + problem)
             failed += bool(problems)
             sys.stdout.flush()
+
+        def timed(case):
+            began = time.monotonic()
+            return case, run_case(case, sides, samples), time.monotonic() - began
+
+        with ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+            for case, problems, seconds in pool.map(timed, small):
+                report(case, problems, seconds)
+        if maker is not None and maker.wait() != 0:
+            print("wine_compare: the big sample could not be written", file=sys.stderr)
+            return 2
+        for case in stopped:
+            report(*timed(case))
         print(f"wine_compare: {len(cases) - failed} of {len(cases)} cases agree")
         return 1 if failed else 0
     finally:
