@@ -379,6 +379,12 @@ def main():
     if shutil.which("mediainfo") is None:
         print("wine_compare: mediainfo is needed for the Linux side", file=sys.stderr)
         return 2
+    for folder, made_by in ((args.linux_build, "scripts/test"),
+                            (args.windows_build, "scripts/test-windows")):
+        if not (folder / "CMakeCache.txt").exists():
+            print(f"wine_compare: {folder} is no configured build folder (made by {made_by})",
+                  file=sys.stderr)
+            return 2
     if not args.no_build:
         build(args.linux_build, args.windows_build)
     linux_cli = args.linux_build / "bin" / "quorvel-cli"
