@@ -58,6 +58,8 @@ class Case:
     stop_half_way: bool = False
     # The names of the copies, when not the samples' own.
     folders: list = field(default_factory=list)
+    # The source given with a separator after it.
+    trailing: bool = False
     # Neither side finds an analyser.
     no_analyser: bool = False
 
@@ -71,6 +73,7 @@ CASES = [
     Case("pmt-three-packets", ["pmt3"]),
     Case("refused-1080p", ["hd1080"]),
     Case("source-is-stream-folder", ["hdr"], below="BDMV/STREAM"),
+    Case("source-is-bdmv-folder-with-separator", ["hdr"], below="BDMV", trailing=True),
     Case("skip-m2ts", ["clips2"], ["--skip-m2ts"]),
     Case("no-analyser", ["hdr"], no_analyser=True),
     Case("check", ["clips2"], ["--check"]),
@@ -316,8 +319,8 @@ def run_case(case, sides, samples):
         paths = [folders[side] / n / case.below if case.below else folders[side] / n
                  for n in names]
         if side == "linux":
-            return [str(p) for p in paths]
-        return [sides.windows_form(p) for p in paths]
+            return [str(p) + ("/" if case.trailing else "") for p in paths]
+        return [sides.windows_form(p) + ("\\" if case.trailing else "") for p in paths]
 
     linux_env = sides.linux_env
     if case.no_analyser:
