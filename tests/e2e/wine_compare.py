@@ -93,8 +93,8 @@ CASES = [
 @dataclass
 class Run:
     status: int
-    out: str
-    err: str
+    out: bytes
+    err: bytes
 
 
 class Sides:
