@@ -10,7 +10,6 @@
 #include "app/ConversionDriver.h"
 #include "app/cli/CheckReport.h"
 #include "app/cli/CliWindow.h"
-#include "platform/CommandLine.h"
 #include "platform/Interrupt.h"
 #include "platform/ProgramLocation.h"
 #include "platform/Terminal.h"
@@ -186,15 +185,6 @@ int runJobs(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const O
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The arguments in UTF-8 on every system, so that a folder named in any script is found.
-    std::vector<std::string> arguments = quorvel::platform::commandLineArguments(argc, argv);
-    std::vector<char*> utf8Argv;
-    for (std::string& argument : arguments) utf8Argv.push_back(argument.data());
-    utf8Argv.push_back(nullptr);
-    argc = static_cast<int>(arguments.size());
-    argv = utf8Argv.data();
-    quorvel::platform::useUtf8Console();
-
     // A reader of the log that goes away (`| head`) must not stop a job half-way: writes to a
     // closed pipe just fail.
     quorvel::platform::ignoreBrokenPipe();
