@@ -50,7 +50,7 @@ std::string absolutePath(const std::string& path) {
     if (std::string resolved = quorvel::platform::resolvedPath(path); !resolved.empty()) {
         return resolved;
     }
-    if (quorvel::platform::isAbsolutePath(path)) return path;
+    if (!path.empty() && path.front() == '/') return path;
     const std::string working = quorvel::platform::workingFolder();
     if (working.empty()) return path;
     return working + "/" + path;
@@ -105,7 +105,7 @@ int parse(int argc, char** argv, Options& options) {
 // refuses it; links above the disc folder are the user's choice.
 std::string sourceFolder(const std::string& given) {
     std::string path = given;
-    if (!quorvel::platform::isAbsolutePath(path)) {
+    if (path.empty() || path.front() != '/') {
         const std::string working = quorvel::platform::workingFolder();
         if (!working.empty()) path = working + "/" + path;
     }
@@ -188,10 +188,6 @@ int main(int argc, char** argv) {
     // A reader of the log that goes away (`| head`) must not stop a job half-way: writes to a
     // closed pipe just fail.
     quorvel::platform::ignoreBrokenPipe();
-    // The log and the check's report are the same bytes on every system: LF line ends, never
-    // the CR LF that Windows' C runtime would make of them in text mode.
-    quorvel::platform::useBinaryMode(stdout);
-    quorvel::platform::useBinaryMode(stderr);
 
     Options options;
     if (const int status = parse(argc, argv, options); status >= 0) return status;
