@@ -131,6 +131,13 @@ bool ConversionDriver::srcVerified(const std::string& path) {
 
 std::string ConversionDriver::sourceFromSelection(std::string picked) {
     if (picked.empty()) return picked;
+    // One form in every path the job logs: a Windows path may come with '\\' between names.
+    std::replace_if(picked.begin(), picked.end(), fs::isSeparator, fs::kSeparator);
+    // "BDMV//" names the BDMV folder as "BDMV/" does.
+    while (picked.size() > 1 && picked.back() == fs::kSeparator &&
+           picked[picked.size() - 2] == fs::kSeparator) {
+        picked.pop_back();
+    }
     // "STREAM/." and "STREAM/./" name the STREAM folder too.
     while (fs::endsWithIgnoreCase(picked, "/.") || fs::endsWithIgnoreCase(picked, "/./")) {
         picked.resize(picked.size() - (picked.back() == '.' ? 1 : 2));

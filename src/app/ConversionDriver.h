@@ -47,8 +47,9 @@ class ConversionDriver {
 
     // Whether the four kinds of Blu-ray files are present under `path` (ending with a separator).
     static bool srcVerified(const std::string& path);
-    // A folder the user picked, turned into the source folder: a trailing separator is ensured,
-    // and a picked BDMV or BDMV/STREAM folder becomes the folder that holds BDMV.
+    // A folder the user picked, turned into the source folder: every separator written as '/'
+    // (Windows' '\\' too), one trailing separator, and a picked BDMV or BDMV/STREAM folder
+    // becomes the folder that holds BDMV.
     static std::string sourceFromSelection(std::string picked);
 
     void Status(const std::string& stext) { m_host.logLine(stext); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quorvel::platform {
 
@@ -16,6 +17,16 @@ std::string findOnPath(const std::string& name);
 // Whether `path` names the same place from any working folder: "/..." on POSIX; "X:/...",
 // "X:\..." or a UNC path on Windows (where "/x" and "X:x" depend on the current drive or folder).
 bool isAbsolutePath(const std::string& path);
+
+// `path` made absolute by its name alone: taken below the working folder of this moment when it
+// is relative; nothing need exist and no link is resolved. On Windows the system's own rules
+// apply ("\\x" on the current drive, "D:x" below that drive's working folder, "." and ".."
+// resolved by name) and '/' comes between names. Unchanged when the working folder is unknown.
+std::string absolutePath(const std::string& path);
+
+// The program's command line, argv[0] first, in UTF-8: on Windows read from the wide command
+// line, so that names in any script arrive whole; elsewhere `argv` as it is.
+std::vector<std::string> programArguments(int argc, char** argv);
 
 // The working folder of this moment, without a trailing separator; empty when unknown.
 std::string workingFolder();

@@ -57,7 +57,10 @@ TEST(Cli, AFolderWithoutNavigationFilesIsRefused) {
     test::writeText(dir / "BDMV/PLAYLIST/00000.mpls", "");
     test::writeText(dir / "BDMV/CLIPINF/00000.clpi", "");
     test::writeText(dir / "BDMV/STREAM/00000.m2ts", "");
-    const auto result = runCommand({kCli, dir.path()});
+    // An analyser must be found before the folder is looked at.
+    TempDir tools;
+    test::installStandInAnalyser(tools.path(), "");
+    const auto result = runCommand({kCli, dir.path()}, {"PATH=" + tools.path()});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.err, "Selected source is not BD format.\n");
     EXPECT_EQ(result.out, "");

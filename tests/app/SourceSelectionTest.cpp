@@ -9,16 +9,36 @@ namespace {
 using test::TempDir;
 
 TEST(SourceSelection, APickedBdmvOrStreamFolderBecomesTheDiscFolder) {
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie"), "/discs/Movie/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV"), "/discs/Movie/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/bdmv/"), "/discs/Movie/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV/STREAM"), "/discs/Movie/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/Bdmv/Stream/"), "/discs/Movie/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/STREAM/"),
-              "/discs/Movie/STREAM/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV/STREAM/."), "/discs/Movie/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection("/discs/Movie/BDMV/./"), "/discs/Movie/");
-    EXPECT_EQ(ConversionDriver::sourceFromSelection(""), "");
+    struct Case {
+        const char* picked;
+        const char* source;
+    };
+    const Case cases[] = {
+        {"/discs/Movie", "/discs/Movie/"},
+        {"/discs/Movie/BDMV", "/discs/Movie/"},
+        {"/discs/Movie/bdmv/", "/discs/Movie/"},
+        {"/discs/Movie/BDMV//", "/discs/Movie/"},
+        {"/discs/Movie/BDMV/STREAM", "/discs/Movie/"},
+        {"/discs/Movie/Bdmv/Stream/", "/discs/Movie/"},
+        {"/discs/Movie/STREAM/", "/discs/Movie/STREAM/"},
+        {"/discs/Movie/BDMV/STREAM/.", "/discs/Movie/"},
+        {"/discs/Movie/BDMV/./", "/discs/Movie/"},
+        {"", ""},
+#ifdef _WIN32
+        // The system's own separator, drive letters and shares; the program writes '/'.
+        {"X:\\disc\\BDMV", "X:/disc/"},
+        {"X:\\disc\\BDMV\\STREAM\\", "X:/disc/"},
+        {"X:\\disc\\bdmv/stream\\\\", "X:/disc/"},
+        {"\\\\server\\share\\disc\\BDMV", "//server/share/disc/"},
+        {"X:\\", "X:/"},
+#else
+        // A backslash is a letter of a name here.
+        {"/discs/Movie\\BDMV", "/discs/Movie\\BDMV/"},
+#endif
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ConversionDriver::sourceFromSelection(c.picked), c.source) << c.picked;
+    }
 }
 
 TEST(SourceSelection, TheFourKindsOfFilesMustAllBePresent) {

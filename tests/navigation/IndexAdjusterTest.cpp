@@ -72,7 +72,7 @@ TEST_F(IndexAdjuster, MissingIndexOrMovieObjectIsRefusedAndNothingIsCreated) {
     EXPECT_FALSE(run());
     EXPECT_FALSE(exists(index));
     EXPECT_SAME_BYTES(movieObjectBytes, readFile(movieObject));
-    expectRefusal(index, "No such file");
+    expectRefusal(index, missingFileReason());
 
     h.clearLog();
     const std::string indexOnly = dir / "other/index.bdmv";
@@ -82,7 +82,7 @@ TEST_F(IndexAdjuster, MissingIndexOrMovieObjectIsRefusedAndNothingIsCreated) {
     EXPECT_FALSE(h.bdmv(indexOnly, dir / "other/MovieObject.bdmv"));
     EXPECT_FALSE(exists(dir / "other/MovieObject.bdmv"));
     EXPECT_SAME_BYTES(indexBytes, readFile(indexOnly));
-    expectRefusal("other/MovieObject.bdmv", "No such file");
+    expectRefusal("other/MovieObject.bdmv", missingFileReason());
 }
 
 TEST_F(IndexAdjuster, ShortIndexIsRefusedUnchanged) {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform/Folder.h"
 #include "platform/TestOs.h"
 
 namespace quorvel::test {
@@ -25,7 +26,9 @@ TempDir::TempDir() {
             stdfs::temp_directory_path() / ("quorvel-test-" + std::to_string(random()));
         if (stdfs::create_directory(folder)) {
             stdfs::permissions(folder, stdfs::perms::owner_all);
-            m_path = folder.string() + "/";
+            // In the program's own form: UTF-8 with '/' between names, on Windows too.
+            const std::u8string generic = folder.generic_u8string();
+            m_path = std::string(generic.begin(), generic.end()) + "/";
             return;
         }
     }
@@ -43,13 +46,13 @@ TempDir::~TempDir() {
 }
 
 ByteString readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(pathFromUtf8(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return ByteString(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void writeFile(const std::string& path, const ByteString& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
@@ -60,7 +63,7 @@ void writeText(const std::string& path, const std::string& text) {
 
 long long modificationTime(const std::string& path) {
     std::error_code error;
-    const stdfs::file_time_type time = stdfs::last_write_time(path, error);
+    const stdfs::file_time_type time = stdfs::last_write_time(pathFromUtf8(path), error);
     if (error) return 0;
     const auto since = std::chrono::file_clock::to_sys(time).time_since_epoch();
     return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
@@ -68,13 +71,13 @@ long long modificationTime(const std::string& path) {
 
 void makeExecutable(const std::string& path) {
     using stdfs::perms;
-    stdfs::permissions(path, perms::owner_all | perms::group_read | perms::group_exec |
+    stdfs::permissions(pathFromUtf8(path), perms::owner_all | perms::group_read | perms::group_exec |
                                  perms::others_read | perms::others_exec);
 }
 
 void writeFileAt(const std::string& path, std::int64_t offset, const ByteString& bytes) {
     if (!exists(path)) writeFile(path, {});
-    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    std::fstream out(pathFromUtf8(path), std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(offset));
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -83,7 +86,7 @@ void writeFileAt(const std::string& path, std::int64_t offset, const ByteString&
 }
 
 ByteString readFileAt(const std::string& path, std::int64_t offset, std::size_t size) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(pathFromUtf8(path), std::ios::binary);
     in.seekg(static_cast<std::streamoff>(offset));
     ByteString bytes(size);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
@@ -101,12 +104,12 @@ std::vector<long> readProcessNumbers(const std::string& path) {
 }
 
 void makeDirs(const std::string& path) {
-    stdfs::create_directories(path);
+    stdfs::create_directories(pathFromUtf8(path));
 }
 
 bool exists(const std::string& path) {
     std::error_code ignored;
-    return stdfs::exists(path, ignored);
+    return stdfs::exists(pathFromUtf8(path), ignored);
 }
 
 void copyTree(const std::string& from, const std::string& to) {
@@ -229,6 +232,21 @@ std::vector<std::string> maskTimes(const std::vector<std::string>& lines) {
 
 stdfs::path pathFromUtf8(const std::string& path) {
     return stdfs::path(std::u8string(path.begin(), path.end()));
+}
+
+void renameLetterCase(const std::string& from, const std::string& to) {
+    const std::string between = from + ".renaming";
+    stdfs::rename(pathFromUtf8(from), pathFromUtf8(between));
+    stdfs::rename(pathFromUtf8(between), pathFromUtf8(to));
+}
+
+std::string missingFileReason() {
+    TempDir dir;
+    platform::Problem problem;
+    platform::Folder::open(dir.path()).openFile("absent", platform::File::Access::Read, &problem);
+    if (problem.kind != platform::Problem::Kind::Missing)
+        throw std::runtime_error("a missing file was not reported missing");
+    return problem.reason;
 }
 
 std::string programFileName(const std::string& stem) {

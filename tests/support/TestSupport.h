@@ -46,6 +46,9 @@ ByteString readFileAt(const std::string& path, std::int64_t offset, std::size_t 
 std::vector<long> readProcessNumbers(const std::string& path);
 // Copies a folder tree; copied files and folders are writable whatever the source's modes.
 void copyTree(const std::string& from, const std::string& to);
+// Renames a file or folder to a name that differs from its own in letter case only, by way of a
+// third name: a case-insensitive file system may otherwise keep the old spelling (Wine does).
+void renameLetterCase(const std::string& from, const std::string& to);
 // Every file below `root`, as paths relative to it, sorted.
 std::vector<std::string> listFilesRecursively(const std::string& root);
 // Every file below `root` by its path relative to it.
@@ -75,6 +78,10 @@ std::vector<std::string> splitLines(const std::string& text);
 // A path held as UTF-8 (as the program holds every path) for std::filesystem, which takes a
 // plain string in the system's own code page on Windows.
 std::filesystem::path pathFromUtf8(const std::string& path);
+
+// The system's words for a name that names nothing, as the platform reports them: "No such file
+// or directory" on POSIX, "The system cannot find the file specified" on Windows.
+std::string missingFileReason();
 
 // The analyser's file name on this system: "mediainfo", "mediainfo.exe" on Windows.
 std::string programFileName(const std::string& stem);

@@ -214,7 +214,7 @@ std::vector<CheckCase> checkCases() {
                      },
                      State::Refused, "it is not a regular file", -1});
     cases.push_back({"Missing", [](const std::string&) {}, State::Refused,
-                     "cannot open it for reading (No such file or directory)", -1});
+                     "cannot open it for reading (" + test::missingFileReason() + ")", -1});
     return cases;
 }
 

@@ -50,10 +50,7 @@ std::string absolutePath(const std::string& path) {
     if (std::string resolved = quorvel::platform::resolvedPath(path); !resolved.empty()) {
         return resolved;
     }
-    if (!path.empty() && path.front() == '/') return path;
-    const std::string working = quorvel::platform::workingFolder();
-    if (working.empty()) return path;
-    return working + "/" + path;
+    return quorvel::platform::absolutePath(path);
 }
 
 struct Options {
@@ -104,12 +101,8 @@ int parse(int argc, char** argv, Options& options) {
 // cut off before links are resolved, so that a link in its place stays in view of the job, which
 // refuses it; links above the disc folder are the user's choice.
 std::string sourceFolder(const std::string& given) {
-    std::string path = given;
-    if (path.empty() || path.front() != '/') {
-        const std::string working = quorvel::platform::workingFolder();
-        if (!working.empty()) path = working + "/" + path;
-    }
-    std::string source = quorvel::ConversionDriver::sourceFromSelection(path);
+    std::string source =
+        quorvel::ConversionDriver::sourceFromSelection(quorvel::platform::absolutePath(given));
     if (source.empty()) return source;
     source = absolutePath(source);
     if (source.back() != '/') source += '/';
@@ -188,9 +181,21 @@ int main(int argc, char** argv) {
     // A reader of the log that goes away (`| head`) must not stop a job half-way: writes to a
     // closed pipe just fail.
     quorvel::platform::ignoreBrokenPipe();
+    // The log and the reports end their lines with LF on every system.
+    quorvel::platform::useBinaryMode(stdout);
+    quorvel::platform::useBinaryMode(stderr);
+
+    // Paths in UTF-8 whatever script their names are in (Windows hands them over as UTF-16).
+    std::vector<std::string> arguments = quorvel::platform::programArguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (std::string& argument : arguments) utf8Argv.push_back(argument.data());
+    utf8Argv.push_back(nullptr);
 
     Options options;
-    if (const int status = parse(argc, argv, options); status >= 0) return status;
+    if (const int status = parse(static_cast<int>(arguments.size()), utf8Argv.data(), options);
+        status >= 0) {
+        return status;
+    }
 
     try {
         quorvel::CliWindow window(stdout, stderr, quorvel::platform::isTerminal(stderr));

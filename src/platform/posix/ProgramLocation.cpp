@@ -71,6 +71,16 @@ bool isAbsolutePath(const std::string& path) {
     return !path.empty() && path.front() == kSeparator;
 }
 
+std::string absolutePath(const std::string& path) {
+    if (isAbsolutePath(path)) return path;
+    const std::string cwd = workingFolder();
+    return cwd.empty() ? path : joinPath(cwd, path);
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 std::string workingFolder() {
     std::vector<char> buffer(PATH_MAX + 1);
     if (::getcwd(buffer.data(), buffer.size()) == nullptr) return {};

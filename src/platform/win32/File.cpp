@@ -81,16 +81,30 @@ Problem::Kind problemKind(DWORD error) {
     }
 }
 
+namespace {
+
+// The system's words, except where another program holds the file open without sharing it (a
+// player, a preview pane): its own words ("Sharing violation" under some systems) do not say
+// what the user can do about it.
+std::string problemReason(DWORD error) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        return "it is in use by another program";
+    }
+    return systemReason(error);
+}
+
+}  // namespace
+
 void setProblem(Problem* problem, DWORD error) {
-    if (problem != nullptr) *problem = Problem{problemKind(error), systemReason(error)};
+    if (problem != nullptr) *problem = Problem{problemKind(error), problemReason(error)};
 }
 
 void setProblem(Problem* problem, Problem::Kind kind, DWORD error) {
-    if (problem != nullptr) *problem = Problem{kind, systemReason(error)};
+    if (problem != nullptr) *problem = Problem{kind, problemReason(error)};
 }
 
 void setReason(std::string* why, DWORD error) {
-    if (why != nullptr) *why = systemReason(error);
+    if (why != nullptr) *why = problemReason(error);
 }
 
 HANDLE openNoFollow(const std::wstring& path, DWORD access, DWORD disposition, DWORD attributes,

@@ -128,6 +128,12 @@ File Folder::openFile(const std::string& name, File::Access access, Problem* pro
         setProblem(problem, Problem::Kind::NotRegular, ERROR_INVALID_FUNCTION);
         return File{};
     }
+    // The read-only attribute refuses every writer, as the system refuses one; asked here as
+    // well, since a system that keeps it as permission bits (Wine) lets an administrator write.
+    if (access != File::Access::Read && before.known() && (before.permissions & kOwnerWrite) == 0) {
+        setProblem(problem, Problem::Kind::Other, ERROR_ACCESS_DENIED);
+        return File{};
+    }
     const std::wstring path = childOf(m_handle, name);
     bool linked = false;
     HANDLE handle = path.empty() ? INVALID_HANDLE_VALUE

@@ -5,6 +5,7 @@
 #include "platform/ProgramLocation.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <vector>
@@ -110,6 +111,21 @@ std::string findOnPath(const std::string& name) {
 
 bool isAbsolutePath(const std::string& path) {
     return isAbsoluteWindowsPath(toWide(path));
+}
+
+std::string absolutePath(const std::string& path) {
+    const std::wstring full = fullPath(toWide(path));
+    return full.empty() ? path : toUtf8(inProgramForm(full));
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** const wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(toUtf8(wide[i]));
+    ::LocalFree(wide);
+    return arguments;
 }
 
 std::string workingFolder() {
