@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -74,6 +75,7 @@ struct Case {
     const char* line;     // a log line holds this ("" for none)
     const char* file;     // and names this file of the disc ("" for none)
     bool converted;       // index.bdmv has the UHD version afterwards
+    bool bdmvWithBackslashes = false;  // the source given as ...\BDMV\ (the system's own form)
 };
 
 TEST(WindowsJob, RefusesFilesItMustNotChangeAndConvertsFoldersOfAnyName) {
@@ -94,6 +96,8 @@ TEST(WindowsJob, RefusesFilesItMustNotChangeAndConvertsFoldersOfAnyName) {
          kExitFailure, "Cannot adjust", "BDMV/CLIPINF/00000.clpi", false},
         {"Cyrillic, CJK and emoji folder names", "Диск 映画 🎬/BD", [](JobFolders&) {}, kExitSuccess,
          "Job Ended", "", true},
+        {"the BDMV folder given with backslashes", "disc", [](JobFolders&) {}, kExitSuccess,
+         "Job Ended", "", true, true},
         {"an analyser with a window", "disc",
          [](JobFolders& s) { makeWindowProgram(s.tools + "mediainfo.exe"); }, kExitFailure,
          "is MediaInfo with a window; the command-line MediaInfo is needed", "", false},
@@ -112,7 +116,12 @@ TEST(WindowsJob, RefusesFilesItMustNotChangeAndConvertsFoldersOfAnyName) {
         if (HasFatalFailure()) return;
 
         const auto started = std::chrono::steady_clock::now();
-        const test::CommandResult result = test::runCommand({kCli, s.disc}, {"PATH=" + s.tools});
+        std::string source = s.disc;
+        if (c.bdmvWithBackslashes) {
+            source += "BDMV/";
+            std::replace(source.begin(), source.end(), '/', '\\');
+        }
+        const test::CommandResult result = test::runCommand({kCli, source}, {"PATH=" + s.tools});
         if (s.held != INVALID_HANDLE_VALUE) ::CloseHandle(s.held);
         ::SetFileAttributesW(wide(s.disc + "BDMV/CLIPINF/00000.clpi").c_str(),
                              FILE_ATTRIBUTE_NORMAL);
