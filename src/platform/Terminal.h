@@ -12,4 +12,9 @@ bool isTerminal(std::FILE* stream);
 // the C runtime would otherwise write every LF as CR LF. Nothing to do on POSIX.
 void useBinaryMode(std::FILE* stream);
 
+// Lets a console show the UTF-8 text the program writes: on Windows the console's output code
+// page becomes UTF-8 until the program ends (the ANSI one would show every non-ASCII letter of
+// a path garbled). Nothing to do on POSIX, nor without a console.
+void useUtf8Console();
+
 }  // namespace quorvel::platform

@@ -184,6 +184,8 @@ int main(int argc, char** argv) {
     // The log and the reports end their lines with LF on every system.
     quorvel::platform::useBinaryMode(stdout);
     quorvel::platform::useBinaryMode(stderr);
+    // Paths in any script show as they are named in a console too.
+    quorvel::platform::useUtf8Console();
 
     // Paths in UTF-8 whatever script their names are in (Windows hands them over as UTF-16).
     std::vector<std::string> arguments = quorvel::platform::programArguments(argc, argv);

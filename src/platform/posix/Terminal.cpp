@@ -16,4 +16,8 @@ void useBinaryMode(std::FILE*) {
     // POSIX streams never translate line ends.
 }
 
+void useUtf8Console() {
+    // A terminal takes the bytes as the user's locale says; the program writes them as named.
+}
+
 }  // namespace quorvel::platform
