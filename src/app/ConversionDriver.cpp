@@ -29,7 +29,8 @@ ConversionDriver::ConversionDriver(JobHost& host, std::unique_ptr<JobSteps> step
                                    LocalClock clock)
     : m_host(host),
       m_steps(steps ? std::move(steps) : std::make_unique<RealJobSteps>()),
-      m_clock(std::move(clock)) {}
+      m_clock(std::move(clock)),
+      m_undoRecords(makeUndoRecords()) {}
 
 bool ConversionDriver::Form_Load(const std::string& programFolder) {
     m_mediaInfoPath = locateMediaInfo(programFolder);
@@ -74,19 +75,60 @@ void ConversionDriver::Command1_Click() {
 }
 
 SourceCheck ConversionDriver::checkSource(const std::string& source, bool withStreams) {
-    if (m_jobActive) return SourceCheck{source, SourceCheck::State::Aborted, {}, {}, {}};
+    if (m_jobActive) return SourceCheck{source, SourceCheck::State::Aborted, {}, {}, {}, {}};
     ActiveJob active(m_jobActive);
     m_abortRequested = false;
     m_host.setButtonCaption(kAbortCaption);
     SourceCheck check;
     try {
         check = runCheck(pipelineHost(), source, withStreams);
+        if (check.state != SourceCheck::State::NotBluRay && check.state != SourceCheck::State::Busy) {
+            check.undoRecord = undoRecordOf(source);
+        }
     } catch (const std::exception& error) {
-        check = SourceCheck{source, SourceCheck::State::Refused, {}, {}, {}};
+        check = SourceCheck{source, SourceCheck::State::Refused, {}, {}, {}, {}};
         check.refusals.push_back({source, error.what(), ""});
     }
     m_host.setButtonCaption(kIdleCaption);
     return check;
+}
+
+UndoOutcome ConversionDriver::undoSource(const std::string& source) {
+    if (m_jobActive) return UndoOutcome::Busy;
+    ActiveJob active(m_jobActive);
+    Status(kUndoStartedLine);
+    m_abortRequested = false;
+    m_host.setButtonCaption(kAbortCaption);
+    UndoOutcome outcome = UndoOutcome::Failed;
+    try {
+        outcome = runUndo(m_host, m_clock, *m_undoRecords, source, m_undoFolder);
+    } catch (const std::exception& error) {
+        Status(TimeStamp() + " Failed. " + error.what());
+    }
+    Status(kUndoEndedLine);
+    m_host.setButtonCaption(kIdleCaption);
+    return outcome;
+}
+
+UndoCheck ConversionDriver::checkUndoSource(const std::string& source) {
+    try {
+        return checkUndo(*m_undoRecords, source, m_undoFolder);
+    } catch (const std::exception& error) {
+        UndoCheck check;
+        check.source = source;
+        check.state = UndoCheck::State::Refused;
+        check.plan.refusals.push_back({source, error.what(), ""});
+        return check;
+    }
+}
+
+std::string ConversionDriver::undoRecordOf(const std::string& source) {
+    try {
+        const RecordLookup found = m_undoRecords->find(source, m_undoFolder);
+        return found.outcome == RecordLookup::Outcome::Found ? found.path : std::string();
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 bool ConversionDriver::Form_QueryUnload() {
