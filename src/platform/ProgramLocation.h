@@ -17,6 +17,11 @@ std::string findOnPath(const std::string& name);
 // "X:\..." or a UNC path on Windows (where "/x" and "X:x" depend on the current drive or folder).
 bool isAbsolutePath(const std::string& path);
 
+// The user's folder for state that programs keep between runs, without a trailing separator:
+// $XDG_STATE_HOME when set to an absolute path, else $HOME/.local/state on POSIX; %LOCALAPPDATA%
+// on Windows. Empty when none is known. Creates nothing.
+std::string stateFolder();
+
 // The working folder of this moment, without a trailing separator; empty when unknown.
 std::string workingFolder();
 

@@ -17,6 +17,20 @@ namespace quorvel::test {
 
 namespace stdfs = std::filesystem;
 
+namespace {
+
+// A test program run on its own (not by ctest, which sets them) still keeps the undo records of
+// its jobs, and of the programs it starts, out of the user's home.
+const bool kStateFolderSet = [] {
+    if (std::getenv("QUORVEL_TEST_STATE") != nullptr) return true;
+    os::setEnvironmentVariable("XDG_STATE_HOME", std::string(QUORVEL_TEST_STATE_DIR));
+    os::setEnvironmentVariable("LOCALAPPDATA", std::string(QUORVEL_TEST_STATE_DIR));
+    os::setEnvironmentVariable("QUORVEL_TEST_STATE", std::string(QUORVEL_TEST_STATE_DIR));
+    return true;
+}();
+
+}  // namespace
+
 TempDir::TempDir() {
     // A fresh name: create_directory says false when the folder was there already.
     thread_local std::mt19937_64 random{std::random_device{}()};
