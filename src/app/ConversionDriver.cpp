@@ -29,8 +29,7 @@ ConversionDriver::ConversionDriver(JobHost& host, std::unique_ptr<JobSteps> step
                                    LocalClock clock)
     : m_host(host),
       m_steps(steps ? std::move(steps) : std::make_unique<RealJobSteps>()),
-      m_clock(std::move(clock)),
-      m_undoRecords(makeUndoRecords()) {}
+      m_clock(std::move(clock)) {}
 
 bool ConversionDriver::Form_Load(const std::string& programFolder) {
     m_mediaInfoPath = locateMediaInfo(programFolder);
@@ -101,7 +100,7 @@ UndoOutcome ConversionDriver::undoSource(const std::string& source) {
     m_host.setButtonCaption(kAbortCaption);
     UndoOutcome outcome = UndoOutcome::Failed;
     try {
-        outcome = runUndo(m_host, m_clock, *m_undoRecords, source, m_undoFolder);
+        outcome = runUndo(m_host, m_clock, source, m_undoFolder);
     } catch (const std::exception& error) {
         Status(TimeStamp() + " Failed. " + error.what());
     }
@@ -112,7 +111,7 @@ UndoOutcome ConversionDriver::undoSource(const std::string& source) {
 
 UndoCheck ConversionDriver::checkUndoSource(const std::string& source) {
     try {
-        return checkUndo(*m_undoRecords, source, m_undoFolder);
+        return checkUndo(source, m_undoFolder);
     } catch (const std::exception& error) {
         UndoCheck check;
         check.source = source;
@@ -124,7 +123,7 @@ UndoCheck ConversionDriver::checkUndoSource(const std::string& source) {
 
 std::string ConversionDriver::undoRecordOf(const std::string& source) {
     try {
-        const RecordLookup found = m_undoRecords->find(source, m_undoFolder);
+        const RecordLookup found = findUndoRecord(source, m_undoFolder);
         return found.outcome == RecordLookup::Outcome::Found ? found.path : std::string();
     } catch (const std::exception&) {
         return {};

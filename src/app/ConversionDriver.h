@@ -90,7 +90,6 @@ class ConversionDriver {
     bool m_jobActive = false;
     JobOutcome m_lastOutcome = JobOutcome::None;
     std::string m_undoFolder;
-    std::unique_ptr<UndoRecords> m_undoRecords;
 };
 
 }  // namespace quorvel

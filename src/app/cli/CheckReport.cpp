@@ -192,10 +192,14 @@ std::string undoCheckReportText(const std::vector<UndoCheck>& checks) {
         text += check.source + ": " + reportOf(check).headline + "\n";
         if (!check.record.empty()) text += "  undo record: " + check.record + "\n";
         for (const Refusal& refusal : check.plan.refusals) {
-            text += "  " + relativeTo(check.source, refusal.file) + ": " + refusal.reason + "\n";
+            text += "  " + (refusal.file.empty() ? std::string()
+                                                 : relativeTo(check.source, refusal.file) + ": ") +
+                    refusal.reason + "\n";
         }
-        for (const UndoFile& file : check.plan.files) {
+        for (const undo::UndoFile& file : check.plan.files) {
             std::string what;
+            if (file.rewritten) what = "a BACKUP copy, to be written back whole";
+            if (file.removed) what = "a BACKUP copy the job created, to be removed";
             if (file.fieldsToRestore > 0) {
                 what = std::to_string(file.fieldsToRestore) +
                        (file.fieldsToRestore == 1 ? " field" : " fields") + " to restore";
@@ -204,7 +208,7 @@ std::string undoCheckReportText(const std::vector<UndoCheck>& checks) {
                 what += (what.empty() ? "" : ", ") + std::to_string(file.bytesToCut) +
                         " appended bytes to cut off";
             }
-            std::string name = file.relativePath;
+            std::string name = file.path;
             name.resize(std::max<std::size_t>(name.size(), kFileColumn), ' ');
             text += "  " + name + " " + what + "\n";
         }
