@@ -67,6 +67,15 @@ bool readWhole(const std::string& path, ByteString& bytes, bool& missing, std::s
     return why.empty() && static_cast<std::int64_t>(bytes.size()) == size;
 }
 
+bool eachOriginalOrConverted(const ByteString& current, std::int64_t offset,
+                             const ByteString& original, const ByteString& converted) {
+    for (std::size_t k = 0; k < original.size(); ++k) {
+        const std::uint8_t now = current[static_cast<std::size_t>(offset) + k];
+        if (now != original[k] && now != converted[k]) return false;
+    }
+    return true;
+}
+
 // Whether `current` is a state a cut job or a cut undo can leave of the navigation file `entry`:
 // every edited field original or converted, every other byte original, the length original or
 // original plus the appended block. Counts the fields that hold their converted bytes; empty
@@ -94,9 +103,10 @@ std::int64_t recordedState(const ByteString& current, const FileEntry& entry, st
         }
         const auto from = current.begin() + edit.offset;
         const bool isOriginal = std::equal(wanted.begin(), wanted.end(), from);
-        const bool isConverted =
-            !appended && edit.converted.size() == wanted.size() &&
-            std::equal(edit.converted.begin(), edit.converted.end(), from);
+        // Byte by byte: a write cut between two pages leaves a field part converted.
+        const bool isConverted = !appended && edit.converted.size() == wanted.size() &&
+                                 eachOriginalOrConverted(current, edit.offset, wanted,
+                                                         edit.converted);
         if (!isOriginal && !isConverted) {
             why = changedSince("the " + std::to_string(wanted.size()) + " bytes at " +
                                std::to_string(edit.offset) +
@@ -184,8 +194,8 @@ std::vector<ByteRun> runsOf(const std::vector<ByteChange>& bytes) {
 // What the stream's bytes of one change hold now, as runs: each run's offset with its current
 // bytes. A video PES start is the one byte that the packet's own header places.
 struct ChangeState {
-    bool original = true;   // every byte holds its original value
-    bool converted = true;  // every byte holds its converted value
+    bool original = true;  // every byte holds its original value
+    bool mixed = false;    // some byte holds neither its original nor its converted value
     std::string problem;    // the bytes could not be read, or lie outside the stream
 };
 
@@ -208,7 +218,7 @@ ChangeState stateOf(const platform::File& file, const StreamChange& change,
         runs.push_back({change.packetOffset + static_cast<std::int64_t>(index), {kPesIdOriginal},
                         {kPesIdConverted}});
         state.original = packet[index] == kPesIdOriginal;
-        state.converted = packet[index] == kPesIdConverted;
+        state.mixed = !state.original && packet[index] != kPesIdConverted;
     } else {
         runs = runsOf(change.bytes);
         for (const ByteRun& run : runs) {
@@ -218,11 +228,14 @@ ChangeState stateOf(const platform::File& file, const StreamChange& change,
                                              : "its undo record names bytes past its end";
                 return state;
             }
-            state.original = state.original && now == run.original;
-            state.converted = state.converted && now == run.converted;
+            // Byte by byte: a write cut between two pages leaves a section part converted.
+            for (std::size_t k = 0; k < now.size(); ++k) {
+                state.original = state.original && now[k] == run.original[k];
+                state.mixed = state.mixed || (now[k] != run.original[k] && now[k] != run.converted[k]);
+            }
         }
     }
-    if (!state.original && !state.converted) {
+    if (state.mixed) {
         state.problem = changedSince("the program map section or video PES header at " +
                                      std::to_string(change.packetOffset) +
                                      " holds neither its original nor its converted bytes");
