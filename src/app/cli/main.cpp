@@ -20,9 +20,9 @@ using namespace quorvel::cli;
 
 void printUsage(std::FILE* to) {
     std::fputs(
-        "Usage: quorvel-cli [--skip-m2ts] [--undo-dir DIR] SOURCE...\n"
-        "  or:  quorvel-cli --check [--json] [--skip-m2ts] [--undo-dir DIR] SOURCE...\n"
-        "  or:  quorvel-cli --undo [--check] [--undo-dir DIR] SOURCE...\n"
+        "Usage: quorvel-cli [--skip-m2ts] SOURCE...\n"
+        "  or:  quorvel-cli --check [--json] [--skip-m2ts] SOURCE...\n"
+        "  or:  quorvel-cli --undo [--check] SOURCE...\n"
         "\n"
         "Converts, in place, a Blu-ray folder whose video is HEVC into an Ultra HD Blu-ray\n"
         "structure. SOURCE is the disc folder (the one that holds BDMV), its BDMV folder, or\n"
@@ -36,7 +36,8 @@ void printUsage(std::FILE* to) {
         "  --undo       restore every file a conversion changed to its bytes before the first\n"
         "               job, from the undo record the job wrote, then remove the record; with\n"
         "               --check: list what an undo would restore, writing nothing\n"
-        "  --undo-dir DIR  keep and look for undo records in DIR instead of the state folder\n"
+        "  --undo-dir DIR  with a job, a check or an undo: keep and look for undo records in DIR\n"
+        "               instead of the user's state folder\n"
         "  --help       show this text\n"
         "  --version    show the version\n"
         "\n"
