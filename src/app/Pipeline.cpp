@@ -2,6 +2,7 @@
 
 #include "app/ConversionDriver.h"
 #include "app/JobPlan.h"
+#include "app/UndoJournal.h"
 #include "fileio/DiscLock.h"
 #include "fileio/FileSystem.h"
 
@@ -76,7 +77,7 @@ class Run {
 
     JobOutcome scanTitle();
     JobOutcome writeNavigation();
-    JobOutcome convertStreams();
+    JobOutcome convertStreams(UndoJournal& journal);
     JobOutcome surveyStreams(bool& someConverted);
     void refreshBackup(const std::string& file, const std::string& backupFolder);
 
@@ -114,10 +115,20 @@ JobOutcome Run::run() {
     if (isJob()) {
         if (!plan.accepted()) return failed(kNothingChangedLine);
         if (stopAtSafePoint()) return abortedBeforeWriting();
+        // What the job changes goes on the undo record before the first write.
+        UndoJournal journal(m_layout, m_options.undoDir,
+                            [this](const std::string& line) { log(line); });
+        std::string refusal;
+        if (!journal.recordNavigation(m_title, plan.changes,
+                                      someNavigationConverted(m_title, m_layout, plan.changes),
+                                      refusal)) {
+            log(refusal);
+            return failed(kNothingChangedLine);
+        }
         const JobOutcome written = writeNavigation();
         if (written != JobOutcome::Succeeded) return written;
         if (m_options.withStreams) {
-            const JobOutcome converted = convertStreams();
+            const JobOutcome converted = convertStreams(journal);
             if (converted != JobOutcome::Succeeded) return converted;
         }
         logTimed(" QUORVEL - SUCCESS");
@@ -209,13 +220,14 @@ JobOutcome Run::writeNavigation() {
 }
 
 // Every clip's stream, one percentage over all of them.
-JobOutcome Run::convertStreams() {
+JobOutcome Run::convertStreams(UndoJournal& journal) {
     M2tsScanOptions options;
     options.progressTotal = m_title.streamBytes();
     for (std::size_t k = 0; k < m_title.clips.size(); ++k) {
         const TitleClip& clip = m_title.clips[k];
         logTimed(clipStepHeading(ClipStep::Stream, m_title, k));
         m_host.setTickInterval(kStreamPassTickMs);
+        options.undo = &journal.streamSink(clip.stream, fs::fileSize(clip.stream));
         const StreamPass pass = m_steps.UHD_Adjust_M2TS(clip.stream, options, m_host, m_host);
         log(pass.lines);
         options.progressBefore += fs::fileSize(clip.stream);
@@ -267,7 +279,12 @@ void Run::refreshBackup(const std::string& file, const std::string& backupFolder
 }  // namespace
 
 JobOutcome runJob(const PipelineHost& with, const std::string& source, bool withStreams) {
-    Run run(with, PipelineOptions::job(withStreams), source);
+    return runJob(with, source, PipelineOptions::job(withStreams));
+}
+
+JobOutcome runJob(const PipelineHost& with, const std::string& source,
+                  const PipelineOptions& options) {
+    Run run(with, options, source);
     return run.run();
 }
 

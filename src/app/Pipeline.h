@@ -27,12 +27,14 @@ struct PipelineOptions {
     OnFailure onFailure = OnFailure::StopAtFirst;
     // False: the stream files are left out (Skip M2TS).
     bool withStreams = true;
+    // The folder of the job's undo record; empty: the user's state folder.
+    std::string undoDir;
 
     static PipelineOptions job(bool withStreams) {
-        return {AdjustMode::Write, OnFailure::StopAtFirst, withStreams};
+        return {AdjustMode::Write, OnFailure::StopAtFirst, withStreams, {}};
     }
     static PipelineOptions check(bool withStreams) {
-        return {AdjustMode::Check, OnFailure::ListEach, withStreams};
+        return {AdjustMode::Check, OnFailure::ListEach, withStreams, {}};
     }
 };
 
@@ -48,6 +50,9 @@ struct PipelineHost {
 // The job on the disc folder `source` (ending with a separator). Every way out logs its outcome
 // as the last line.
 JobOutcome runJob(const PipelineHost& with, const std::string& source, bool withStreams);
+// The same, with the job's options (the undo record's folder).
+JobOutcome runJob(const PipelineHost& with, const std::string& source,
+                  const PipelineOptions& options);
 
 // What a job would do to `source`, found out the job's way without writing or logging anything.
 SourceCheck runCheck(const PipelineHost& with, const std::string& source, bool withStreams);

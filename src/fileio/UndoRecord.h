@@ -170,6 +170,9 @@ struct FoundRecord {
     std::string discPath;  // the disc folder as recorded
 };
 
+// The file name of the record of the disc at `discFolder` with `identity`.
+std::string recordFileName(const std::string& identity, const std::string& discFolder);
+
 // Every readable record in `folder` whose header holds `identity`.
 std::vector<FoundRecord> findRecords(const std::string& folder, const std::string& identity);
 
@@ -177,5 +180,60 @@ std::vector<FoundRecord> findRecords(const std::string& folder, const std::strin
 // path equals `discFolder` (compared after dropping final separators). nullptr when none is, or
 // when several are (then the caller refuses and lists them).
 const FoundRecord* pickRecord(const std::vector<FoundRecord>& found, const std::string& discFolder);
+
+// ---- Writing (the job's side) ----
+
+// The changes of one batch of a stream pass, encoded as they come, in the order the pass makes
+// them (each at the packet being examined: a PES start at its own packet, a section at its last).
+class BatchEncoder {
+  public:
+    void begin(std::uint32_t stream, std::int64_t from);
+    void addPes(std::int64_t packetOffset);
+    // `packetOffsets` ascending, the last one the packet being examined; `bytes` ascending.
+    void addSection(const std::vector<std::int64_t>& packetOffsets,
+                    const std::vector<ByteChange>& bytes);
+    bool empty() const { return m_pesCount == 0 && m_sectionCount == 0; }
+    std::int64_t from() const { return m_from; }
+    // The payload of the 'B' entry for the scan range [from, to).
+    ByteString finish(std::int64_t to) const;
+
+  private:
+    std::uint32_t m_stream = 0;
+    std::int64_t m_from = 0;
+    std::int64_t m_lastPes = 0;
+    std::int64_t m_lastSection = 0;
+    std::uint64_t m_pesCount = 0;
+    std::uint64_t m_sectionCount = 0;
+    ByteString m_pes;
+    ByteString m_sections;
+    ByteString m_lastShape;
+};
+
+// Appends entries to a record file. Nothing is on the disk before flush().
+class RecordWriter {
+  public:
+    // Creates the new record `path` with its header entry, making the folders up to it (the
+    // last two levels at most: the state folder's own and the record's) when missing, and puts
+    // the file and its folder entry on the disk.
+    bool create(const std::string& path, const RecordHeader& header, std::string* why);
+    // Opens the existing record `path` to add to it; a torn tail is cut off first.
+    bool openExisting(const std::string& path, std::string* why);
+    bool isOpen() const { return m_file.isOpen(); }
+    const std::string& path() const { return m_path; }
+
+    bool addFile(const FileEntry& entry, std::string* why);
+    bool addStream(const StreamEntry& entry, std::string* why);
+    bool addBatch(const ByteString& batchPayload, std::string* why);
+    // Waits until everything appended is on the disk.
+    bool flush(std::string* why);
+    std::int64_t size() const { return m_end; }
+
+  private:
+    bool append(std::uint8_t kind, const ByteString& payload, std::string* why);
+
+    platform::File m_file;
+    std::string m_path;
+    std::int64_t m_end = 0;
+};
 
 }  // namespace quorvel::undo

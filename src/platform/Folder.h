@@ -41,6 +41,10 @@ class Folder {
     File createFile(const std::string& name, unsigned permissions,
                     Problem* problem = nullptr) const;
 
+    // Makes the folder `name` inside this one (only the owner may enter it); true when it is
+    // there now, made by this call or before it.
+    bool createFolder(const std::string& name, Problem* problem = nullptr) const;
+
     // Names of the entries, "." and ".." left out, in the system's order.
     std::vector<std::string> names() const;
     // What `name` is; a link in it is followed when `followLink`.

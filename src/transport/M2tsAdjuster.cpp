@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include "fileio/StreamFile.h"
+#include "transport/StreamRecorder.h"
 #include "transport/StreamRules.h"
 #include "transport/StreamScan.h"
 
@@ -67,8 +69,14 @@ StreamPass UHD_Adjust_M2TS(const std::string& m2ts, const M2tsScanOptions& optio
         return pass;
     }
 
+    std::optional<StreamRecorder> recorder;
+    if (options.undo != nullptr) recorder.emplace(*options.undo);
     StreamWriter writer(lines, file, options.writeBehind);
     StreamRules rules(&writer);
+    if (recorder) {
+        rules.tellChangesTo(&*recorder);
+        writer.holdForRecord(&*recorder);
+    }
     rules.onFirstUnusable = [&lines](std::int64_t offset, const std::string& reason) {
         lines.push_back({" - Couldn't re-mark the program map section at byte " +
                          std::to_string(offset) + ": " + reason + "."});

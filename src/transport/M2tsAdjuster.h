@@ -11,6 +11,8 @@
 
 namespace quorvel {
 
+class StreamRecordSink;
+
 // The timer interval the front end sets for the progress ticks of a stream pass.
 inline constexpr int kStreamTickIntervalMs = 500;
 
@@ -41,6 +43,9 @@ struct M2tsScanOptions {
     // For tests: when set and it returns true for a write (offset, size), that write fails as on
     // a full disk.
     std::function<bool(std::int64_t offset, std::size_t size)> writeFault;
+    // The job's undo record for this stream: every change is put on it (and it on the disk)
+    // before the change is written. nullptr: no record (tests, and a check).
+    StreamRecordSink* undo = nullptr;
 };
 
 // How a pass over a stream ended, and what the log says about it after the step's heading

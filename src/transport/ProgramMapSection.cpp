@@ -61,6 +61,7 @@ void ProgramMapSection::remember(const SourcePacket& packet, std::int64_t offset
     m_offsets[m_packets] = offset;
     m_counters[m_packets] = static_cast<std::uint8_t>(packet.continuityCounter());
     std::memcpy(m_extraHeaders[m_packets].data(), packet.bytes(), kExtraHeaderSize);
+    std::memcpy(m_collected[m_packets].data(), packet.bytes(), kSourcePacketSize);
     ++m_packets;
 }
 

@@ -121,6 +121,8 @@ class ProgramMapSection {
     std::size_t typeOffsetInPacket() const;
 
     std::size_t packetCount() const { return m_packets; }
+    // Packet j (0-based) as it was collected, before any re-mark.
+    const std::uint8_t* collectedPacket(std::size_t j) const { return m_collected[j].data(); }
     std::int64_t packetOffset(std::size_t j) const { return m_offsets[j]; }
     bool collecting() const { return m_packets != 0; }
     bool complete() const { return collecting() && m_length >= sectionLength() + kSectionTail; }
@@ -167,6 +169,7 @@ class ProgramMapSection {
     std::array<std::int64_t, kMaxPackets> m_offsets{};
     std::array<std::uint8_t, kMaxPackets> m_counters{};
     std::array<std::array<std::uint8_t, kExtraHeaderSize>, kMaxPackets> m_extraHeaders{};
+    std::array<std::array<std::uint8_t, kSourcePacketSize>, kMaxPackets> m_collected{};
     Judged m_judged;
 };
 

@@ -93,7 +93,10 @@ bool StreamRules::settleSection() {
             if (assessment.identifierChanges) ++m_tally.identifiersToChange;
             judged(assessment.verdict, at);
             m_videoMarked = true;
-            if (m_writes != nullptr) written = writeSection();
+            if (m_writes != nullptr) {
+                if (m_changes != nullptr) m_changes->sectionRemarked(m_section);
+                written = writeSection();
+            }
             break;
         case ProgramMapSection::Verdict::Marked:
             ++m_tally.sectionsMarked;
@@ -167,6 +170,7 @@ bool StreamRules::writeSection() {
 bool StreamRules::remarkPes(const SourcePacket& packet, std::size_t start, std::int64_t offset) {
     if (m_tally.pesToRemark++ == 0) m_tally.firstPesToRemark = offset;
     if (m_writes == nullptr) return true;
+    if (m_changes != nullptr) m_changes->pesRemarked(offset);
     std::array<std::uint8_t, kSourcePacketSize> out{};
     std::memcpy(out.data(), packet.bytes(), kSourcePacketSize);
     out[start + kPesStreamIdOffset] = kStreamIdUhdVideo;

@@ -29,6 +29,18 @@ class PacketWrites {
     ~PacketWrites() = default;
 };
 
+// Told of each change a pass makes, before its writes are handed on: the undo record's side.
+class StreamChanges {
+  public:
+    // The video PES start in the packet at `packetOffset` gets stream id 0xE1.
+    virtual void pesRemarked(std::int64_t packetOffset) = 0;
+    // `section` (its collected packets, and the rebuild that buildPacket gives) is rewritten.
+    virtual void sectionRemarked(const ProgramMapSection& section) = 0;
+
+  protected:
+    ~StreamChanges() = default;
+};
+
 class StreamRules {
   public:
     // The first program map section judged, whatever the verdict.
@@ -41,6 +53,8 @@ class StreamRules {
 
     // `writes`: where the changes go; nullptr to count them only.
     explicit StreamRules(PacketWrites* writes) : m_writes(writes) {}
+    // Each change made is told to `changes` first (nullptr: to nobody).
+    void tellChangesTo(StreamChanges* changes) { m_changes = changes; }
 
     // One 192-byte packet found at `offset`. False when a write failed.
     bool examine(const std::uint8_t* bytes, std::int64_t offset);
@@ -79,6 +93,7 @@ class StreamRules {
     static constexpr std::uint8_t kStreamIdUhdVideo = 0xE1;
 
     PacketWrites* const m_writes;
+    StreamChanges* m_changes = nullptr;
     std::uint16_t m_programMapPid = kPatPid;
     ProgramMapSection m_section;
     // Continuation packets of a section already found unusable belong to it.

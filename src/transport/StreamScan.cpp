@@ -1,6 +1,7 @@
 #include "transport/StreamScan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -93,6 +94,20 @@ StreamWriter::StreamWriter(LogLines& lines, StreamFile& file, bool writeBehind)
 }
 
 bool StreamWriter::write(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) {
+    if (m_recorder != nullptr) {
+        HeldWrite held{offset, static_cast<std::uint16_t>(size), {}};
+        if (size > held.bytes.size()) {
+            report(offset, false);
+            return false;
+        }
+        std::memcpy(held.bytes.data(), bytes, size);
+        m_held.push_back(held);
+        return true;
+    }
+    return writeNow(bytes, size, offset);
+}
+
+bool StreamWriter::writeNow(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) {
     m_writtenSinceWriteBack = true;
     // Queued writes are checked at the scan's next look at the clock and at its end.
     if (m_queue) {
@@ -105,7 +120,40 @@ bool StreamWriter::write(const std::uint8_t* bytes, std::size_t size, std::int64
     return false;
 }
 
+bool StreamWriter::commitHeld(std::int64_t scanned) {
+    std::string why;
+    if (!m_recorder->commit(scanned, why)) {
+        m_recordFailed = true;
+        if (!m_failureLogged) {
+            m_failureLogged = true;
+            m_lines.push_back({" - Couldn't write the undo record " + m_recorder->sink().recordPath() +
+                               ": " + why + "."});
+        }
+        m_held.clear();
+        return false;
+    }
+    for (const HeldWrite& held : m_held) {
+        if (!writeNow(held.bytes.data(), held.size, held.offset)) break;
+    }
+    m_held.clear();
+    return true;
+}
+
+void StreamWriter::releaseHeld(bool keep, std::int64_t scanned) {
+    if (m_recorder == nullptr || m_recordFailed) return;
+    if (!keep) {
+        m_held.clear();
+        return;
+    }
+    commitHeld(scanned);
+}
+
 void StreamWriter::startWriteBack(std::int64_t upTo) {
+    if (m_recorder != nullptr) {
+        if (m_recordFailed) return;
+        if (upTo - m_recorder->batchStart() < kRecordInterval && m_held.size() < kMaxHeld) return;
+        if (!commitHeld(upTo)) return;
+    }
     if (!m_writtenSinceWriteBack) return;
     // Start writing the pages changed so far while the scan goes on, so that the flush at the
     // end has little left to wait for. It only starts the write-back; the flush still decides.
@@ -119,6 +167,7 @@ void StreamWriter::startWriteBack(std::int64_t upTo) {
 }
 
 bool StreamWriter::failed() {
+    if (m_recordFailed) return true;
     if (!m_queue) return false;
     const std::int64_t failedAt = m_queue->failedAt();
     if (failedAt == WriteBehind::kNoFailure) return false;
@@ -153,6 +202,10 @@ void StreamWriter::report(std::int64_t offset, bool pastEnd) {
 
 StreamScan::Outcome StreamScan::run() {
     Outcome outcome = scanFile();
+    if (m_writer != nullptr) {
+        m_writer->releaseHeld(outcome != Outcome::Failed, m_scanned);
+        if (m_writer->failed()) outcome = Outcome::Failed;
+    }
     // An abort still leaves what was found on the file, and a late write failure is not missed.
     if (m_writer != nullptr && !m_writer->settle()) return Outcome::Failed;
     if (outcome == Outcome::Done && m_writer != nullptr && !m_writer->keptSize(m_fileSize)) {
@@ -193,6 +246,7 @@ StreamScan::Outcome StreamScan::scanFile() {
         if (m_writer != nullptr) m_writer->startWriteBack(chunkStart);
     }
 
+    m_scanned = packetsEnd;
     m_rules.finish();
     showEnd();
     return Outcome::Done;
@@ -232,7 +286,10 @@ StreamScan::Outcome StreamScan::scanChunk(const std::uint8_t* bytes, std::size_t
         // Asked after the packet's own write, so what was found is on the file.
         const bool stop = m_stop.stopRequested();
         m_lastYield = std::chrono::steady_clock::now();
-        if (stop) return Outcome::Aborted;
+        if (stop) {
+            m_scanned = start + static_cast<std::int64_t>(at + kSourcePacketSize);
+            return Outcome::Aborted;
+        }
     }
     return Outcome::Done;
 }

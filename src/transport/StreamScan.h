@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <optional>
+#include <vector>
 #include <string>
 
 #include "fileio/StreamFile.h"
@@ -13,6 +15,7 @@
 #include "transport/M2tsAdjuster.h"
 #include "shared/LogLine.h"
 #include "shared/StepControl.h"
+#include "transport/StreamRecorder.h"
 #include "transport/StreamRules.h"
 
 // One front-to-back pass over a stream file, shared by the conversion and the survey: it reads
@@ -29,6 +32,16 @@ class StreamWriter final : public PacketWrites {
     StreamWriter(const StreamWriter&) = delete;
     StreamWriter& operator=(const StreamWriter&) = delete;
 
+    // The undo record comes first: every write is held until the batch that names it is on the
+    // disk, which happens at most once per kRecordInterval of stream, or sooner when kMaxHeld
+    // writes wait (a stream changed in nearly every packet).
+    static constexpr std::int64_t kRecordInterval = std::int64_t{256} << 20;
+    static constexpr std::size_t kMaxHeld = 32768;
+    void holdForRecord(StreamRecorder* recorder) { m_recorder = recorder; }
+    // The scan has examined every packet below `scanned`, and goes no further: the held writes
+    // are recorded and then made, or, when `keep` is false (the pass failed), dropped.
+    void releaseHeld(bool keep, std::int64_t scanned);
+
     bool write(const std::uint8_t* bytes, std::size_t size, std::int64_t offset) override;
     // Starts write-back of the pages written since the last call, up to `upTo`.
     void startWriteBack(std::int64_t upTo);
@@ -41,7 +54,15 @@ class StreamWriter final : public PacketWrites {
     bool keptSize(std::int64_t fileSize);
 
   private:
+    struct HeldWrite {
+        std::int64_t offset;
+        std::uint16_t size;
+        std::array<std::uint8_t, WriteBehind::kMaxWriteSize> bytes;
+    };
     void report(std::int64_t offset, bool pastEnd);
+    bool writeNow(const std::uint8_t* bytes, std::size_t size, std::int64_t offset);
+    // Records the held writes' batch, then makes them; false (logged) when the record failed.
+    bool commitHeld(std::int64_t scanned);
 
     LogLines& m_lines;
     StreamFile& m_file;
@@ -49,6 +70,9 @@ class StreamWriter final : public PacketWrites {
     bool m_writtenSinceWriteBack = false;
     std::int64_t m_writeBackFrom = 0;
     bool m_failureLogged = false;
+    StreamRecorder* m_recorder = nullptr;
+    std::vector<HeldWrite> m_held;
+    bool m_recordFailed = false;
 };
 
 class StreamScan {
@@ -89,6 +113,8 @@ class StreamScan {
     const std::int64_t m_fileSize;
     StreamRules& m_rules;
     StreamWriter* const m_writer;
+    // The end of the packets examined so far, for the undo record's last batch.
+    std::int64_t m_scanned = 0;
     std::uint32_t m_packetsPerCheck = 1;
     std::uint32_t m_untilCheck = 1;
     std::chrono::steady_clock::time_point m_lastYield;

@@ -67,6 +67,13 @@ Folder Folder::openFolder(const std::string& name, Problem* problem) const {
     return Folder{};
 }
 
+bool Folder::createFolder(const std::string& name, Problem* problem) const {
+    constexpr mode_t kOwnerOnly = 0700;
+    if (::mkdirat(m_handle, name.c_str(), kOwnerOnly) == 0 || errno == EEXIST) return true;
+    setProblem(problem, errno);
+    return false;
+}
+
 // A link would let a job patch a file outside the disc folder, and a FIFO or a device is not a
 // file whose bytes we patch: O_NONBLOCK keeps a FIFO from holding the open until a writer comes,
 // and the look before the open keeps a device node from being opened at all.

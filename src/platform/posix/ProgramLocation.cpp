@@ -71,6 +71,19 @@ bool isAbsolutePath(const std::string& path) {
     return !path.empty() && path.front() == kSeparator;
 }
 
+std::string stateFolder() {
+    // The base directory specification: a relative XDG_STATE_HOME is invalid and ignored.
+    const auto trimmed = [](std::string folder) {
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        return folder;
+    };
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return trimmed(state);
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return {};
+    return trimmed(home) + "/.local/state";
+}
+
 std::string workingFolder() {
     std::vector<char> buffer(PATH_MAX + 1);
     if (::getcwd(buffer.data(), buffer.size()) == nullptr) return {};

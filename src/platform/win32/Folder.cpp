@@ -115,6 +115,17 @@ Folder Folder::openFolder(const std::string& name, Problem* problem) const {
     return openFolderAt(childOf(m_handle, name), problem);
 }
 
+bool Folder::createFolder(const std::string& name, Problem* problem) const {
+    const std::wstring path = childOf(m_handle, name);
+    if (!path.empty() && (::CreateDirectoryW(path.c_str(), nullptr) != 0 ||
+                          ::GetLastError() == ERROR_ALREADY_EXISTS)) {
+        return true;
+    }
+    const DWORD error = path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError();
+    setProblem(problem, problemKind(error), error);
+    return false;
+}
+
 // A link would let a job patch a file outside the disc folder, and a folder or a device is not a
 // file whose bytes we patch. A file another program holds open without sharing writes fails at
 // once with a sharing violation, and a read-only one with access denied: neither waits.

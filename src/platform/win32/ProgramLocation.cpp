@@ -112,6 +112,16 @@ bool isAbsolutePath(const std::string& path) {
     return isAbsoluteWindowsPath(toWide(path));
 }
 
+std::string stateFolder() {
+    const std::wstring folder = askGrowing([](wchar_t* buffer, DWORD size) {
+        return ::GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, size);
+    });
+    if (folder.empty() || !isAbsoluteWindowsPath(folder)) return {};
+    std::wstring trimmed = folder;
+    if (trimmed.size() > 3 && isSeparator(trimmed.back())) trimmed.pop_back();
+    return toUtf8(inProgramForm(trimmed));
+}
+
 std::string workingFolder() {
     std::wstring folder = askGrowing(
         [](wchar_t* buffer, DWORD size) { return ::GetCurrentDirectoryW(size, buffer); });

@@ -1,0 +1,230 @@
+#include "app/UndoJournal.h"
+
+#include <algorithm>
+
+#include "fileio/FileSystem.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kPresentStateLine =
+    " - No undo record was found for this partly converted disc: one was made of its present "
+    "state, and an undo gives back that state, not the disc as it was made.";
+
+std::string withoutFinalSeparator(std::string path) {
+    while (path.size() > 1 && fs::isSeparator(path.back())) path.pop_back();
+    return path;
+}
+
+// The whole file, or false with why.
+bool readWhole(const std::string& path, ByteString& bytes, std::string& why) {
+    platform::File file = fs::openRegularFile(path, platform::File::Access::Read, &why);
+    if (!file.isOpen()) return false;
+    const std::int64_t size = file.size(&why);
+    if (size < 0) return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    const platform::Transfer read = file.readAt(bytes.data(), bytes.size(), 0);
+    if (read.failed() || read.done != bytes.size()) {
+        why = read.failed() ? read.reason : platform::inputOutputErrorText();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string undoRecordFailureLine(const std::string& path, const std::string& why) {
+    return " - Couldn't write the undo record " + (path.empty() ? std::string("(no state folder)") : path) +
+           ": " + why + ".";
+}
+
+class UndoJournal::Sink final : public StreamRecordSink {
+  public:
+    Sink(UndoJournal& journal, std::string path, std::int64_t size)
+        : m_journal(journal), m_path(std::move(path)), m_size(size) {
+        RecordedStream& known = m_journal.m_streams[m_path];
+        if (!known.numbered) {
+            known.number = m_journal.m_nextStream++;
+            known.numbered = true;
+        }
+    }
+    std::uint32_t streamNumber() const override { return m_journal.m_streams.at(m_path).number; }
+    std::int64_t recordedUpTo() const override { return m_journal.m_streams.at(m_path).upTo; }
+    std::string recordPath() const override { return m_journal.m_path; }
+
+    bool appendDurably(const ByteString& batchPayload, std::string& why) override {
+        if (!m_journal.m_writer.isOpen() && !m_journal.open(true, why)) return false;
+        RecordedStream& known = m_journal.m_streams[m_path];
+        if (!known.declared) {
+            if (!m_journal.m_writer.addStream({known.number, m_path, m_size}, &why)) return false;
+            known.declared = true;
+        }
+        return m_journal.m_writer.addBatch(batchPayload, &why) && m_journal.m_writer.flush(&why);
+    }
+
+  private:
+    UndoJournal& m_journal;
+    std::string m_path;
+    std::int64_t m_size;
+};
+
+UndoJournal::UndoJournal(const BluRayLayout& layout, const std::string& undoDir,
+                         std::function<void(const std::string&)> log)
+    : m_layout(layout), m_log(std::move(log)) {
+    m_identity = undo::discIdentity(m_layout.source());
+    const std::string folder = undo::recordFolder(undoDir);
+    if (folder.empty() || m_identity.empty()) return;
+    const std::string disc = withoutFinalSeparator(m_layout.source());
+    const std::vector<undo::FoundRecord> found = undo::findRecords(folder, m_identity);
+    const undo::FoundRecord* own = nullptr;
+    for (const undo::FoundRecord& record : found) {
+        if (withoutFinalSeparator(record.discPath) == disc) own = &record;
+    }
+    // A disc moved since its first job: its one record names a folder that is gone.
+    if (own == nullptr && found.size() == 1 && !fs::isDirectory(found.front().discPath)) {
+        own = found.data();
+    }
+    if (own != nullptr) {
+        m_path = own->path;
+        m_exists = true;
+        readExisting();
+    } else {
+        m_path = folder + fs::kSeparator + undo::recordFileName(m_identity, disc);
+    }
+}
+
+UndoJournal::~UndoJournal() = default;
+
+void UndoJournal::readExisting() {
+    struct Known final : undo::RecordVisitor {
+        UndoJournal& journal;
+        std::map<std::uint32_t, std::string> paths;
+        explicit Known(UndoJournal& j) : journal(j) {}
+        bool file(const undo::FileEntry& entry) override {
+            journal.m_recordedFiles.insert(entry.path);
+            return true;
+        }
+        bool stream(const undo::StreamEntry& entry) override {
+            paths[entry.number] = entry.path;
+            RecordedStream& known = journal.m_streams[entry.path];
+            known.number = entry.number;
+            known.numbered = true;
+            known.declared = true;
+            journal.m_nextStream = std::max(journal.m_nextStream, entry.number + 1);
+            return true;
+        }
+        bool batch(const undo::BatchEntry& entry) override {
+            const auto named = paths.find(entry.stream);
+            if (named == paths.end()) return true;
+            RecordedStream& known = journal.m_streams[named->second];
+            known.upTo = std::max(known.upTo, entry.to);
+            return true;
+        }
+    } known(*this);
+    undo::readRecord(m_path, known);
+}
+
+std::string UndoJournal::relative(const std::string& path) const {
+    const std::string& source = m_layout.source();
+    return path.rfind(source, 0) == 0 ? path.substr(source.size()) : path;
+}
+
+bool UndoJournal::open(bool presentState, std::string& why) {
+    if (m_path.empty()) {
+        why = m_identity.empty() ? "the disc's STREAM folder cannot be read"
+                                 : "no folder for undo records is known (set XDG_STATE_HOME or HOME)";
+        return false;
+    }
+    if (m_exists) return m_writer.openExisting(m_path, &why);
+    undo::RecordHeader header;
+    header.version = undo::kFormatVersion;
+    header.identity = m_identity;
+    header.discPath = withoutFinalSeparator(m_layout.source());
+    header.presentState = presentState;
+    if (!m_writer.create(m_path, header, &why)) return false;
+    m_exists = true;
+    if (presentState && m_log) m_log(kPresentStateLine);
+    return true;
+}
+
+bool UndoJournal::recordNavigation(const Title& title, const FieldChanges& changes,
+                                   bool partlyConverted, std::string& refusal) {
+    struct Planned {
+        std::string file;
+        std::string backupFolder;
+    };
+    std::vector<Planned> files{{title.playlist, m_layout.backupPlaylistFolder()}};
+    for (const TitleClip& clip : title.clips) files.push_back({clip.clipInfo, m_layout.backupClipInfoFolder()});
+    files.push_back({m_layout.indexFile(), m_layout.backupFolder()});
+    files.push_back({m_layout.movieObjectFile(), m_layout.backupFolder()});
+
+    std::vector<undo::FileEntry> entries;
+    std::string why;
+    for (const Planned& planned : files) {
+        const std::string path = relative(planned.file);
+        undo::FileEntry entry;
+        entry.kind = undo::FileEntry::Kind::Navigation;
+        entry.path = path;
+        std::int64_t appended = 0;
+        bool fileChanges = false;
+        for (const FieldChange& change : changes) {
+            if (change.file != planned.file) continue;
+            entry.edits.push_back({change.offset, change.before, change.after});
+            if (change.before.empty()) appended += static_cast<std::int64_t>(change.after.size());
+            fileChanges = true;
+        }
+        if (!entry.edits.empty() && m_recordedFiles.count(path) == 0) {
+            if (!readWhole(planned.file, entry.original, why)) {
+                refusal = undoRecordFailureLine(m_path, "cannot read " + planned.file + ": " + why);
+                return false;
+            }
+            entry.convertedLength = static_cast<std::int64_t>(entry.original.size()) + appended;
+            entries.push_back(std::move(entry));
+        }
+        // The copy the job refreshes, as it is before the refresh.
+        std::string copyPath;
+        const fs::CopyState state = fs::inspectCopy(planned.file, planned.backupFolder, &copyPath);
+        if (state != fs::CopyState::Missing && state != fs::CopyState::Differs &&
+            !(state == fs::CopyState::Current && fileChanges)) {
+            continue;
+        }
+        undo::FileEntry copy;
+        copy.kind = undo::FileEntry::Kind::BackupCopy;
+        copy.path = relative(copyPath);
+        copy.copyOf = path;
+        if (m_recordedFiles.count(copy.path) != 0) continue;
+        copy.existed = state != fs::CopyState::Missing;
+        if (copy.existed && !readWhole(copyPath, copy.original, why)) {
+            // A copy that cannot be read is replaced all the same; its bytes cannot be kept.
+            refusal = undoRecordFailureLine(m_path, "cannot read " + copyPath + ": " + why);
+            return false;
+        }
+        copy.convertedLength = static_cast<std::int64_t>(copy.original.size());
+        entries.push_back(std::move(copy));
+    }
+    if (entries.empty()) return true;
+    if ((!m_writer.isOpen() && !open(partlyConverted, why))) {
+        refusal = undoRecordFailureLine(m_path, why);
+        return false;
+    }
+    for (const undo::FileEntry& entry : entries) {
+        if (!m_writer.addFile(entry, &why)) {
+            refusal = undoRecordFailureLine(m_path, why);
+            return false;
+        }
+        m_recordedFiles.insert(entry.path);
+    }
+    if (!m_writer.flush(&why)) {
+        refusal = undoRecordFailureLine(m_path, why);
+        return false;
+    }
+    return true;
+}
+
+StreamRecordSink& UndoJournal::streamSink(const std::string& stream, std::int64_t size) {
+    m_sinks.push_back(std::make_unique<Sink>(*this, relative(stream), size));
+    return *m_sinks.back();
+}
+
+}  // namespace quorvel
