@@ -63,7 +63,9 @@ void ConversionDriver::Command1_Click() {
     m_host.setButtonCaption(kAbortCaption);
 
     try {
-        m_lastOutcome = runJob(pipelineHost(), source, !m_host.skipM2tsTicked());
+        PipelineOptions options = PipelineOptions::job(!m_host.skipM2tsTicked());
+        options.undoDir = m_undoFolder;
+        m_lastOutcome = runJob(pipelineHost(), source, options);
     } catch (const std::exception& error) {
         // Whatever went wrong, the log says so and the job ends like every other failed job.
         Status(TimeStamp() + " Failed. " + error.what());

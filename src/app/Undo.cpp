@@ -4,6 +4,7 @@
 #include "app/ConversionDriver.h"
 #include "fileio/DiscLock.h"
 #include "fileio/FileSystem.h"
+#include "platform/Folder.h"
 
 namespace quorvel {
 
@@ -15,6 +16,25 @@ constexpr const char* kRerunWarning = " - Warning:  Run the undo again to comple
 
 undo::RecordReading readingOf(const std::string& record) {
     return [record](undo::RecordVisitor& visitor) { return undo::readRecord(record, visitor); };
+}
+
+// A record that a job was cut while creating leaves with no whole header: nothing was written
+// to the disc after it, and no undo can read it. The disc's own such leftovers go with its undo.
+void removeLeftoverRecords(const std::string& folder, const std::string& identity) {
+    const platform::Folder dir = platform::Folder::open(folder);
+    if (!dir.isOpen()) return;
+    const std::string prefix = identity + "-";
+    for (const std::string& name : dir.names()) {
+        if (name.rfind(prefix, 0) != 0 || !fs::endsWithIgnoreCase(name, undo::kRecordExtension)) {
+            continue;
+        }
+        class Nothing final : public undo::RecordVisitor {} nothing;
+        const std::string path = folder + fs::kSeparator + name;
+        if (undo::readRecord(path, nothing).outcome ==
+            undo::ReadResult::Outcome::NotARecord) {
+            fs::removeFile(path, nullptr);
+        }
+    }
 }
 
 class UndoRun {
@@ -117,6 +137,7 @@ UndoOutcome runUndo(JobHost& host, const LocalClock& clock, const std::string& s
     } else {
         run.log(" - Warning:  Couldn't remove the undo record " + found.path + ": " + why + ".");
     }
+    removeLeftoverRecords(found.folder, undo::discIdentity(source));
     run.logTimed(" QUORVEL - SUCCESS");
     return UndoOutcome::Restored;
 }
