@@ -84,7 +84,13 @@ SourceCheck ConversionDriver::checkSource(const std::string& source, bool withSt
     try {
         check = runCheck(pipelineHost(), source, withStreams);
         if (check.state != SourceCheck::State::NotBluRay && check.state != SourceCheck::State::Busy) {
-            check.undoRecord = undoRecordOf(source);
+            const RecordLookup found = findUndoRecord(source, m_undoFolder);
+            // An unconverted copy of a converted disc shares its identity; the record found
+            // elsewhere is the other copy's.
+            if (found.outcome == RecordLookup::Outcome::Found &&
+                (found.writtenHere || check.state != SourceCheck::State::Unconverted)) {
+                check.undoRecord = found.path;
+            }
         }
     } catch (const std::exception& error) {
         check = SourceCheck{source, SourceCheck::State::Refused, {}, {}, {}, {}};
@@ -120,15 +126,6 @@ UndoCheck ConversionDriver::checkUndoSource(const std::string& source) {
         check.state = UndoCheck::State::Refused;
         check.plan.refusals.push_back({source, error.what(), ""});
         return check;
-    }
-}
-
-std::string ConversionDriver::undoRecordOf(const std::string& source) {
-    try {
-        const RecordLookup found = findUndoRecord(source, m_undoFolder);
-        return found.outcome == RecordLookup::Outcome::Found ? found.path : std::string();
-    } catch (const std::exception&) {
-        return {};
     }
 }
 

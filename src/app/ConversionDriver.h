@@ -50,8 +50,6 @@ class ConversionDriver {
     UndoOutcome undoSource(const std::string& source);
     // What an undo of `source` would restore, without writing or logging anything.
     UndoCheck checkUndoSource(const std::string& source);
-    // The path of the undo record of `source`; empty when it has none (or more than one).
-    std::string undoRecordOf(const std::string& source);
 
     // A close request. Returns true when the window must stay open.
     bool Form_QueryUnload();

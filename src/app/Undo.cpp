@@ -37,6 +37,44 @@ void removeLeftoverRecords(const std::string& folder, const std::string& identit
     }
 }
 
+std::string withoutFinalSeparators(std::string path) {
+    while (path.size() > 1 && fs::isSeparator(path.back())) path.pop_back();
+    return path;
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+    return withoutFinalSeparators(a) == withoutFinalSeparators(b);
+}
+
+// The records written for the folder path `source`, whatever the disc's identity now: their
+// names end as the record of any disc at that path does.
+std::vector<undo::FoundRecord> recordsWrittenFor(const std::string& folder,
+                                                 const std::string& source) {
+    std::vector<undo::FoundRecord> found;
+    const std::string anyName = undo::recordFileName("", source);
+    const platform::Folder dir = platform::Folder::open(folder);
+    if (!dir.isOpen()) return found;
+    for (const std::string& name : dir.names()) {
+        if (name.size() <= anyName.size() ||
+            name.compare(name.size() - anyName.size(), anyName.size(), anyName) != 0) {
+            continue;
+        }
+        struct HeaderOnly final : undo::RecordVisitor {
+            undo::RecordHeader seen;
+            bool header(const undo::RecordHeader& header) override {
+                seen = header;
+                return false;
+            }
+        } visitor;
+        const std::string path = folder + fs::kSeparator + name;
+        if (undo::readRecord(path, visitor).outcome == undo::ReadResult::Outcome::Stopped &&
+            samePath(visitor.seen.discPath, source)) {
+            found.push_back({path, visitor.seen.discPath});
+        }
+    }
+    return found;
+}
+
 class UndoRun {
   public:
     UndoRun(JobHost& host, const LocalClock& clock) : m_host(host), m_clock(clock) {}
@@ -58,13 +96,15 @@ class UndoRun {
 RecordLookup findUndoRecord(const std::string& source, const std::string& folder) {
     RecordLookup lookup;
     lookup.folder = undo::recordFolder(folder);
+    if (lookup.folder.empty()) return lookup;
     const std::string identity = undo::discIdentity(source);
-    if (lookup.folder.empty() || identity.empty()) return lookup;
-    const std::vector<undo::FoundRecord> found = undo::findRecords(lookup.folder, identity);
+    std::vector<undo::FoundRecord> found = undo::findRecords(lookup.folder, identity);
+    if (found.empty()) found = recordsWrittenFor(lookup.folder, source);
     if (found.empty()) return lookup;
     if (const undo::FoundRecord* picked = undo::pickRecord(found, source)) {
         lookup.outcome = RecordLookup::Outcome::Found;
         lookup.path = picked->path;
+        lookup.writtenHere = samePath(picked->discPath, source);
         return lookup;
     }
     lookup.outcome = RecordLookup::Outcome::Ambiguous;
@@ -112,6 +152,13 @@ UndoOutcome runUndo(JobHost& host, const LocalClock& clock, const std::string& s
         return run.ended(UndoOutcome::Aborted, kAbortedLine);
     }
 
+    if (plan.files.empty() && !found.writtenHere) {
+        // A copy of the disc that was never converted shares its identity with the converted
+        // one; the record is the other copy's and stays.
+        run.log(" - This disc holds its original bytes; the undo record found was written for "
+                "another folder and is left alone: there is nothing to undo.");
+        return run.ended(UndoOutcome::NothingToUndo, kNothingChangedLine);
+    }
     if (plan.files.empty()) {
         run.log(" - Every recorded file holds its original bytes already.");
     } else {
@@ -178,6 +225,9 @@ UndoCheck checkUndo(const std::string& source, const std::string& folder) {
     check.plan = undo::planUndo(source, readingOf(found.path));
     if (!check.plan.accepted()) {
         check.state = UndoCheck::State::Refused;
+    } else if (check.plan.files.empty() && !found.writtenHere) {
+        check.state = UndoCheck::State::NothingToUndo;
+        check.record.clear();
     } else {
         check.state = check.plan.files.empty() ? UndoCheck::State::Restored
                                                : UndoCheck::State::WouldRestore;

@@ -19,10 +19,14 @@ struct RecordLookup {
     enum class Outcome { Found, None, Ambiguous };
     Outcome outcome = Outcome::None;
     std::string path;                  // Found: the record's file
+    bool writtenHere = false;          // Found: written for this very folder path
     std::vector<std::string> matches;  // Ambiguous: every record that matches
     std::string folder;                // where the records were looked for
 };
-// `folder`: the record folder asked for (--undo-dir), empty for the user's state folder.
+// By the disc's identity first; failing that, a record written for this very folder path, so
+// that a disc whose stream something else changed since is refused by name rather than found to
+// have no record. `folder`: the record folder asked for (--undo-dir), empty for the user's state
+// folder.
 RecordLookup findUndoRecord(const std::string& source, const std::string& folder);
 
 // How an undo of one disc ended.
