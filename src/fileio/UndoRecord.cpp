@@ -232,8 +232,10 @@ bool visitBatch(const ByteString& payload, RecordVisitor& visitor, bool& bad) {
             continue;
         }
         section.packetOffsets.clear();
-        for (std::size_t j = backDeltas.size(); j-- > 0;) {
-            section.packetOffsets.push_back(sectionAt - backDeltas[j] * kPacketSize);
+        // The deltas come in the section's packet order, the earliest packet (largest delta)
+        // first, as the encoder wrote them.
+        for (const std::int64_t delta : backDeltas) {
+            section.packetOffsets.push_back(sectionAt - delta * kPacketSize);
         }
         section.packetOffsets.push_back(sectionAt);
         section.packetOffset = section.packetOffsets.front();
