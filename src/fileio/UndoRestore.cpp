@@ -168,6 +168,7 @@ struct OpenStream {
     std::string path;
     std::int64_t converted = 0;  // changes that hold their converted bytes
     std::string problem;         // why the undo refuses it (plan) or failed on it (restore)
+    bool skipped = false;        // the restore has nothing to write to it
 };
 
 // The bytes a section change covers, as runs of consecutive offsets, so that each run is read
@@ -254,16 +255,8 @@ class StreamWalk : public Entries {
         if (m_open.count(entry.number) > 0) return true;
         auto open = std::make_unique<OpenStream>();
         open->path = entry.path;
-        std::string why;
-        open->file = fs::openRegularFile(m_source + entry.path, m_access, &why);
-        if (!open->file.isOpen()) {
-            open->problem = why;
-        } else if (const std::int64_t size = open->file.size(&why); size != entry.size) {
-            open->problem = size < 0 ? "cannot tell its length (" + why + ")"
-                                     : changedSince("it is " + std::to_string(size) +
-                                                    " bytes long, not " +
-                                                    std::to_string(entry.size));
-        }
+        open->skipped = !wanted(entry.path);
+        if (!open->skipped) open->problem = openStream(*open, entry);
         m_order.push_back(entry.number);
         m_open[entry.number] = std::move(open);
         return true;
@@ -276,11 +269,25 @@ class StreamWalk : public Entries {
             return false;
         }
         OpenStream& stream = *found->second;
-        if (!stream.problem.empty()) return true;
+        if (stream.skipped || !stream.problem.empty()) return true;
         return onChange(stream, change);
     }
 
+    // Opens the stream; why it cannot be undone when it cannot be opened or has another size.
+    std::string openStream(OpenStream& open, const StreamEntry& entry) const {
+        std::string why;
+        open.file = fs::openRegularFile(m_source + entry.path, m_access, &why);
+        if (!open.file.isOpen()) return why;
+        const std::int64_t size = open.file.size(&why);
+        if (size < 0) return "cannot tell its length (" + why + ")";
+        if (size == entry.size) return {};
+        return changedSince("it is " + std::to_string(size) + " bytes long, not " +
+                            std::to_string(entry.size));
+    }
+
     virtual bool onChange(OpenStream& stream, const StreamChange& change) = 0;
+    // Whether the walk needs the stream at all.
+    virtual bool wanted(const std::string&) const { return true; }
 
     const std::string m_source;
     const platform::File::Access m_access;
@@ -310,8 +317,13 @@ class PlanWalk final : public StreamWalk {
 
 class RestoreWalk final : public StreamWalk {
   public:
-    RestoreWalk(const std::string& source, StopToken& stop)
-        : StreamWalk(source, platform::File::Access::ReadWrite), m_stop(stop) {}
+    RestoreWalk(const std::string& source, const UndoPlan& plan, StopToken& stop)
+        : StreamWalk(source, platform::File::Access::ReadWrite), m_plan(plan), m_stop(stop) {}
+
+    bool wanted(const std::string& path) const override {
+        return std::any_of(m_plan.files.begin(), m_plan.files.end(),
+                           [&](const UndoFile& f) { return f.path == path; });
+    }
 
     bool onChange(OpenStream& stream, const StreamChange& change) override {
         if (++m_visited % kChangesBetweenStopChecks == 0 && m_stop.stopRequested()) {
@@ -338,6 +350,7 @@ class RestoreWalk final : public StreamWalk {
     bool m_stopped = false;
 
   private:
+    const UndoPlan& m_plan;
     StopToken& m_stop;
     std::int64_t m_visited = 0;
     std::vector<ByteRun> m_runs;
@@ -484,13 +497,14 @@ RestoreResult restoreFiles(const std::string& source, const RecordReading& read,
         return result;
     };
 
-    RestoreWalk walk(source, stop);
+    RestoreWalk walk(source, plan, stop);
     const ReadResult streams = read(walk);
     if (const std::string problem = recordProblem(streams); !problem.empty()) {
         return fail("the undo record", problem);
     }
     for (const std::uint32_t number : walk.m_order) {
         OpenStream& stream = *walk.m_open.at(number);
+        if (stream.skipped) continue;
         std::string why;
         if (stream.problem.empty() && stream.converted > 0 && !stream.file.flushToDisk(&why)) {
             stream.problem = why;
