@@ -207,8 +207,12 @@ ChangeState stateOf(const platform::File& file, const StreamChange& change,
     runs.clear();
     if (change.kind == StreamChange::Kind::PesStreamId) {
         const ByteString packet = bytesAt(file, change.packetOffset, kPacketBytes, why);
-        const std::size_t index =
-            packet.size() == kPacketBytes ? pesStreamIdIndex(packet.data()) : 0;
+        std::size_t index = packet.size() == kPacketBytes ? pesStreamIdIndex(packet.data()) : 0;
+        // The job re-marks only the id behind a start code 00 00 01; without it, something else
+        // has written the packet since.
+        if (index < 3 || packet[index - 3] != 0 || packet[index - 2] != 0 || packet[index - 1] != 1) {
+            index = 0;
+        }
         if (index == 0) {
             state.problem = !why.empty() ? "cannot read it (" + why + ")"
                                          : changedSince("the packet at " +
