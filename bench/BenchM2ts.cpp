@@ -36,7 +36,9 @@
 #include <string>
 #include <vector>
 
+#include "fileio/UndoRecord.h"
 #include "transport/M2tsAdjuster.h"
+#include "transport/StreamRecorder.h"
 #include "transport/ProgramMapSection.h"
 #include "transport/SourcePacket.h"
 
@@ -214,8 +216,36 @@ int yardstick(const std::string& stream, bool writes) {
     return ok ? 0 : 1;
 }
 
+// The job's undo record for the one stream, written as a job writes it: made at the first batch,
+// each batch appended and flushed before its writes.
+class BenchRecord final : public quorvel::StreamRecordSink {
+  public:
+    explicit BenchRecord(std::string path) : m_path(std::move(path)) { std::remove(m_path.c_str()); }
+    std::uint32_t streamNumber() const override { return 0; }
+    std::int64_t recordedUpTo() const override { return 0; }
+    std::string recordPath() const override { return m_path; }
+    bool appendDurably(const quorvel::ByteString& batch, std::string& why) override {
+        if (!m_writer.isOpen()) {
+            quorvel::undo::RecordHeader header{quorvel::undo::kFormatVersion, "bench", "bench", false};
+            if (!m_writer.create(m_path, header, &why) ||
+                !m_writer.addStream({0, "BDMV/STREAM/bench.m2ts", 0}, &why)) {
+                return false;
+            }
+        }
+        return m_writer.addBatch(batch, &why) && m_writer.flush(&why);
+    }
+    std::int64_t size() const { return m_writer.size(); }
+
+  private:
+    std::string m_path;
+    quorvel::undo::RecordWriter m_writer;
+};
+
 int run(const std::string& stream) {
     HeadlessFrontEnd front;
+    // BENCH_RECORD=0 leaves the record out, for a comparison within one build.
+    const char* withRecord = std::getenv("BENCH_RECORD");
+    BenchRecord record(stream + ".undo");
     const auto start = std::chrono::steady_clock::now();
     quorvel::M2tsScanOptions options;
     if (const char* readBytes = std::getenv("BENCH_READ_BYTES")) {
@@ -228,13 +258,15 @@ int run(const std::string& stream) {
     if (const char* writeBehind = std::getenv("BENCH_WRITE_BEHIND")) {
         options.writeBehind = std::strcmp(writeBehind, "0") != 0;
     }
+    if (withRecord == nullptr || std::strcmp(withRecord, "0") != 0) options.undo = &record;
     const bool ok = quorvel::UHD_Adjust_M2TS(stream, options, front, front).outcome ==
                     quorvel::StreamPass::Outcome::Done;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("result=%d seconds=%.3f maxrss_kb=%ld yields=%lld percent=%s\n", ok ? 1 : 0,
-                took.count(), usage.ru_maxrss, front.turns, front.percent.c_str());
+    std::printf("result=%d seconds=%.3f maxrss_kb=%ld yields=%lld percent=%s record_bytes=%lld\n",
+                ok ? 1 : 0, took.count(), usage.ru_maxrss, front.turns, front.percent.c_str(),
+                static_cast<long long>(record.size()));
     return ok ? 0 : 1;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "fileio/FileSystem.h"
+#include "platform/ProgramLocation.h"
 
 namespace quorvel {
 
@@ -75,26 +76,40 @@ UndoJournal::UndoJournal(const BluRayLayout& layout, const std::string& undoDir,
     m_identity = undo::discIdentity(m_layout.source());
     const std::string folder = undo::recordFolder(undoDir);
     if (folder.empty() || m_identity.empty()) return;
-    const std::string disc = withoutFinalSeparator(m_layout.source());
+    const std::string disc = discPath();
     const std::vector<undo::FoundRecord> found = undo::findRecords(folder, m_identity);
     const undo::FoundRecord* own = nullptr;
     for (const undo::FoundRecord& record : found) {
         if (withoutFinalSeparator(record.discPath) == disc) own = &record;
     }
-    // A disc moved since its first job: its one record names a folder that is gone.
-    if (own == nullptr && found.size() == 1 && !fs::isDirectory(found.front().discPath)) {
-        own = found.data();
-    }
     if (own != nullptr) {
         m_path = own->path;
         m_exists = true;
         readExisting();
-    } else {
-        m_path = folder + fs::kSeparator + undo::recordFileName(m_identity, disc);
+        return;
     }
+    m_path = folder + fs::kSeparator + undo::recordFileName(m_identity, disc);
+    // A disc moved since its first job: its one record names a folder that is gone.
+    if (found.size() == 1 && !fs::isDirectory(found.front().discPath)) m_moved = found.front().path;
+}
+
+void UndoJournal::adoptMovedRecord(bool partlyConverted) {
+    // Only a disc that shows converted fields is the moved disc: one in its original state needs
+    // a record of its own, and the other may still be another copy's.
+    if (m_moved.empty() || m_exists || !partlyConverted) return;
+    m_path = m_moved;
+    m_exists = true;
+    readExisting();
 }
 
 UndoJournal::~UndoJournal() = default;
+
+std::string UndoJournal::discPath() const {
+    // Recorded in full, links resolved, so that a job started from another folder finds it.
+    const std::string given = withoutFinalSeparator(m_layout.source());
+    const std::string resolved = platform::resolvedPath(given);
+    return resolved.empty() ? given : resolved;
+}
 
 void UndoJournal::readExisting() {
     struct Known final : undo::RecordVisitor {
@@ -140,7 +155,7 @@ bool UndoJournal::open(bool presentState, std::string& why) {
     undo::RecordHeader header;
     header.version = undo::kFormatVersion;
     header.identity = m_identity;
-    header.discPath = withoutFinalSeparator(m_layout.source());
+    header.discPath = discPath();
     header.presentState = presentState;
     if (!m_writer.create(m_path, header, &why)) return false;
     m_exists = true;
@@ -150,6 +165,7 @@ bool UndoJournal::open(bool presentState, std::string& why) {
 
 bool UndoJournal::recordNavigation(const Title& title, const FieldChanges& changes,
                                    bool partlyConverted, std::string& refusal) {
+    adoptMovedRecord(partlyConverted);
     struct Planned {
         std::string file;
         std::string backupFolder;

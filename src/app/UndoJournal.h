@@ -30,7 +30,7 @@ class UndoJournal {
     UndoJournal(const UndoJournal&) = delete;
     UndoJournal& operator=(const UndoJournal&) = delete;
 
-    // Before the job's first write: puts every navigation file of `title` that `changes` names,
+    // Before the job's first write (and before any stream sink is used): puts every navigation file of `title` that `changes` names,
     // and every BACKUP copy the job will refresh, on the record as they are now (unless the
     // record has them already), and the record on the disk. `partlyConverted`: the disc shows
     // converted fields already. False, with the line that refuses the job, when the record
@@ -51,12 +51,15 @@ class UndoJournal {
     bool open(bool presentState, std::string& why);
     std::string relative(const std::string& path) const;
     void readExisting();
+    std::string discPath() const;
+    void adoptMovedRecord(bool partlyConverted);
 
     BluRayLayout m_layout;
     std::function<void(const std::string&)> m_log;
     std::string m_identity;
     std::string m_path;
     bool m_exists = false;  // an earlier job's record for this disc
+    std::string m_moved;    // the one record of this identity, whose disc folder is gone
     undo::RecordWriter m_writer;
     std::set<std::string> m_recordedFiles;
     struct RecordedStream {

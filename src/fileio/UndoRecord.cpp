@@ -569,6 +569,15 @@ bool RecordWriter::create(const std::string& path, const RecordHeader& header, s
         return false;
     }
     m_file = folder.createFile(name, kRecordPermissions, &problem);
+    if (!m_file.isOpen() && problem.kind == platform::Problem::Kind::Exists) {
+        // A job cut while it made the record leaves a file without a whole header: nothing
+        // else was written after it, so it holds nothing and gives way.
+        struct Nothing : RecordVisitor {} nothing;
+        if (readRecord(path, nothing).outcome == ReadResult::Outcome::NotARecord &&
+            folder.remove(name)) {
+            m_file = folder.createFile(name, kRecordPermissions, &problem);
+        }
+    }
     if (!m_file.isOpen()) {
         if (why != nullptr) *why = problem.reason.empty() ? "it cannot be created" : problem.reason;
         return false;

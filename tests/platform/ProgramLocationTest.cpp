@@ -50,5 +50,30 @@ TEST(ProgramLocation, ResolvedPathIsAbsoluteWithoutDotsOrLinks) {
     ASSERT_EQ(::chdir(working.c_str()), 0);
 }
 
+// Where the undo records go: the environment decides, and a relative XDG_STATE_HOME counts as
+// unset.
+TEST(ProgramLocation, StateFolderFollowsTheEnvironment) {
+    struct Case {
+        const char* state;  // nullptr: unset
+        const char* home;
+        std::string expected;
+    };
+    const Case cases[] = {{"/scratch/state", "/home/a", "/scratch/state"},
+                          {"/scratch/state/", "/home/a", "/scratch/state"},
+                          {"relative/state", "/home/a", "/home/a/.local/state"},
+                          {nullptr, "/home/a", "/home/a/.local/state"},
+                          {"", "/home/a/", "/home/a/.local/state"},
+                          {nullptr, nullptr, ""}};
+    const std::string savedState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    for (const Case& c : cases) {
+        c.state != nullptr ? ::setenv("XDG_STATE_HOME", c.state, 1) : ::unsetenv("XDG_STATE_HOME");
+        c.home != nullptr ? ::setenv("HOME", c.home, 1) : ::unsetenv("HOME");
+        EXPECT_EQ(platform::stateFolder(), c.expected) << (c.state ? c.state : "(unset)");
+    }
+    ::setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    ::setenv("HOME", savedHome.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -12,6 +12,10 @@ Two kinds of cut:
 With --clips N the title is split into N clips, each with its clip information file and stream;
 the uninterrupted conversion must change every one of them.
 
+Each cut is also undone from the disc's undo record (read by undo_replay, a reader of the
+record's own): right after the cut, and again after the rerun has completed the conversion, the
+record must give back the bytes of the disc before the first job.
+
 With --undo the cuts fall on an undo instead (`quorvel-cli --undo` of a converted disc, with its
 record): for every file-changing call N of the undo, the undo is cut before its N-th call, then
 run again, and every file must equal the original disc's, with the record gone.
@@ -31,6 +35,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import synthetic_disc  # noqa: E402
+import undo_replay  # noqa: E402
 
 
 def tree_digest(root):
@@ -74,6 +79,13 @@ class Runner:
             self.env.pop(name, None)
         self.arguments = []
 
+    def use_state_folder(self, folder):
+        """Records go to `folder`, emptied first: each trial starts without one."""
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        self.env["XDG_STATE_HOME"] = folder
+        self.records = os.path.join(folder, "quorvel")
+
     def command(self, disc):
         return [self.cli] + self.arguments + [disc]
 
@@ -83,6 +95,9 @@ class Runner:
             env.update(extra_env)
         return subprocess.run(self.command(disc), env=env, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=600)
+
+    def check_undo(self, disc, original, label, work):
+        return check_undo(disc, self.records, original, label, os.path.join(work, "undo-check"))
 
     def run_killed_after(self, disc, delay):
         process = subprocess.Popen(self.command(disc), env=self.env, stdout=subprocess.PIPE,
@@ -102,6 +117,24 @@ class Runner:
 
     def run_cut_at(self, disc, n):
         return self.run(disc, {"LD_PRELOAD": self.shim, "QUORVEL_CUT_AT": str(n)})
+
+
+def check_undo(disc, records, original, label, scratch):
+    """Undoes a copy of `disc` (at `scratch`) from its record in the folder `records`; None when
+    it then equals `original` (digests). Without a record the disc itself must equal it."""
+    copy_tree(disc, scratch)
+    try:
+        record = undo_replay.only_record(records, disc)
+        if record is not None:
+            undo_replay.replay(record, scratch)
+    except (ValueError, IndexError, KeyError, OSError) as e:
+        return "%s: the record cannot be replayed: %s" % (label, e)
+    got = tree_digest(scratch)
+    shutil.rmtree(scratch)
+    if got != original:
+        differing = sorted(k for k in set(got) | set(original) if got.get(k) != original.get(k))
+        return "%s: undone from the record, files differ from the original: %s" % (label, differing)
+    return None
 
 
 def stage_of(output):
@@ -146,6 +179,7 @@ def random_kills(runner, work, count, size_mb, seed, clips):
     synthetic_disc.write_disc(original, stream_bytes=size_mb * 1024 * 1024, clips=clips)
     reference_disc = os.path.join(work, "random-reference")
     copy_tree(original, reference_disc)
+    runner.use_state_folder(os.path.join(work, "state"))
     started = time.monotonic()
     result = runner.run(reference_disc)
     whole = time.monotonic() - started
@@ -160,14 +194,18 @@ def random_kills(runner, work, count, size_mb, seed, clips):
     disc = os.path.join(work, "random-work")
     failures = []
     stages = {}
+    original_digest = tree_digest(original)
     for trial in range(1, count + 1):
         copy_tree(original, disc)
+        runner.use_state_folder(os.path.join(work, "state"))
         delay = rng.uniform(0.0, whole * 1.05)
         code, output = runner.run_killed_after(disc, delay)
         stage = stage_of(output) if code == -signal.SIGKILL else "finished"
         stages[stage] = stages.get(stage, 0) + 1
-        failure = check_rerun(runner, disc, reference,
-                              "random kill %d after %.3f s (%s)" % (trial, delay, stage))
+        label = "random kill %d after %.3f s (%s)" % (trial, delay, stage)
+        failure = (runner.check_undo(disc, original_digest, label, work) or
+                   check_rerun(runner, disc, reference, label) or
+                   runner.check_undo(disc, original_digest, label + ", rerun", work))
         if failure:
             failures.append(failure)
             print("FAIL " + failure)
@@ -187,6 +225,7 @@ def every_write_cuts(runner, work, clips):
             f.write(b"\x47" * 100)
     reference_disc = os.path.join(work, "cut-reference")
     copy_tree(original, reference_disc)
+    runner.use_state_folder(os.path.join(work, "state"))
     total = runner.count_mutations(reference_disc, work)
     reference = reference_digest(original, reference_disc)
     shutil.rmtree(reference_disc)
@@ -194,15 +233,20 @@ def every_write_cuts(runner, work, clips):
     disc = os.path.join(work, "cut-work")
     failures = []
     stages = {}
+    original_digest = tree_digest(original)
     for n in range(1, total + 1):
         copy_tree(original, disc)
+        runner.use_state_folder(os.path.join(work, "state"))
         result = runner.run_cut_at(disc, n)
         if result.returncode != -signal.SIGKILL:
             failures.append("cut %d: the process was not cut (exit %d)" % (n, result.returncode))
             continue
         stage = stage_of(result.stdout.decode("utf-8", "replace"))
         stages[stage] = stages.get(stage, 0) + 1
-        failure = check_rerun(runner, disc, reference, "cut before write %d (%s)" % (n, stage))
+        label = "cut before write %d (%s)" % (n, stage)
+        failure = (runner.check_undo(disc, original_digest, label, work) or
+                   check_rerun(runner, disc, reference, label) or
+                   runner.check_undo(disc, original_digest, label + ", rerun", work))
         if failure:
             failures.append(failure)
             print("FAIL " + failure)

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Power-cut recovery: records every file-changing call and every fsync/fdatasync of an
 uninterrupted conversion, builds from a copy of the original disc every state a power cut may
-leave, reruns the job on each and requires every file to equal the uninterrupted result.
+leave, reruns the job on each and requires every file to equal the uninterrupted result. The
+job's undo record is part of each state: undone from it, the disc must equal the original, both
+as the cut left it and after the rerun.
 
 A power cut keeps everything written before the last barrier (fsync or fdatasync) that
 completed, and any subset of what was written after it, a page at a time: each write is split
@@ -129,20 +131,30 @@ def main():
         synthetic_disc.write_fake_analyser(analyser)
         runner = kill_test.Runner(os.path.abspath(args.cli), os.path.abspath(args.shim), analyser)
 
-        original = os.path.join(work, "original")
+        # Each state is a folder with the disc and the state folder of its undo record, so that
+        # the cut reaches both.
+        original_root = os.path.join(work, "original")
+        original = os.path.join(original_root, "disc")
         os.makedirs(original)
+        os.makedirs(os.path.join(original_root, "state", "quorvel"))
         # Several program map sections of two and three packets per stream.
         synthetic_disc.write_disc(original, stream_bytes=192 * 450 * args.clips, clips=args.clips)
-        reference_disc = os.path.join(work, "reference")
-        kill_test.copy_tree(original, reference_disc)
+        original_digest = kill_test.tree_digest(original)
+        reference_root = os.path.join(work, "reference")
+        kill_test.copy_tree(original_root, reference_root)
+        reference_disc = os.path.join(reference_root, "disc")
         record = os.path.join(work, "record")
         result = runner.run(reference_disc, {"LD_PRELOAD": runner.shim,
-                                             "QUORVEL_RECORD_FILE": record})
+                                             "QUORVEL_RECORD_FILE": record,
+                                             "XDG_STATE_HOME": os.path.join(reference_root, "state")})
         if result.returncode != 0:
             raise SystemExit("uninterrupted conversion failed:\n" + result.stdout.decode() +
                              result.stderr.decode())
         reference = kill_test.reference_digest(original, reference_disc)
-        ops = read_record(record, reference_disc)
+        ops = read_record(record, reference_root)
+        # The record names the reference's folder; with it gone, each state's disc is that
+        # disc moved, and its job goes on with the record.
+        shutil.rmtree(reference_root)
         states = crash_states(ops, random.Random(args.seed), args.stream_subsets)
         unique = {}
         for label, indices in states:
@@ -152,11 +164,23 @@ def main():
 
         def check(slot_and_state):
             slot, (label, indices) = slot_and_state
-            disc = os.path.join(work, "state-%d" % slot)
-            kill_test.copy_tree(original, disc)
+            root = os.path.join(work, "state-%d" % slot)
+            kill_test.copy_tree(original_root, root)
             for index in indices:
-                apply(disc, ops[index])
-            return kill_test.check_rerun(runner, disc, reference, label)
+                apply(root, ops[index])
+            disc = os.path.join(root, "disc")
+            state = os.path.join(root, "state")
+            records = os.path.join(state, "quorvel")
+            scratch = os.path.join(work, "undo-%d" % slot)
+            failure = kill_test.check_undo(disc, records, original_digest, label, scratch)
+            if failure:
+                return failure
+            result = runner.run(disc, {"XDG_STATE_HOME": state})
+            got = kill_test.tree_digest(disc)
+            if result.returncode != 0 or got != reference:
+                return "%s: rerun exited %d or differs from the uninterrupted conversion\n%s" % (
+                    label, result.returncode, result.stdout.decode())
+            return kill_test.check_undo(disc, records, original_digest, label + ", rerun", scratch)
 
         # Each worker reuses its own folder: states are handed out in rounds of `jobs`.
         items = list(unique.values())
