@@ -211,8 +211,13 @@ bool UndoJournal::recordNavigation(const Title& title, const FieldChanges& chang
         copy.copyOf = path;
         if (m_recordedFiles.count(copy.path) != 0) continue;
         copy.existed = state != fs::CopyState::Missing;
+        // A folder or device in the copy's place is never replaced (the refresh fails and says
+        // so), so there is nothing to keep.
+        if (copy.existed && platform::lookAt(copyPath, false).kind != platform::EntryKind::File) {
+            continue;
+        }
         if (copy.existed && !readWhole(copyPath, copy.original, why)) {
-            // A copy that cannot be read is replaced all the same; its bytes cannot be kept.
+            // A plain file that cannot be read would be replaced all the same, its bytes lost.
             refusal = undoRecordFailureLine(m_path, "cannot read " + copyPath + ": " + why);
             return false;
         }

@@ -232,10 +232,9 @@ bool visitBatch(const ByteString& payload, RecordVisitor& visitor, bool& bad) {
             continue;
         }
         section.packetOffsets.clear();
-        // The deltas come in the section's packet order, the earliest packet (largest delta)
-        // first, as the encoder wrote them.
-        for (const std::int64_t delta : backDeltas) {
-            section.packetOffsets.push_back(sectionAt - delta * kPacketSize);
+        // Packet j lies backDeltas[j] packets before the last one.
+        for (const std::int64_t back : backDeltas) {
+            section.packetOffsets.push_back(sectionAt - back * kPacketSize);
         }
         section.packetOffsets.push_back(sectionAt);
         section.packetOffset = section.packetOffsets.front();

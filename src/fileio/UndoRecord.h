@@ -38,6 +38,9 @@
 //       converted value. A section whose changed bytes are those of the section before it (a
 //       muxer repeats one section) says so with one bit instead of listing them. Integers in a
 //       batch are LEB128 varints: about 2 bytes per changed packet.
+// The reader hands a batch's changes on in the order the pass made them: a PES start when its
+// packet was examined, a section when its last packet was; a section's first packets may lie
+// before the batch's `from`, so an undo reads each change's packets at their own offsets.
 // A later job appends its own 'S' and 'B' entries; a batch lists only changes made while
 // examining packets at or past the end of what the record covered for that stream already, so
 // every changed position has one entry, holding the bytes from before the first job.

@@ -80,6 +80,29 @@ void hdmvSectionsRepeated(ByteString& stream) {
     stream = builder.bytes();
 }
 
+// Sections over three packets (a long program information loop ahead of the video entry), so
+// that the changed bytes lie in continuation packets, interleaved with video.
+void threePacketSections(ByteString& stream) {
+    ByteString programInfo;
+    for (int k = 0; k < 2; ++k) {
+        programInfo.push_back(0x88);
+        programInfo.push_back(200);
+        programInfo.insert(programInfo.end(), 200, static_cast<std::uint8_t>(0x30 + k));
+    }
+    const ByteString section = test::pmtSection(
+        {test::StreamEntry{0x06, test::kTestVideoPid, test::registrationDescriptor()}}, programInfo);
+    test::StreamBuilder builder;
+    builder.addPat();
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        const std::vector<ByteString> packets = test::sectionPackets(section, test::kTestPmtPid, repeat * 3);
+        for (const ByteString& packet : packets) {
+            builder.add(packet);
+            builder.addVideo(test::pesStart(), true);
+        }
+    }
+    stream = builder.bytes();
+}
+
 struct UndoRecordJob : ::testing::Test {
     TempDir dir;
     TempDir state;
@@ -157,6 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         JobsCase{"ThreeClips", 3, {}, {}},
         JobsCase{"ConvertedLookingStartsAndStuffing", 1, convertedLookingStarts, {}},
         JobsCase{"HdmvSectionsRepeated", 1, hdmvSectionsRepeated, {}},
+        JobsCase{"ThreePacketSections", 1, threePacketSections, {{false, 4}}},
         JobsCase{"SkipM2tsFirst", 2, {}, {{true, 0}}},
         JobsCase{"CutAtTheFirstStreamWrite", 1, {}, {{false, 1}}},
         JobsCase{"CutAtTheSecondStreamWrite", 2, convertedLookingStarts, {{false, 2}}},

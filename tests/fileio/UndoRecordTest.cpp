@@ -80,8 +80,8 @@ std::vector<std::string> writeSample(const std::string& path, std::vector<std::i
     batch.addPes(3 * kPacket);
     batch.addPes(40000 * kPacket);
     batch.addSection({40001 * kPacket}, {{40001 * kPacket + 26, 0x06, 0x24}, {40001 * kPacket + 40, 0x11, 0x22}});
-    batch.addSection({40010 * kPacket, 40012 * kPacket},
-                     {{40010 * kPacket + 190, 0x06, 0x24}, {40012 * kPacket + 7, 0x13, 0x14}});
+    batch.addSection({40010 * kPacket, 40011 * kPacket, 40014 * kPacket},
+                     {{40010 * kPacket + 190, 0x06, 0x24}, {40014 * kPacket + 7, 0x13, 0x14}});
     EXPECT_TRUE(writer.addBatch(batch.finish(40020 * kPacket), &why));
     ends.push_back(writer.size());
     EXPECT_TRUE(writer.flush(&why));
@@ -94,7 +94,7 @@ std::vector<std::string> writeSample(const std::string& path, std::vector<std::i
             "P 576",
             "P 7680000",
             "M 7680192 p7680192 7680218=6>36 7680232=17>34",
-            "M 7681920 p7681920 p7682304 7682110=6>36 7682311=19>20"};
+            "M 7681920 p7681920 p7682112 p7682688 7682110=6>36 7682695=19>20"};
 }
 
 TEST(UndoRecordFile, ReadsBackWhatWasWrittenAndAnyCutAsItsWholeEntries) {

@@ -127,6 +127,12 @@ def check_undo(disc, records, original, label, scratch):
         record = undo_replay.only_record(records, disc)
         if record is not None:
             undo_replay.replay(record, scratch)
+        # A job cut while it refreshed a BACKUP copy leaves the new copy's temporary file; a
+        # rerun or an undo removes it.
+        for folder, _, files in os.walk(scratch):
+            for name in files:
+                if name.startswith(".") and ".quorvel-" in name:
+                    os.remove(os.path.join(folder, name))
     except (ValueError, IndexError, KeyError, OSError) as e:
         return "%s: the record cannot be replayed: %s" % (label, e)
     got = tree_digest(scratch)

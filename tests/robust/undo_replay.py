@@ -110,7 +110,7 @@ def replay(record, disc):
                             index += c.varint() + (0 if k == 0 else 1)
                             changed.append((index, c.byte(), c.byte()))
                         shape = (back, changed)
-                    offsets = [last - d * PACKET for d in reversed(shape[0])] + [last]
+                    offsets = [last - d * PACKET for d in shape[0]] + [last]
                     for index, original, converted in shape[1]:
                         where = offsets[index // PACKET] + index % PACKET
                         f.seek(where)
