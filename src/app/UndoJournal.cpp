@@ -89,17 +89,61 @@ UndoJournal::UndoJournal(const BluRayLayout& layout, const std::string& undoDir,
         return;
     }
     m_path = folder + fs::kSeparator + undo::recordFileName(m_identity, disc);
-    // A disc moved since its first job: its one record names a folder that is gone.
+    // A disc moved since its first job: its one record names a folder that is gone. It is taken
+    // over once the navigation files are known to fit it (recordNavigation).
     if (found.size() == 1 && !fs::isDirectory(found.front().discPath)) m_moved = found.front().path;
 }
 
-void UndoJournal::adoptMovedRecord(bool partlyConverted) {
-    // Only a disc that shows converted fields is the moved disc: one in its original state needs
-    // a record of its own, and the other may still be another copy's.
-    if (m_moved.empty() || m_exists || !partlyConverted) return;
+void UndoJournal::adoptMovedRecord() {
+    if (m_moved.empty() || m_exists || !recordFitsDisc(m_moved)) return;
     m_path = m_moved;
     m_exists = true;
     readExisting();
+}
+
+// Whether each navigation file the record holds reads here as a job over the recorded disc can
+// leave it: every byte as recorded, or converted where the job changes it, and the length as
+// before or after the job. So a disc moved part way through its conversion carries on with its
+// record, and another disc that merely has streams of the same names and sizes does not.
+bool UndoJournal::recordFitsDisc(const std::string& record) const {
+    struct Fit final : undo::RecordVisitor {
+        std::string source;
+        bool fits = true;
+        bool file(const undo::FileEntry& entry) override {
+            if (entry.kind != undo::FileEntry::Kind::Navigation) return true;
+            ByteString now;
+            std::string why;
+            const auto originalLength = static_cast<std::int64_t>(entry.original.size());
+            if (!readWhole(source + entry.path, now, why) ||
+                (static_cast<std::int64_t>(now.size()) != originalLength &&
+                 static_cast<std::int64_t>(now.size()) != entry.convertedLength)) {
+                fits = false;
+                return false;
+            }
+            ByteString converted = entry.original;
+            converted.resize(static_cast<std::size_t>(entry.convertedLength));
+            for (const undo::FieldEdit& edit : entry.edits) {
+                if (edit.offset < 0 || edit.offset + static_cast<std::int64_t>(edit.converted.size()) >
+                                           entry.convertedLength) {
+                    fits = false;
+                    return false;
+                }
+                std::copy(edit.converted.begin(), edit.converted.end(),
+                          converted.begin() + edit.offset);
+            }
+            for (std::size_t k = 0; k < now.size(); ++k) {
+                const bool original = k < entry.original.size() && now[k] == entry.original[k];
+                if (!original && now[k] != converted[k]) {
+                    fits = false;
+                    return false;
+                }
+            }
+            return true;
+        }
+    } fit;
+    fit.source = m_layout.source();
+    undo::readRecord(record, fit);
+    return fit.fits;
 }
 
 UndoJournal::~UndoJournal() = default;
@@ -148,7 +192,7 @@ std::string UndoJournal::relative(const std::string& path) const {
 bool UndoJournal::open(bool presentState, std::string& why) {
     if (m_path.empty()) {
         why = m_identity.empty() ? "the disc's STREAM folder cannot be read"
-                                 : "no folder for undo records is known (set XDG_STATE_HOME or HOME)";
+                                 : "the user's state folder is not known";
         return false;
     }
     if (m_exists) return m_writer.openExisting(m_path, &why);
@@ -165,7 +209,7 @@ bool UndoJournal::open(bool presentState, std::string& why) {
 
 bool UndoJournal::recordNavigation(const Title& title, const FieldChanges& changes,
                                    bool partlyConverted, std::string& refusal) {
-    adoptMovedRecord(partlyConverted);
+    adoptMovedRecord();
     struct Planned {
         std::string file;
         std::string backupFolder;

@@ -52,7 +52,8 @@ class UndoJournal {
     std::string relative(const std::string& path) const;
     void readExisting();
     std::string discPath() const;
-    void adoptMovedRecord(bool partlyConverted);
+    void adoptMovedRecord();
+    bool recordFitsDisc(const std::string& record) const;
 
     BluRayLayout m_layout;
     std::function<void(const std::string&)> m_log;
