@@ -63,7 +63,9 @@ void ConversionDriver::Command1_Click() {
     m_host.setButtonCaption(kAbortCaption);
 
     try {
-        m_lastOutcome = runJob(pipelineHost(), source, !m_host.skipM2tsTicked());
+        PipelineOptions options = PipelineOptions::job(!m_host.skipM2tsTicked());
+        options.undoDir = m_undoFolder;
+        m_lastOutcome = runJob(pipelineHost(), source, options);
     } catch (const std::exception& error) {
         // Whatever went wrong, the log says so and the job ends like every other failed job.
         Status(TimeStamp() + " Failed. " + error.what());
@@ -74,19 +76,57 @@ void ConversionDriver::Command1_Click() {
 }
 
 SourceCheck ConversionDriver::checkSource(const std::string& source, bool withStreams) {
-    if (m_jobActive) return SourceCheck{source, SourceCheck::State::Aborted, {}, {}, {}};
+    if (m_jobActive) return SourceCheck{source, SourceCheck::State::Aborted, {}, {}, {}, {}};
     ActiveJob active(m_jobActive);
     m_abortRequested = false;
     m_host.setButtonCaption(kAbortCaption);
     SourceCheck check;
     try {
         check = runCheck(pipelineHost(), source, withStreams);
+        if (check.state != SourceCheck::State::NotBluRay && check.state != SourceCheck::State::Busy) {
+            const RecordLookup found = findUndoRecord(source, m_undoFolder);
+            // An unconverted copy of a converted disc shares its identity; the record found
+            // elsewhere is the other copy's.
+            if (found.outcome == RecordLookup::Outcome::Found &&
+                (found.writtenHere || check.state != SourceCheck::State::Unconverted)) {
+                check.undoRecord = found.path;
+            }
+        }
     } catch (const std::exception& error) {
-        check = SourceCheck{source, SourceCheck::State::Refused, {}, {}, {}};
+        check = SourceCheck{source, SourceCheck::State::Refused, {}, {}, {}, {}};
         check.refusals.push_back({source, error.what(), ""});
     }
     m_host.setButtonCaption(kIdleCaption);
     return check;
+}
+
+UndoOutcome ConversionDriver::undoSource(const std::string& source) {
+    if (m_jobActive) return UndoOutcome::Busy;
+    ActiveJob active(m_jobActive);
+    Status(kUndoStartedLine);
+    m_abortRequested = false;
+    m_host.setButtonCaption(kAbortCaption);
+    UndoOutcome outcome = UndoOutcome::Failed;
+    try {
+        outcome = runUndo(m_host, m_clock, source, m_undoFolder);
+    } catch (const std::exception& error) {
+        Status(TimeStamp() + " Failed. " + error.what());
+    }
+    Status(kUndoEndedLine);
+    m_host.setButtonCaption(kIdleCaption);
+    return outcome;
+}
+
+UndoCheck ConversionDriver::checkUndoSource(const std::string& source) {
+    try {
+        return checkUndo(source, m_undoFolder);
+    } catch (const std::exception& error) {
+        UndoCheck check;
+        check.source = source;
+        check.state = UndoCheck::State::Refused;
+        check.plan.refusals.push_back({source, error.what(), ""});
+        return check;
+    }
 }
 
 bool ConversionDriver::Form_QueryUnload() {

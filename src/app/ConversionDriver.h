@@ -9,6 +9,7 @@
 #include "app/Pipeline.h"
 #include "app/SourceCheck.h"
 #include "app/StatusLog.h"
+#include "app/Undo.h"
 
 namespace quorvel {
 
@@ -39,6 +40,16 @@ class ConversionDriver {
     // would change, without writing anything or logging. While it runs, the button reads
     // "Abort" and a press stops it.
     SourceCheck checkSource(const std::string& source, bool withStreams);
+
+    // Where undo records are kept and looked for (the command line's --undo-dir); empty: the
+    // user's state folder.
+    void setUndoFolder(std::string folder) { m_undoFolder = std::move(folder); }
+    const std::string& undoFolder() const { return m_undoFolder; }
+    // Restores the disc folder `source` (ending with a separator) from its undo record, with the
+    // undo's own log between its heading lines. Needs no analyser.
+    UndoOutcome undoSource(const std::string& source);
+    // What an undo of `source` would restore, without writing or logging anything.
+    UndoCheck checkUndoSource(const std::string& source);
 
     // A close request. Returns true when the window must stay open.
     bool Form_QueryUnload();
@@ -77,6 +88,7 @@ class ConversionDriver {
     std::string m_mediaInfoPath;
     bool m_jobActive = false;
     JobOutcome m_lastOutcome = JobOutcome::None;
+    std::string m_undoFolder;
 };
 
 }  // namespace quorvel

@@ -31,6 +31,9 @@ struct SourceCheck {
     FieldChanges changes;
     // Further facts worth telling, e.g. how far a stream's conversion got.
     std::vector<std::string> notes;
+    // The undo record of the disc, from which `quorvel-cli --undo` restores its original bytes;
+    // empty when it has none.
+    std::string undoRecord;
 };
 
 // The fields of a change that writes a whole BACKUP copy anew: one that differs from its file,

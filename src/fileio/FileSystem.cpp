@@ -305,6 +305,86 @@ FileNames fileNames(const std::string& path) {
     return {info.id, info.links};
 }
 
+namespace {
+
+// A hidden, unique name: a leftover of a cut run is never taken for a disc file, and the next
+// replacement of the same file clears it away (only files and links of exactly that form).
+// Returns the prefix of such names.
+std::string clearLeftovers(const platform::Folder& dir, const std::vector<std::string>& entries,
+                           const std::string& name) {
+    const std::string prefix = "." + name + kTemporaryInfix;
+    for (const std::string& entry : entries) {
+        if (entry.size() == prefix.size() + kTemporaryUnique && entry.rfind(prefix, 0) == 0) {
+            const platform::EntryInfo leftover = dir.look(entry, false);
+            if (leftover.known() && leftover.kind != platform::EntryKind::Folder) dir.remove(entry);
+        }
+    }
+    return prefix;
+}
+
+}  // namespace
+
+bool replaceWithBytes(const std::string& path, const ByteString& bytes, std::string* why) {
+    const auto fail = [&](const std::string& reason) {
+        if (why != nullptr) *why = reason;
+        return false;
+    };
+    const auto [folder, name] = splitLast(path);
+    std::string reason;
+    const platform::Folder dir = openFolder(folder, &reason);
+    if (!dir.isOpen()) return fail("cannot open the folder " + folder + " (" + reason + ")");
+    const std::string prefix = clearLeftovers(dir, dir.names(), name);
+    const platform::EntryInfo old = dir.look(name, false);
+    constexpr unsigned kPlainFile = 0644;
+    const unsigned permissions =
+        old.kind == platform::EntryKind::File ? old.permissions : kPlainFile;
+    constexpr int kNameTries = 100;
+    constexpr unsigned kPrivateUntilWritten = 0600;
+    platform::Problem problem;
+    std::string temporary;
+    platform::File out;
+    for (int attempt = 0; attempt < kNameTries && !out.isOpen(); ++attempt) {
+        temporary = prefix + uniqueSuffix();
+        out = dir.createFile(temporary, kPrivateUntilWritten, &problem);
+        if (!out.isOpen() && problem.kind != platform::Problem::Kind::Exists) break;
+    }
+    if (!out.isOpen()) return fail("cannot create a new file in " + folder + " (" + problem.reason + ")");
+    const platform::Transfer put = out.writeAt(bytes.data(), bytes.size(), 0);
+    bool ok = !put.failed() && put.done == bytes.size();
+    if (!ok) reason = put.failed() ? put.reason : platform::inputOutputErrorText();
+    ok = ok && out.setPermissions(permissions, &reason) && out.flushToDisk(&reason);
+    std::string closeError;
+    if (!out.close(&closeError) && ok) {
+        ok = false;
+        reason = closeError;
+    }
+    if (ok && dir.rename(temporary, name, &problem)) {
+        dir.flushToDisk();
+        return true;
+    }
+    if (ok) reason = problem.reason;
+    dir.remove(temporary);
+    return fail("cannot replace " + path + " (" + reason + ")");
+}
+
+bool removeFile(const std::string& path, std::string* why) {
+    const auto [folder, name] = splitLast(path);
+    std::string reason;
+    const platform::Folder dir = openFolder(folder, &reason);
+    if (!dir.isOpen()) {
+        if (why != nullptr) *why = "cannot open the folder " + folder + " (" + reason + ")";
+        return false;
+    }
+    const platform::EntryInfo info = dir.look(name, false);
+    if (info.kind == platform::EntryKind::Missing) return true;
+    if (info.kind == platform::EntryKind::Folder || !dir.remove(name)) {
+        if (why != nullptr) *why = "cannot remove " + path;
+        return false;
+    }
+    dir.flushToDisk();
+    return true;
+}
+
 CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     CopyResult result;
     const std::string name = splitLast(source).second;
@@ -348,15 +428,7 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     std::string error;
     const platform::EntryInfo info = in.info(&error);
     if (!info.known()) return fail("cannot read " + source, error);
-    // A hidden, unique name: a leftover of a cut run is never taken for a disc file, and the
-    // next refresh of the same copy clears it away (only files and links of exactly that form).
-    const std::string prefix = "." + copyName + kTemporaryInfix;
-    for (const std::string& entry : entries) {
-        if (entry.size() == prefix.size() + kTemporaryUnique && entry.rfind(prefix, 0) == 0) {
-            const platform::EntryInfo leftover = dir.look(entry, false);
-            if (leftover.known() && leftover.kind != platform::EntryKind::Folder) dir.remove(entry);
-        }
-    }
+    const std::string prefix = clearLeftovers(dir, entries, copyName);
     // A copy that holds the source's bytes already is left alone, its time and inode included.
     const bool unchanged = [&] {
         const platform::File current = dir.openAnyForReading(copyName);

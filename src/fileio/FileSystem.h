@@ -9,6 +9,7 @@
 
 #include "platform/File.h"
 #include "platform/Folder.h"
+#include "shared/ByteString.h"
 
 // The job's file-system rules, over the platform's files and folders: how a disc's names are
 // found in any letter case, how far links are followed, and how a copy is refreshed.
@@ -119,6 +120,16 @@ struct CopyResult {
 // bytes already is left alone, its time and inode included. Never creates a folder, and never
 // works in a folder reached through a link below the disc folder.
 CopyResult refreshCopy(const std::string& source, const std::string& folder);
+
+// Replaces the file at `path` with `bytes` the way refreshCopy replaces a copy: a new file of a
+// unique hidden name, made durable and renamed over it, so that a cut leaves either the old file
+// or the new one; leftovers of a cut replacement of the same file are cleared away. The file
+// keeps its permissions. False, with `why`, when it cannot; the old file is then still there.
+bool replaceWithBytes(const std::string& path, const ByteString& bytes, std::string* why);
+
+// Removes the file at `path` (never a folder) and makes that durable; a file that is not there
+// is fine. False, with `why`, when it cannot.
+bool removeFile(const std::string& path, std::string* why);
 
 // How the copy of `source` in `folder` stands, found the way refreshCopy finds it and without
 // changing anything: Current, SameFile, NoFolder and Linked (its folder is reached through a

@@ -19,9 +19,9 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_EQ(version.out, "quorvel-cli 1.12\n");
 }
 
-// The manual page is written from --help: both usage lines must land in its SYNOPSIS, and
+// The manual page is written from --help: the three usage lines must land in its SYNOPSIS, and
 // nothing of them in its DESCRIPTION.
-TEST(Cli, ManualPageSynopsisHoldsBothUsageLines) {
+TEST(Cli, ManualPageSynopsisHoldsTheUsageLines) {
     if (runCommand({"sh", "-c", "command -v help2man"}).exitCode != 0) {
         GTEST_SKIP() << "help2man is not installed";
     }
@@ -38,8 +38,9 @@ TEST(Cli, ManualPageSynopsisHoldsBothUsageLines) {
          at = head.find(".B quorvel-cli\n", at + 1)) {
         ++usages;
     }
-    EXPECT_EQ(usages, 2u) << head;
+    EXPECT_EQ(usages, 3u) << head;
     EXPECT_NE(head.find("--check"), std::string::npos) << head;
+    EXPECT_NE(head.find("--undo"), std::string::npos) << head;
     EXPECT_EQ(body.find("quorvel\\-cli \\fB\\-\\-check"), std::string::npos) << body;
 }
 

@@ -50,6 +50,13 @@ Check runCheck(const std::vector<std::string>& folders, const std::vector<std::s
     return check;
 }
 
+// The text report's last line of a source: its undo record as the JSON names it.
+std::string undoRecordLine(const Json& source) {
+    if (source["undoRecord"].is_null()) return "  undo record: none";
+    return "  undo record: " + source["undoRecord"].get<std::string>() +
+           " (quorvel-cli --undo restores the original bytes)";
+}
+
 ByteString fromHex(const std::string& text) {
     ByteString bytes;
     for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
@@ -157,7 +164,8 @@ TEST_P(CheckMode, ListsExactlyWhatAJobChangesAndWritesNothing) {
     EXPECT_TRUE(again.json["sources"][0]["changes"].empty());
     const CommandResult text = runJob({"--check", folder()}).result;
     EXPECT_EQ(text.exitCode, 0);
-    EXPECT_EQ(text.out, folder() + ": fully converted: a job would change nothing\n");
+    EXPECT_EQ(text.out, folder() + ": fully converted: a job would change nothing\n" +
+                            undoRecordLine(again.json["sources"][0]) + "\n");
 }
 
 TEST_P(CheckMode, TellsAStreamCutShortAndTheTextSaysWhatTheJsonSays) {
@@ -185,9 +193,10 @@ TEST_P(CheckMode, TellsAStreamCutShortAndTheTextSaysWhatTheJsonSays) {
     const CommandResult text = runJob({"--check", folder()}).result;
     EXPECT_EQ(text.exitCode, kWouldChange);
     const std::vector<std::string> lines = splitLines(text.out);
-    ASSERT_EQ(lines.size(), 2 + source["changes"].size());
+    ASSERT_EQ(lines.size(), 3 + source["changes"].size());
     EXPECT_EQ(lines[0], folder() + ": partly converted: a job would complete it by changing these fields");
     EXPECT_EQ(lines[1], "  " + source["notes"][0].get<std::string>());
+    EXPECT_EQ(lines.back(), undoRecordLine(source));
     EXPECT_EQ(snapshot(folder()), before);
 }
 
@@ -230,7 +239,8 @@ TEST_P(StaleCopy, IsCountedUntilAJobWritesIt) {
     EXPECT_EQ(snapshot(folder), before) << "the check changed a file or its time";
     if (GetParam().field == nullptr) {
         EXPECT_EQ(check.result.exitCode, 0);
-        EXPECT_EQ(text.out, folder + ": fully converted: a job would change nothing\n");
+        EXPECT_EQ(text.out, folder + ": fully converted: a job would change nothing\n" +
+                                undoRecordLine(check.json["sources"][0]) + "\n");
         return;
     }
     EXPECT_EQ(check.result.exitCode, kWouldChange);
@@ -245,7 +255,8 @@ TEST_P(StaleCopy, IsCountedUntilAJobWritesIt) {
     EXPECT_EQ(splitLines(text.out),
               (std::vector<std::string>{
                   folder + ": partly converted: a job would complete it by changing these fields",
-                  "  " + column + " " + GetParam().field + ": a job would copy its file there"}));
+                  "  " + column + " " + GetParam().field + ": a job would copy its file there",
+                  undoRecordLine(source)}));
 
     const JobRun job = runJob({folder});
     EXPECT_EQ(job.result.exitCode, 0);

@@ -16,6 +16,10 @@ Each cut is also undone from the disc's undo record (read by undo_replay, a read
 record's own): right after the cut, and again after the rerun has completed the conversion, the
 record must give back the bytes of the disc before the first job.
 
+With --undo the cuts fall on an undo instead (`quorvel-cli --undo` of a converted disc, with its
+record): for every file-changing call N of the undo, the undo is cut before its N-th call, then
+run again, and every file must equal the original disc's, with the record gone.
+
 Exit status 0 when every rerun produced the reference files."""
 
 import argparse
@@ -73,6 +77,7 @@ class Runner:
         self.env["PATH"] = analyser_folder + os.pathsep + self.env.get("PATH", "")
         for name in ("QUORVEL_CUT_AT", "QUORVEL_CUT_COUNT_FILE", "LD_PRELOAD"):
             self.env.pop(name, None)
+        self.arguments = []
 
     def use_state_folder(self, folder):
         """Records go to `folder`, emptied first: each trial starts without one."""
@@ -82,7 +87,7 @@ class Runner:
         self.records = os.path.join(folder, "quorvel")
 
     def command(self, disc):
-        return [self.cli, disc]
+        return [self.cli] + self.arguments + [disc]
 
     def run(self, disc, extra_env=None):
         env = dict(self.env)
@@ -256,6 +261,49 @@ def every_write_cuts(runner, work, clips):
     return failures
 
 
+def every_undo_write_cuts(runner, work, clips):
+    original = os.path.join(work, "undo-original")
+    os.makedirs(original)
+    synthetic_disc.write_disc(original, stream_bytes=192 * 450 * clips, clips=clips)
+    for name in synthetic_disc.clip_names(clips):
+        with open(os.path.join(original, "BDMV", "STREAM", name + ".m2ts"), "ab") as f:
+            f.write(b"\x47" * 100)
+    records = os.path.join(work, "undo-records")
+    runner.arguments = ["--undo-dir", records]
+    disc = os.path.join(work, "undo-work")
+    copy_tree(original, disc)
+    result = runner.run(disc)
+    if result.returncode != 0:
+        raise SystemExit("conversion failed:\n" + result.stdout.decode() + result.stderr.decode())
+    converted_disc = os.path.join(work, "undo-converted")
+    converted_records = os.path.join(work, "undo-converted-records")
+    copy_tree(disc, converted_disc)
+    copy_tree(records, converted_records)
+    reference = tree_digest(original)
+
+    runner.arguments = ["--undo", "--undo-dir", records]
+    total = runner.count_mutations(disc, work)
+    if tree_digest(disc) != reference or os.listdir(records):
+        raise SystemExit("the uninterrupted undo did not give back the original")
+
+    failures = []
+    for n in range(1, total + 1):
+        copy_tree(converted_disc, disc)
+        copy_tree(converted_records, records)
+        result = runner.run_cut_at(disc, n)
+        if result.returncode != -signal.SIGKILL:
+            failures.append("undo cut %d: the process was not cut (exit %d)" % (n, result.returncode))
+            continue
+        failure = check_rerun(runner, disc, reference, "undo cut before write %d" % n)
+        if failure is None and os.listdir(records):
+            failure = "undo cut before write %d: records left: %s" % (n, os.listdir(records))
+        if failure:
+            failures.append(failure)
+            print("FAIL " + failure)
+    print("undo write cuts: %d of %d reruns gave back the original" % (total - len(failures), total))
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cli", required=True)
@@ -264,6 +312,7 @@ def main():
     parser.add_argument("--size-mb", type=int, default=300, help="stream size for random kills")
     parser.add_argument("--seed", type=int, default=None)
     parser.add_argument("--clips", type=int, default=1, help="clips the title is split into")
+    parser.add_argument("--undo", action="store_true", help="cut the undo of a conversion instead")
     args = parser.parse_args()
 
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
@@ -275,7 +324,9 @@ def main():
         runner = Runner(os.path.abspath(args.cli), args.shim and os.path.abspath(args.shim),
                         analyser)
         failures = []
-        if args.shim:
+        if args.undo:
+            failures += every_undo_write_cuts(runner, work, args.clips)
+        elif args.shim:
             failures += every_write_cuts(runner, work, args.clips)
         if args.random > 0:
             failures += random_kills(runner, work, args.random, args.size_mb, seed, args.clips)

@@ -139,7 +139,82 @@ const StateReport& reportOf(const SourceCheck& check) {
     return kStateReports[static_cast<std::size_t>(check.state)];
 }
 
+// The states in which the check looked at the disc, and so for its undo record.
+bool looksAtRecord(const SourceCheck& check) {
+    return check.state != SourceCheck::State::NotBluRay &&
+           check.state != SourceCheck::State::Busy && check.state != SourceCheck::State::Aborted;
+}
+
+// Each state of an undo's check as the report shows it.
+struct UndoStateReport {
+    UndoCheck::State state;
+    int exitStatus;
+    const char* headline;
+};
+
+constexpr UndoStateReport kUndoStateReports[] = {
+    {UndoCheck::State::NothingToUndo, kExitSuccess,
+     "nothing to undo: there is no undo record for this disc"},
+    {UndoCheck::State::WouldRestore, kExitWouldChange,
+     "an undo would restore these files to their original bytes"},
+    {UndoCheck::State::Restored, kExitSuccess,
+     "every file holds its original bytes: an undo would only remove the record"},
+    {UndoCheck::State::Refused, kExitFailure, "an undo would refuse it"},
+    {UndoCheck::State::NotBluRay, kExitUsage,
+     "not a Blu-ray folder (Selected source is not BD format.)"},
+    {UndoCheck::State::Busy, kExitFailure,
+     "busy: a job is working on this disc; check it again when the job has ended"},
+};
+
+constexpr bool inUndoStateOrder() {
+    for (std::size_t k = 0; k < std::size(kUndoStateReports); ++k) {
+        if (static_cast<std::size_t>(kUndoStateReports[k].state) != k) return false;
+    }
+    return true;
+}
+static_assert(inUndoStateOrder(), "kUndoStateReports lists the states in their declared order");
+
+const UndoStateReport& reportOf(const UndoCheck& check) {
+    return kUndoStateReports[static_cast<std::size_t>(check.state)];
+}
+
 }  // namespace
+
+int undoCheckExitStatus(const std::vector<UndoCheck>& checks) {
+    std::vector<int> statuses;
+    for (const UndoCheck& check : checks) statuses.push_back(reportOf(check).exitStatus);
+    return worstExitStatus(statuses);
+}
+
+std::string undoCheckReportText(const std::vector<UndoCheck>& checks) {
+    std::string text;
+    for (const UndoCheck& check : checks) {
+        text += check.source + ": " + reportOf(check).headline + "\n";
+        if (!check.record.empty()) text += "  undo record: " + check.record + "\n";
+        for (const Refusal& refusal : check.plan.refusals) {
+            text += "  " + (refusal.file.empty() ? std::string()
+                                                 : relativeTo(check.source, refusal.file) + ": ") +
+                    refusal.reason + "\n";
+        }
+        for (const undo::UndoFile& file : check.plan.files) {
+            std::string what;
+            if (file.rewritten) what = "a BACKUP copy, to be written back whole";
+            if (file.removed) what = "a BACKUP copy the job created, to be removed";
+            if (file.fieldsToRestore > 0) {
+                what = std::to_string(file.fieldsToRestore) +
+                       (file.fieldsToRestore == 1 ? " field" : " fields") + " to restore";
+            }
+            if (file.bytesToCut > 0) {
+                what += (what.empty() ? "" : ", ") + std::to_string(file.bytesToCut) +
+                        " appended bytes to cut off";
+            }
+            std::string name = file.path;
+            name.resize(std::max<std::size_t>(name.size(), kFileColumn), ' ');
+            text += "  " + name + " " + what + "\n";
+        }
+    }
+    return text;
+}
 
 int worstExitStatus(const std::vector<int>& statuses) {
     for (const int rank : {kExitAborted, kExitUsage, kExitFailure, kExitWouldChange}) {
@@ -196,6 +271,12 @@ std::string checkReportText(const std::vector<SourceCheck>& checks) {
                           where.c_str(), before.c_str(), after.c_str());
             text += line;
         }
+        if (looksAtRecord(check)) {
+            text += check.undoRecord.empty()
+                        ? std::string("  undo record: none\n")
+                        : "  undo record: " + check.undoRecord +
+                              " (quorvel-cli --undo restores the original bytes)\n";
+        }
     }
     return text;
 }
@@ -226,6 +307,11 @@ std::string checkReportJson(const std::vector<SourceCheck>& checks) {
             entry["before"] = hexBytes(change.before);
             entry["after"] = hexBytes(change.after);
             source["changes"].push_back(std::move(entry));
+        }
+        if (check.undoRecord.empty()) {
+            source["undoRecord"] = nullptr;
+        } else {
+            putText(source, "undoRecord", check.undoRecord);
         }
         document["sources"].push_back(std::move(source));
     }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/SourceCheck.h"
+#include "app/Undo.h"
 
 // What the command line prints for its check mode, as text for people and as JSON for scripts.
 namespace quorvel::cli {
@@ -37,6 +38,15 @@ std::string checkReportText(const std::vector<SourceCheck>& checks);
 // as \xNN, and a field of the same name with "Hex" appended beside it holding its exact bytes in
 // hexadecimal ("pathHex", "reasonHex", "notesHex" for all the notes, ...).
 std::string checkReportJson(const std::vector<SourceCheck>& checks);
+
+// --undo --check: 0 when no folder has anything to restore (or no record), 4 when an undo would
+// restore one, 1 when it would refuse one or a job is working on one, 2 for a folder that is not
+// a Blu-ray folder; the first of 3, 2, 1, 4 that applies wins.
+int undoCheckExitStatus(const std::vector<UndoCheck>& checks);
+
+// For each folder: whether an undo would restore it, and then each file it would write back
+// (how many fields, how many appended bytes it would cut off), or why it would refuse.
+std::string undoCheckReportText(const std::vector<UndoCheck>& checks);
 
 // A value as the text report shows it: quoted text for a printable marker, hexadecimal bytes
 // for a short field, a size for a block.

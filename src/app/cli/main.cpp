@@ -22,6 +22,7 @@ void printUsage(std::FILE* to) {
     std::fputs(
         "Usage: quorvel-cli [--skip-m2ts] SOURCE...\n"
         "  or:  quorvel-cli --check [--json] [--skip-m2ts] SOURCE...\n"
+        "  or:  quorvel-cli --undo [--check] SOURCE...\n"
         "\n"
         "Converts, in place, a Blu-ray folder whose video is HEVC into an Ultra HD Blu-ray\n"
         "structure. SOURCE is the disc folder (the one that holds BDMV), its BDMV folder, or\n"
@@ -32,6 +33,11 @@ void printUsage(std::FILE* to) {
         "  --check      change nothing: tell, field by field, what a job would change, that the\n"
         "               folder is converted already, or why a job would refuse it\n"
         "  --json       with --check: the same facts as one JSON document\n"
+        "  --undo       restore every file a conversion changed to its bytes before the first\n"
+        "               job, from the undo record the job wrote, then remove the record; with\n"
+        "               --check: list what an undo would restore, writing nothing\n"
+        "  --undo-dir DIR  with a job, a check or an undo: keep and look for undo records in DIR\n"
+        "               instead of the user's state folder\n"
         "  --help       show this text\n"
         "  --version    show the version\n"
         "\n"
@@ -41,7 +47,10 @@ void printUsage(std::FILE* to) {
         "job again to complete it).\n"
         "Exit status of --check: 0 nothing to change, 4 a job would change a folder, 1 a job\n"
         "would refuse a folder or is working on it, 2 as above, 3 stopped; the first of 3, 2,\n"
-        "1, 4 that applies.\n",
+        "1, 4 that applies.\n"
+        "Exit status of --undo: 0 every folder was restored, 1 an undo failed or was refused or\n"
+        "a folder has no undo record, 2 and 3 as above. Of --undo --check: 0 nothing to\n"
+        "restore, 4 an undo would restore a folder, 1 an undo would refuse one.\n",
         to);
 }
 
@@ -57,6 +66,9 @@ struct Options {
     bool skipM2ts = false;
     bool check = false;
     bool json = false;
+    bool undo = false;
+    // Where undo records are kept and looked for; empty: the user's state folder.
+    std::string undoDir;
     std::vector<std::string> sources;
 };
 
@@ -81,6 +93,15 @@ int parse(int argc, char** argv, Options& options) {
             options.check = true;
         } else if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--undo") {
+            options.undo = true;
+        } else if (arg == "--undo-dir") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                std::fputs("quorvel-cli: --undo-dir needs a folder\n\n", stderr);
+                printUsage(stderr);
+                return kExitUsage;
+            }
+            options.undoDir = absolutePath(argv[++i]);
         } else {
             std::fprintf(stderr, "quorvel-cli: unknown option %s\n\n", arg.c_str());
             printUsage(stderr);
@@ -89,8 +110,14 @@ int parse(int argc, char** argv, Options& options) {
     }
     const bool emptySource = std::any_of(options.sources.begin(), options.sources.end(),
                                          [](const std::string& s) { return s.empty(); });
-    if (options.sources.empty() || emptySource || (options.json && !options.check)) {
-        if (options.json && !options.check) std::fputs("quorvel-cli: --json needs --check\n\n", stderr);
+    const char* conflict = nullptr;
+    if (options.json && !options.check) conflict = "--json needs --check";
+    if (options.json && options.undo) conflict = "--json is not available with --undo";
+    // An undo restores every file the conversion changed; leaving the streams out would leave a
+    // disc that is neither the original nor the conversion.
+    if (options.undo && options.skipM2ts) conflict = "--undo cannot be combined with --skip-m2ts";
+    if (options.sources.empty() || emptySource || conflict != nullptr) {
+        if (conflict != nullptr) std::fprintf(stderr, "quorvel-cli: %s\n\n", conflict);
         printUsage(stderr);
         return kExitUsage;
     }
@@ -175,6 +202,73 @@ int runJobs(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const O
     return worstExitStatus(statuses);
 }
 
+int runUndoChecks(quorvel::ConversionDriver& core, const Options& options) {
+    std::vector<quorvel::UndoCheck> checks;
+    for (const std::string& given : options.sources) {
+        if (quorvel::CliWindow::signalReceived()) break;
+        checks.push_back(core.checkUndoSource(sourceFolder(given)));
+    }
+    const std::string report = undoCheckReportText(checks);
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    std::fflush(stdout);
+    return quorvel::CliWindow::signalReceived() ? kExitAborted : undoCheckExitStatus(checks);
+}
+
+int runUndos(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const Options& options) {
+    struct Result {
+        std::string source;
+        const char* summary;
+        int status;
+    };
+    std::vector<Result> results;
+    for (const std::string& given : options.sources) {
+        const std::string folder = sourceFolder(given);
+        if (quorvel::CliWindow::signalReceived()) {
+            results.push_back({folder, "not-started", kExitAborted});
+            continue;
+        }
+        if (!quorvel::ConversionDriver::srcVerified(folder)) {
+            if (options.sources.size() == 1) {
+                std::fputs("Selected source is not BD format.\n", stderr);
+            } else {
+                std::fprintf(stderr, "%s: Selected source is not BD format.\n", folder.c_str());
+            }
+            results.push_back({folder, "not-blu-ray", kExitUsage});
+            continue;
+        }
+        switch (core.undoSource(folder)) {
+            case quorvel::UndoOutcome::Restored:
+                results.push_back({folder, "restored", kExitSuccess});
+                break;
+            case quorvel::UndoOutcome::NothingToUndo:
+                results.push_back({folder, "nothing-to-undo", kExitFailure});
+                break;
+            case quorvel::UndoOutcome::Aborted:
+                results.push_back({folder, "aborted", kExitAborted});
+                break;
+            case quorvel::UndoOutcome::Busy:
+                results.push_back({folder, "busy", kExitFailure});
+                break;
+            case quorvel::UndoOutcome::Refused:
+                results.push_back({folder, "refused", kExitFailure});
+                break;
+            case quorvel::UndoOutcome::Failed:
+                results.push_back({folder, "failed", kExitFailure});
+                break;
+        }
+        window.finishProgressLine();
+    }
+    if (results.size() > 1) {
+        for (const Result& result : results) {
+            std::printf("%-15s %s\n", result.summary, result.source.c_str());
+        }
+    }
+    std::fflush(stdout);
+    std::vector<int> statuses;
+    for (const Result& result : results) statuses.push_back(result.status);
+    return worstExitStatus(statuses);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,6 +299,13 @@ int main(int argc, char** argv) {
         window.attach(&core);
         window.setSkipM2ts(options.skipM2ts);
 
+        core.setUndoFolder(options.undoDir);
+
+        // An undo writes back recorded bytes: it needs no analyser.
+        if (options.undo) {
+            quorvel::CliWindow::installSignalHandlers();
+            return options.check ? runUndoChecks(core, options) : runUndos(core, window, options);
+        }
         if (!core.Form_Load(quorvel::platform::programFolder())) return kExitUsage;
         quorvel::CliWindow::installSignalHandlers();
         return options.check ? runChecks(core, window, options) : runJobs(core, window, options);
