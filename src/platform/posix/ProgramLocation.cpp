@@ -72,7 +72,7 @@ bool isAbsolutePath(const std::string& path) {
 }
 
 std::string stateFolder() {
-    // The base directory specification: a relative XDG_STATE_HOME is invalid and ignored.
+    // XDG base directories: a relative XDG_STATE_HOME is invalid and ignored.
     const auto trimmed = [](std::string folder) {
         while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
         return folder;
