@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ConversionDriver.h"
@@ -150,17 +151,21 @@ int runChecks(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const
     return quorvel::CliWindow::signalReceived() ? kExitAborted : checkExitStatus(checks);
 }
 
-int runJobs(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const Options& options) {
-    struct Result {
-        std::string source;
-        const char* summary;
-        int status;
-    };
-    std::vector<Result> results;
+// What one source of a batch came to: its word on the summary line and its exit status.
+struct Summary {
+    const char* word;
+    int status;
+};
+
+// Runs `one` on each source that is a Blu-ray folder, in turn, and with several sources prints one
+// summary line each (the word padded to `wordWidth`). After a stop the rest are not started.
+template <typename PerSource>
+int runEach(quorvel::CliWindow& window, const Options& options, int wordWidth, PerSource one) {
+    std::vector<std::pair<std::string, Summary>> results;
     for (const std::string& given : options.sources) {
         const std::string folder = sourceFolder(given);
         if (quorvel::CliWindow::signalReceived()) {
-            results.push_back({folder, "not-started", kExitAborted});
+            results.push_back({folder, {"not-started", kExitAborted}});
             continue;
         }
         if (!quorvel::ConversionDriver::srcVerified(folder)) {
@@ -170,36 +175,38 @@ int runJobs(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const O
             } else {
                 std::fprintf(stderr, "%s: Selected source is not BD format.\n", folder.c_str());
             }
-            results.push_back({folder, "not-blu-ray", kExitUsage});
+            results.push_back({folder, {"not-blu-ray", kExitUsage}});
             continue;
         }
-        window.setSourcePath(folder);
-        core.Command1_Click();
+        results.push_back({folder, one(folder)});
         window.finishProgressLine();
-        switch (core.lastOutcome()) {
-            case quorvel::JobOutcome::Succeeded:
-                results.push_back({folder, "converted", kExitSuccess});
-                break;
-            case quorvel::JobOutcome::Aborted:
-                results.push_back({folder, "aborted", kExitAborted});
-                break;
-            case quorvel::JobOutcome::Busy:
-                results.push_back({folder, "busy", kExitFailure});
-                break;
-            default:
-                results.push_back({folder, "failed", kExitFailure});
-                break;
-        }
     }
     if (results.size() > 1) {
-        for (const Result& result : results) {
-            std::printf("%-12s %s\n", result.summary, result.source.c_str());
+        for (const auto& [folder, summary] : results) {
+            std::printf("%-*s %s\n", wordWidth, summary.word, folder.c_str());
         }
     }
     std::fflush(stdout);
     std::vector<int> statuses;
-    for (const Result& result : results) statuses.push_back(result.status);
+    for (const auto& result : results) statuses.push_back(result.second.status);
     return worstExitStatus(statuses);
+}
+
+int runJobs(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const Options& options) {
+    return runEach(window, options, 12, [&](const std::string& folder) -> Summary {
+        window.setSourcePath(folder);
+        core.Command1_Click();
+        switch (core.lastOutcome()) {
+            case quorvel::JobOutcome::Succeeded:
+                return {"converted", kExitSuccess};
+            case quorvel::JobOutcome::Aborted:
+                return {"aborted", kExitAborted};
+            case quorvel::JobOutcome::Busy:
+                return {"busy", kExitFailure};
+            default:
+                return {"failed", kExitFailure};
+        }
+    });
 }
 
 int runUndoChecks(quorvel::ConversionDriver& core, const Options& options) {
@@ -215,58 +222,23 @@ int runUndoChecks(quorvel::ConversionDriver& core, const Options& options) {
 }
 
 int runUndos(quorvel::ConversionDriver& core, quorvel::CliWindow& window, const Options& options) {
-    struct Result {
-        std::string source;
-        const char* summary;
-        int status;
-    };
-    std::vector<Result> results;
-    for (const std::string& given : options.sources) {
-        const std::string folder = sourceFolder(given);
-        if (quorvel::CliWindow::signalReceived()) {
-            results.push_back({folder, "not-started", kExitAborted});
-            continue;
-        }
-        if (!quorvel::ConversionDriver::srcVerified(folder)) {
-            if (options.sources.size() == 1) {
-                std::fputs("Selected source is not BD format.\n", stderr);
-            } else {
-                std::fprintf(stderr, "%s: Selected source is not BD format.\n", folder.c_str());
-            }
-            results.push_back({folder, "not-blu-ray", kExitUsage});
-            continue;
-        }
+    return runEach(window, options, 15, [&](const std::string& folder) -> Summary {
         switch (core.undoSource(folder)) {
             case quorvel::UndoOutcome::Restored:
-                results.push_back({folder, "restored", kExitSuccess});
-                break;
+                return {"restored", kExitSuccess};
             case quorvel::UndoOutcome::NothingToUndo:
-                results.push_back({folder, "nothing-to-undo", kExitFailure});
-                break;
+                return {"nothing-to-undo", kExitFailure};
             case quorvel::UndoOutcome::Aborted:
-                results.push_back({folder, "aborted", kExitAborted});
-                break;
+                return {"aborted", kExitAborted};
             case quorvel::UndoOutcome::Busy:
-                results.push_back({folder, "busy", kExitFailure});
-                break;
+                return {"busy", kExitFailure};
             case quorvel::UndoOutcome::Refused:
-                results.push_back({folder, "refused", kExitFailure});
-                break;
+                return {"refused", kExitFailure};
             case quorvel::UndoOutcome::Failed:
-                results.push_back({folder, "failed", kExitFailure});
                 break;
         }
-        window.finishProgressLine();
-    }
-    if (results.size() > 1) {
-        for (const Result& result : results) {
-            std::printf("%-15s %s\n", result.summary, result.source.c_str());
-        }
-    }
-    std::fflush(stdout);
-    std::vector<int> statuses;
-    for (const Result& result : results) statuses.push_back(result.status);
-    return worstExitStatus(statuses);
+        return {"failed", kExitFailure};
+    });
 }
 
 }  // namespace

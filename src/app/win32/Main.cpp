@@ -22,7 +22,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
             ::UpdateWindow(window.handle());
             int count = 0;
             if (wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-                if (count > 1) window.preselect(quorvel::win32::utf8Text(arguments[1]));
+                if (count > 1) window.preselect(quorvel::win32::toUtf8(arguments[1]));
                 ::LocalFree(arguments);
             }
             status = window.run();

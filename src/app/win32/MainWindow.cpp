@@ -298,7 +298,7 @@ std::optional<std::string> MainWindow::pickFolder(const std::string& current,
     if (FAILED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path)) || path == nullptr) {
         return std::nullopt;
     }
-    const std::string folder = programPath(utf8Text(path));
+    const std::string folder = programPath(toUtf8(path));
     ::CoTaskMemFree(path);
     return folder;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win32/WideText.h"
+
 // Text between the window's controls (UTF-16) and the program (UTF-8, '/' between names).
 namespace quorvel::win32 {
 
@@ -22,16 +24,8 @@ inline std::wstring wideText(std::string_view text) {
     return wide;
 }
 
-inline std::string utf8Text(std::wstring_view text) {
-    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) return {};
-    const int size = static_cast<int>(text.size());
-    const int needed =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return {};
-    std::string narrow(static_cast<std::size_t>(needed), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), needed, nullptr, nullptr);
-    return narrow;
-}
+// UTF-16 from the controls back to the program's UTF-8: the platform's one conversion.
+using platform::win32::toUtf8;
 
 // A control's caption or text, as UTF-8.
 inline std::string windowText(HWND window) {
@@ -40,7 +34,7 @@ inline std::string windowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     const int got = ::GetWindowTextW(window, text.data(), length + 1);
     text.resize(static_cast<std::size_t>(std::max(got, 0)));
-    return utf8Text(text);
+    return toUtf8(text);
 }
 
 // A path as the system's dialogs and Explorer give it ('\' between names) in the program's form.

@@ -225,7 +225,7 @@ int drive(HINSTANCE instance, const std::vector<std::wstring>& arguments) {
     ::SetForegroundWindow(window.handle());
     settle(window, kSettleMilliseconds);
 
-    window.preselect(utf8Text(positional[1]));
+    window.preselect(toUtf8(positional[1]));
     const HWND command1 = window.control(MainWindow::kCommand1Id);
     std::fprintf(report, "source %s\n", window.sourcePath().c_str());
     std::fprintf(report, "enabled %d\n", ::IsWindowEnabled(command1) ? 1 : 0);
