@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <functional>
@@ -110,10 +111,21 @@ struct UndoRecordJob : ::testing::Test {
     UndoSteps* steps = nullptr;
     std::unique_ptr<ConversionDriver> core;
 
-    void SetUp() override { test::os::setEnvironmentVariable("XDG_STATE_HOME", state.path() + "state"); }
-    void TearDown() override {
-        test::os::setEnvironmentVariable("XDG_STATE_HOME", std::string(QUORVEL_TEST_STATE_DIR));
+    // The state folder of this test (XDG_STATE_HOME on POSIX, LOCALAPPDATA on Windows), and the
+    // one of the suite, given back after it.
+    const std::string savedXdg = environment("XDG_STATE_HOME");
+    const std::string savedLocal = environment("LOCALAPPDATA");
+
+    static std::string environment(const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr ? value : "";
     }
+    static void useStateFolder(const std::string& xdg, const std::string& local) {
+        test::os::setEnvironmentVariable("XDG_STATE_HOME", xdg);
+        test::os::setEnvironmentVariable("LOCALAPPDATA", local);
+    }
+    void SetUp() override { useStateFolder(state.path() + "state", state.path() + "state"); }
+    void TearDown() override { useStateFolder(savedXdg, savedLocal); }
 
     void makeDisc(int clips, const StreamEdit& edit = {}) {
         test::makeDisc(dir.path(), {.clips = clips});
@@ -137,7 +149,7 @@ struct UndoRecordJob : ::testing::Test {
         core->Command1_Click();
         return core->lastOutcome();
     }
-    std::string record() const { return test::onlyRecordIn(state.path() + "state/quorvel"); }
+    std::string record() const { return test::onlyRecordIn(undo::recordFolder({})); }
     Lines log() const { return test::maskTimes(window.lines()); }
     bool logged(const std::string& text) const {
         const Lines lines = log();
@@ -215,15 +227,14 @@ TEST_F(UndoRecordJob, RecordsOnlyWhatAJobChangesAndRefusesWhenItCannot) {
     test::makeDisc(third.path(), {.clips = 1});
     window.source = third.path();
     test::writeFile(state.path() + "blocked", {});
-    test::os::setEnvironmentVariable("XDG_STATE_HOME", state.path() + "blocked");
+    useStateFolder(state.path() + "blocked", state.path() + "blocked");
     const Tree before = readTree(third.path());
     EXPECT_EQ(job(), JobOutcome::Failed);
     EXPECT_EQ(readTree(third.path()), before);
     const Lines lines = log();
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 3].rfind(" - Couldn't write the undo record " + state.path() +
-                                                "blocked/quorvel/",
-                                            0),
+    EXPECT_EQ(lines[lines.size() - 3].rfind(
+                  " - Couldn't write the undo record " + undo::recordFolder({}) + "/", 0),
               0u)
         << lines[lines.size() - 3];
     EXPECT_EQ(lines[lines.size() - 2], "[ts] Failed. No file was changed.");
