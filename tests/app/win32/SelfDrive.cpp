@@ -30,7 +30,7 @@
 namespace {
 
 using quorvel::win32::MainWindow;
-using quorvel::win32::utf8Text;
+using quorvel::win32::toUtf8;
 using quorvel::win32::windowText;
 
 constexpr int kExitDone = 0;
