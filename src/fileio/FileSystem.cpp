@@ -385,6 +385,15 @@ bool removeFile(const std::string& path, std::string* why) {
     return true;
 }
 
+void clearTemporaryCopies(const std::string& path) {
+    const auto [folder, name] = splitLast(path);
+    std::string reason;
+    const platform::Folder dir = openFolder(folder, &reason);
+    if (!dir.isOpen()) return;
+    clearLeftovers(dir, dir.names(), name);
+    dir.flushToDisk();
+}
+
 CopyResult refreshCopy(const std::string& source, const std::string& folder) {
     CopyResult result;
     const std::string name = splitLast(source).second;

@@ -131,6 +131,11 @@ bool replaceWithBytes(const std::string& path, const ByteString& bytes, std::str
 // is fine. False, with `why`, when it cannot.
 bool removeFile(const std::string& path, std::string* why);
 
+// Removes what a replacement of the file at `path` that was cut short left beside it (the hidden
+// temporary copies replaceWithBytes and refreshCopy write first). Nothing else is touched; a
+// folder that cannot be opened holds none that can be reached.
+void clearTemporaryCopies(const std::string& path);
+
 // How the copy of `source` in `folder` stands, found the way refreshCopy finds it and without
 // changing anything: Current, SameFile, NoFolder and Linked (its folder is reached through a
 // symbolic link) are left alone by a refresh; Missing and Differs (a copy that cannot be read or

@@ -530,6 +530,11 @@ RestoreResult restoreFiles(const std::string& source, const RecordReading& read,
             result.restored.push_back(entry.path);
         }
     }
+    // A job cut while it refreshed a BACKUP copy left the new copy's temporary file beside it,
+    // whether or not the copy itself needed restoring: the disc had no such file before.
+    for (const FileEntry& entry : walk.m_files) {
+        if (entry.kind == FileEntry::Kind::BackupCopy) fs::clearTemporaryCopies(source + entry.path);
+    }
     return result;
 }
 

@@ -12,9 +12,9 @@ Two kinds of cut:
 With --clips N the title is split into N clips, each with its clip information file and stream;
 the uninterrupted conversion must change every one of them.
 
-Each cut is also undone from the disc's undo record (read by undo_replay, a reader of the
-record's own): right after the cut, and again after the rerun has completed the conversion, the
-record must give back the bytes of the disc before the first job.
+Each cut is also undone, on copies, from the disc's undo record, by undo_replay (a reader of the
+record's own) and by `quorvel-cli --undo`: right after the cut, and again after the rerun has
+completed the conversion, both must give back the bytes of the disc before the first job.
 
 With --undo the cuts fall on an undo instead (`quorvel-cli --undo` of a converted disc, with its
 record): for every file-changing call N of the undo, the undo is cut before its N-th call, then
@@ -97,7 +97,35 @@ class Runner:
                               stderr=subprocess.PIPE, timeout=600)
 
     def check_undo(self, disc, original, label, work):
-        return check_undo(disc, self.records, original, label, os.path.join(work, "undo-check"))
+        """The cut disc undone twice, each time on a copy: from its record by undo_replay, a
+        reader of its own, and by `quorvel-cli --undo` itself."""
+        return (check_undo(disc, self.records, original, label, os.path.join(work, "undo-check"))
+                or self.check_cli_undo(disc, original, label, work))
+
+    def check_cli_undo(self, disc, original, label, work):
+        """`quorvel-cli --undo` of a copy of the cut disc, with a copy of the records (the undo
+        removes the one it used): the copy must come back to `original`. A job cut before its
+        record was on the disk changed nothing, and then there is nothing to undo."""
+        scratch = os.path.join(work, "undo-cli")
+        records = os.path.join(work, "undo-cli-records")
+        copy_tree(disc, scratch)
+        if os.path.isdir(self.records):
+            copy_tree(self.records, records)
+        else:
+            shutil.rmtree(records, ignore_errors=True)
+            os.makedirs(records)
+        result = subprocess.run([self.cli, "--undo", "--undo-dir", records, scratch], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+        got = tree_digest(scratch)
+        shutil.rmtree(scratch)
+        if result.returncode not in (0, 1) or (result.returncode == 1 and got != original):
+            return "%s: quorvel-cli --undo exited %d\n%s" % (
+                label, result.returncode, result.stdout.decode("utf-8", "replace"))
+        if got != original:
+            differing = sorted(k for k in set(got) | set(original) if got.get(k) != original.get(k))
+            return "%s: undone by quorvel-cli --undo, files differ from the original: %s" % (
+                label, differing)
+        return None
 
     def run_killed_after(self, disc, delay):
         process = subprocess.Popen(self.command(disc), env=self.env, stdout=subprocess.PIPE,
