@@ -188,4 +188,15 @@ std::string ConversionDriver::sourceFromSelection(std::string picked) {
     return picked;
 }
 
+std::optional<std::string> untrappedError(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "An unexpected error ended the program.";
+    }
+    return std::nullopt;
+}
+
 }  // namespace quorvel

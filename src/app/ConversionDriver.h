@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -90,5 +92,9 @@ class ConversionDriver {
     JobOutcome m_lastOutcome = JobOutcome::None;
     std::string m_undoFolder;
 };
+
+// Runs a window's handler (a button press) and returns the text of an error that no step trapped,
+// or nothing. The windows' event loops let no exception through: the error ends the program there.
+std::optional<std::string> untrappedError(const std::function<void()>& handler);
 
 }  // namespace quorvel

@@ -427,12 +427,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::onCommand1Clicked() {
     // Qt lets no exception cross its event loop: an error no step traps stops here, where the
     // job began, and ends the program.
-    try {
-        m_core.Command1_Click();
-    } catch (const std::exception& error) {
-        reportFatalError(error.what());
-    } catch (...) {
-        reportFatalError("An unexpected error ended the program.");
+    if (const auto error = untrappedError([this] { m_core.Command1_Click(); })) {
+        reportFatalError(*error);
     }
 }
 

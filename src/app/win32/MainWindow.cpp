@@ -438,12 +438,8 @@ void MainWindow::dispatch(MSG& message) {
 void MainWindow::onCommand1Clicked() {
     // No exception may cross the window procedure: an error no step traps stops here, where the
     // job began, and ends the program.
-    try {
-        m_core.Command1_Click();
-    } catch (const std::exception& error) {
-        reportFatalError(error.what());
-    } catch (...) {
-        reportFatalError("An unexpected error ended the program.");
+    if (const auto error = untrappedError([this] { m_core.Command1_Click(); })) {
+        reportFatalError(*error);
     }
 }
 
@@ -509,10 +505,8 @@ LRESULT MainWindow::onMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
                     return 0;
                 }
                 if (LOWORD(wParam) == kBrowseId) {
-                    try {
-                        Browse_Click();
-                    } catch (const std::exception& error) {
-                        reportFatalError(error.what());
+                    if (const auto error = untrappedError([this] { Browse_Click(); })) {
+                        reportFatalError(*error);
                     }
                     return 0;
                 }
