@@ -75,6 +75,22 @@ std::vector<undo::FoundRecord> recordsWrittenFor(const std::string& folder,
     return found;
 }
 
+// Whether an undo of the folder path `source` began with the record at `path`: a disc moved after
+// converting, whose undo was cut after its last file was restored.
+bool undoBegunFor(const std::string& path, const std::string& source) {
+    struct UndoBegun final : undo::RecordVisitor {
+        const std::string& source;
+        bool seen = false;
+        explicit UndoBegun(const std::string& folder) : source(folder) {}
+        bool undoBegun(const std::string& discPath) override {
+            seen = samePath(discPath, source);
+            return !seen;
+        }
+    } visitor(source);
+    undo::readRecord(path, visitor);
+    return visitor.seen;
+}
+
 class UndoRun {
   public:
     UndoRun(JobHost& host, const LocalClock& clock) : m_host(host), m_clock(clock) {}
@@ -104,7 +120,8 @@ RecordLookup findUndoRecord(const std::string& source, const std::string& folder
     if (const undo::FoundRecord* picked = undo::pickRecord(found, source)) {
         lookup.outcome = RecordLookup::Outcome::Found;
         lookup.path = picked->path;
-        lookup.writtenHere = samePath(picked->discPath, source);
+        lookup.writtenHere =
+            samePath(picked->discPath, source) || undoBegunFor(picked->path, source);
         return lookup;
     }
     lookup.outcome = RecordLookup::Outcome::Ambiguous;
@@ -162,6 +179,19 @@ UndoOutcome runUndo(JobHost& host, const LocalClock& clock, const std::string& s
     if (plan.files.empty()) {
         run.log(" - Every recorded file holds its original bytes already.");
     } else {
+        if (!found.writtenHere) {
+            // The disc was moved after converting. Noted before the first file changes, so that
+            // a rerun of a cut undo still knows the record as this disc's, even with every file
+            // restored. Without the note the undo is as safe; only such a rerun would leave the
+            // record behind, as another copy's.
+            undo::RecordWriter writer;
+            std::string why;
+            if (!writer.openExisting(found.path, &why) ||
+                !writer.addUndoBegun(withoutFinalSeparators(source), &why) || !writer.flush(&why)) {
+                run.log(" - Warning:  Couldn't add to the undo record " + found.path + ": " + why +
+                        ".");
+            }
+        }
         run.logTimed(" Restoring the original files...");
         const undo::RestoreResult restored = undo::restoreFiles(source, reading, plan, host);
         for (const std::string& file : restored.restored) run.log(" - Restored " + file);

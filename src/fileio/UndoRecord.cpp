@@ -17,6 +17,7 @@ constexpr std::uint8_t kHeaderKind = 'H';
 constexpr std::uint8_t kFileKind = 'F';
 constexpr std::uint8_t kStreamKind = 'S';
 constexpr std::uint8_t kBatchKind = 'B';
+constexpr std::uint8_t kUndoBegunKind = 'U';
 // Kind, then the payload length.
 constexpr std::size_t kEntryHead = 5;
 constexpr std::size_t kEntryTail = 4;
@@ -440,6 +441,12 @@ ReadResult readRecord(const std::string& path, RecordVisitor& visitor) {
             case kBatchKind:
                 goOn = visitBatch(payload, visitor, bad);
                 break;
+            case kUndoBegunKind: {
+                const std::string discPath = in.text();
+                bad = in.bad();
+                if (!bad) goOn = visitor.undoBegun(discPath);
+                break;
+            }
             default:
                 bad = true;
         }
@@ -649,6 +656,12 @@ bool RecordWriter::addStream(const StreamEntry& entry, std::string* why) {
 
 bool RecordWriter::addBatch(const ByteString& batchPayload, std::string* why) {
     return append(kBatchKind, batchPayload, why);
+}
+
+bool RecordWriter::addUndoBegun(const std::string& discPath, std::string* why) {
+    ByteString payload;
+    putText(payload, discPath);
+    return append(kUndoBegunKind, payload, why);
 }
 
 bool RecordWriter::flush(std::string* why) {

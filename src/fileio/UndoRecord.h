@@ -38,6 +38,9 @@
 //       converted value. A section whose changed bytes are those of the section before it (a
 //       muxer repeats one section) says so with one bit instead of listing them. Integers in a
 //       batch are LEB128 varints: about 2 bytes per changed packet.
+//   'U' an undo began restoring the disc at a path (its own text) other than the header's: a
+//       disc moved after converting. A rerun of that undo, cut after the last file was restored
+//       and before the record was removed, knows the record as its own by it.
 // The reader hands a batch's changes on in the order the pass made them: a PES start when its
 // packet was examined, a section when its last packet was; a section's first packets may lie
 // before the batch's `from`, so an undo reads each change's packets at their own offsets.
@@ -131,6 +134,7 @@ class RecordVisitor {
     virtual bool stream(const StreamEntry&) { return true; }
     virtual bool batch(const BatchEntry&) { return true; }
     virtual bool change(const StreamChange&) { return true; }
+    virtual bool undoBegun(const std::string& /*discPath*/) { return true; }
 
   protected:
     ~RecordVisitor() = default;
@@ -227,6 +231,7 @@ class RecordWriter {
     bool addFile(const FileEntry& entry, std::string* why);
     bool addStream(const StreamEntry& entry, std::string* why);
     bool addBatch(const ByteString& batchPayload, std::string* why);
+    bool addUndoBegun(const std::string& discPath, std::string* why);
     // Waits until everything appended is on the disk.
     bool flush(std::string* why);
     std::int64_t size() const { return m_end; }

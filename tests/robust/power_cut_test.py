@@ -11,6 +11,10 @@ where it crosses a 4 KiB page of its file. For each barrier the states are: ever
 pieces up to the next barrier (capped by random subsets when there are many), or, where a stream
 is written, every prefix of its pieces plus random subsets.
 
+With --undo the cuts fall on `quorvel-cli --undo` of the converted disc instead: every state a
+power cut during the undo may leave, over the disc and its record, must come back to the original
+bytes when the undo is run again, and leave no record behind.
+
 Exit status 0 when every rerun produced the reference files."""
 
 import argparse
@@ -114,6 +118,23 @@ def state_key(indices):
     return hashlib.sha256(repr(indices).encode()).hexdigest()
 
 
+def check_undo_rerun(runner, disc, state, original, label):
+    """The undo run again over a state a power cut left: the disc must come back to `original`
+    with no record left. A cut after the record was removed left the disc whole already, and
+    then there is nothing to undo."""
+    records = os.path.join(state, "quorvel")
+    had_record = any(name.endswith(".undo") for name in os.listdir(records))
+    result = runner.run(disc, {"XDG_STATE_HOME": state})
+    got = kill_test.tree_digest(disc)
+    if result.returncode != (0 if had_record else 1) or got != original:
+        differing = sorted(k for k in set(got) | set(original) if got.get(k) != original.get(k))
+        return "%s: undo rerun exited %d, files differing from the original: %s\n%s" % (
+            label, result.returncode, differing, result.stdout.decode("utf-8", "replace"))
+    if os.listdir(records):
+        return "%s: undo rerun left these in the record folder: %s" % (label, os.listdir(records))
+    return None
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cli", required=True)
@@ -122,6 +143,7 @@ def main():
     parser.add_argument("--stream-subsets", type=int, default=200)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--jobs", type=int, default=4)
+    parser.add_argument("--undo", action="store_true", help="cut the undo of the conversion")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="quorvel-power-", dir=kill_test.scratch_base(64 << 20))
@@ -151,6 +173,27 @@ def main():
             raise SystemExit("uninterrupted conversion failed:\n" + result.stdout.decode() +
                              result.stderr.decode())
         reference = kill_test.reference_digest(original, reference_disc)
+        undo_root = os.path.join(work, "undo")
+        if args.undo:
+            # The cuts fall on the undo: each state starts from the converted disc and its record,
+            # moved to the one folder where the uninterrupted undo ran and every rerun runs.
+            start_root = os.path.join(work, "converted")
+            kill_test.copy_tree(reference_root, start_root)
+            shutil.rmtree(reference_root)
+            reference_root = undo_root
+            kill_test.copy_tree(start_root, reference_root)
+            os.remove(record)
+            runner.arguments = ["--undo"]
+            result = runner.run(os.path.join(reference_root, "disc"),
+                                {"LD_PRELOAD": runner.shim, "QUORVEL_RECORD_FILE": record,
+                                 "XDG_STATE_HOME": os.path.join(reference_root, "state")})
+            if (result.returncode != 0 or
+                    kill_test.tree_digest(os.path.join(reference_root, "disc")) != original_digest):
+                raise SystemExit("uninterrupted undo failed:\n" + result.stdout.decode() +
+                                 result.stderr.decode())
+            reference = original_digest
+        else:
+            start_root = original_root
         ops = read_record(record, reference_root)
         # The record names the reference's folder; with it gone, each state's disc is that
         # disc moved, and its job goes on with the record.
@@ -164,13 +207,15 @@ def main():
 
         def check(slot_and_state):
             slot, (label, indices) = slot_and_state
-            root = os.path.join(work, "state-%d" % slot)
-            kill_test.copy_tree(original_root, root)
+            root = undo_root if args.undo else os.path.join(work, "state-%d" % slot)
+            kill_test.copy_tree(start_root, root)
             for index in indices:
                 apply(root, ops[index])
             disc = os.path.join(root, "disc")
             state = os.path.join(root, "state")
             records = os.path.join(state, "quorvel")
+            if args.undo:
+                return check_undo_rerun(runner, disc, state, original_digest, label)
             scratch = os.path.join(work, "undo-%d" % slot)
             failure = kill_test.check_undo(disc, records, original_digest, label, scratch)
             if failure:
@@ -182,15 +227,17 @@ def main():
                     label, result.returncode, result.stdout.decode())
             return kill_test.check_undo(disc, records, original_digest, label + ", rerun", scratch)
 
-        # Each worker reuses its own folder: states are handed out in rounds of `jobs`.
+        # Each worker reuses its own folder: states are handed out in rounds of `jobs`. The
+        # undo's states share one folder, that of the undo they were cut from.
         items = list(unique.values())
-        with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-            for start in range(0, len(items), args.jobs):
-                batch = list(enumerate(items[start:start + args.jobs]))
+        jobs = 1 if args.undo else args.jobs
+        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+            for start in range(0, len(items), jobs):
+                batch = list(enumerate(items[start:start + jobs]))
                 for failure in pool.map(check, batch):
                     if failure:
                         failures.append(failure)
-                        print("FAIL " + failure.splitlines()[0])
+                        print("FAIL " + failure)
         print("power cuts: %d of %d reruns equal the reference" %
               (len(items) - len(failures), len(items)))
     finally:
