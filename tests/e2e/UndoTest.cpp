@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
 
 #include "e2e/DiscExpectations.h"
 #include "e2e/E2eRun.h"
@@ -170,7 +172,7 @@ TEST(UndoCli, LogCheckAndSummaries) {
     ASSERT_EQ(runJob({"--undo-dir", records.path(), converted}).result.exitCode, 0);
 
     EXPECT_EQ(runJob({"--undo", "--skip-m2ts", converted}).result.exitCode, 2);
-    EXPECT_EQ(runJob({"--undo", "--check", "--json", converted}).result.exitCode, 2);
+    EXPECT_EQ(runJob({"--undo", "--json", converted}).result.exitCode, 2);
 
     const JobRun check = runJob({"--undo", "--check", "--undo-dir", records.path(), converted,
                                  untouched});
@@ -180,6 +182,22 @@ TEST(UndoCli, LogCheckAndSummaries) {
     EXPECT_EQ(lines[0], converted + ": an undo would restore these files to their original bytes");
     EXPECT_EQ(lines[1].rfind("  undo record: " + records.path(), 0), 0u) << lines[1];
     EXPECT_EQ(lines.back(), untouched + ": nothing to undo: there is no undo record for this disc");
+
+    const JobRun json = runJob({"--undo", "--check", "--json", "--undo-dir", records.path(),
+                                converted, untouched});
+    EXPECT_EQ(json.result.exitCode, 4);
+    const nlohmann::json document = nlohmann::json::parse(json.result.out);
+    EXPECT_EQ(document["exitStatus"], 4);
+    ASSERT_EQ(document["sources"].size(), 2u);
+    const nlohmann::json& restore = document["sources"][0];
+    EXPECT_EQ(restore["path"], converted);
+    EXPECT_EQ(restore["state"], "would-restore");
+    EXPECT_EQ(restore["undoRecord"].get<std::string>().rfind(records.path(), 0), 0u);
+    std::set<std::string> files;
+    for (const nlohmann::json& file : restore["files"]) files.insert(file["file"]);
+    EXPECT_EQ(files.count("BDMV/PLAYLIST/00000.mpls"), 1u) << restore.dump();
+    EXPECT_EQ(document["sources"][1]["state"], "nothing-to-undo");
+    EXPECT_TRUE(document["sources"][1]["undoRecord"].is_null());
 
     const JobRun nothing = runJob({"--undo", "--undo-dir", records.path(), untouched});
     EXPECT_EQ(nothing.result.exitCode, 1);

@@ -148,21 +148,22 @@ bool looksAtRecord(const SourceCheck& check) {
 // Each state of an undo's check as the report shows it.
 struct UndoStateReport {
     UndoCheck::State state;
+    const char* name;  // in the JSON document
     int exitStatus;
     const char* headline;
 };
 
 constexpr UndoStateReport kUndoStateReports[] = {
-    {UndoCheck::State::NothingToUndo, kExitSuccess,
+    {UndoCheck::State::NothingToUndo, "nothing-to-undo", kExitSuccess,
      "nothing to undo: there is no undo record for this disc"},
-    {UndoCheck::State::WouldRestore, kExitWouldChange,
+    {UndoCheck::State::WouldRestore, "would-restore", kExitWouldChange,
      "an undo would restore these files to their original bytes"},
-    {UndoCheck::State::Restored, kExitSuccess,
+    {UndoCheck::State::Restored, "restored", kExitSuccess,
      "every file holds its original bytes: an undo would only remove the record"},
-    {UndoCheck::State::Refused, kExitFailure, "an undo would refuse it"},
-    {UndoCheck::State::NotBluRay, kExitUsage,
+    {UndoCheck::State::Refused, "refused", kExitFailure, "an undo would refuse it"},
+    {UndoCheck::State::NotBluRay, "not-blu-ray", kExitUsage,
      "not a Blu-ray folder (Selected source is not BD format.)"},
-    {UndoCheck::State::Busy, kExitFailure,
+    {UndoCheck::State::Busy, "busy", kExitFailure,
      "busy: a job is working on this disc; check it again when the job has ended"},
 };
 
@@ -312,6 +313,41 @@ std::string checkReportJson(const std::vector<SourceCheck>& checks) {
             source["undoRecord"] = nullptr;
         } else {
             putText(source, "undoRecord", check.undoRecord);
+        }
+        document["sources"].push_back(std::move(source));
+    }
+    return document.dump(kJsonIndent) + "\n";
+}
+
+std::string undoCheckReportJson(const std::vector<UndoCheck>& checks) {
+    nlohmann::ordered_json document;
+    document["exitStatus"] = undoCheckExitStatus(checks);
+    document["sources"] = nlohmann::ordered_json::array();
+    for (const UndoCheck& check : checks) {
+        nlohmann::ordered_json source;
+        putText(source, "path", check.source);
+        source["state"] = reportOf(check).name;
+        if (check.record.empty()) {
+            source["undoRecord"] = nullptr;
+        } else {
+            putText(source, "undoRecord", check.record);
+        }
+        source["refusals"] = nlohmann::ordered_json::array();
+        for (const Refusal& refusal : check.plan.refusals) {
+            nlohmann::ordered_json entry;
+            putText(entry, "file", relativeTo(check.source, refusal.file));
+            putText(entry, "reason", refusal.reason);
+            source["refusals"].push_back(std::move(entry));
+        }
+        source["files"] = nlohmann::ordered_json::array();
+        for (const undo::UndoFile& file : check.plan.files) {
+            nlohmann::ordered_json entry;
+            putText(entry, "file", file.path);
+            entry["fieldsToRestore"] = file.fieldsToRestore;
+            entry["bytesToCut"] = file.bytesToCut;
+            entry["rewritten"] = file.rewritten;
+            entry["removed"] = file.removed;
+            source["files"].push_back(std::move(entry));
         }
         document["sources"].push_back(std::move(source));
     }

@@ -48,6 +48,11 @@ int undoCheckExitStatus(const std::vector<UndoCheck>& checks);
 // (how many fields, how many appended bytes it would cut off), or why it would refuse.
 std::string undoCheckReportText(const std::vector<UndoCheck>& checks);
 
+// The same facts as one JSON document: the exit status, and for each folder its path, state
+// (nothing-to-undo, would-restore, restored, refused, not-blu-ray, busy), record, refusals and
+// the files an undo would write back.
+std::string undoCheckReportJson(const std::vector<UndoCheck>& checks);
+
 // A value as the text report shows it: quoted text for a printable marker, hexadecimal bytes
 // for a short field, a size for a block.
 std::string describeValue(const ByteString& bytes);

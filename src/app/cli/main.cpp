@@ -23,7 +23,7 @@ void printUsage(std::FILE* to) {
     std::fputs(
         "Usage: quorvel-cli [--skip-m2ts] SOURCE...\n"
         "  or:  quorvel-cli --check [--json] [--skip-m2ts] SOURCE...\n"
-        "  or:  quorvel-cli --undo [--check] SOURCE...\n"
+        "  or:  quorvel-cli --undo [--check [--json]] SOURCE...\n"
         "\n"
         "Converts, in place, a Blu-ray folder whose video is HEVC into an Ultra HD Blu-ray\n"
         "structure. SOURCE is the disc folder (the one that holds BDMV), its BDMV folder, or\n"
@@ -113,7 +113,6 @@ int parse(int argc, char** argv, Options& options) {
                                          [](const std::string& s) { return s.empty(); });
     const char* conflict = nullptr;
     if (options.json && !options.check) conflict = "--json needs --check";
-    if (options.json && options.undo) conflict = "--json is not available with --undo";
     // An undo restores every file the conversion changed; leaving the streams out would leave a
     // disc that is neither the original nor the conversion.
     if (options.undo && options.skipM2ts) conflict = "--undo cannot be combined with --skip-m2ts";
@@ -215,7 +214,8 @@ int runUndoChecks(quorvel::ConversionDriver& core, const Options& options) {
         if (quorvel::CliWindow::signalReceived()) break;
         checks.push_back(core.checkUndoSource(sourceFolder(given)));
     }
-    const std::string report = undoCheckReportText(checks);
+    const std::string report =
+        options.json ? undoCheckReportJson(checks) : undoCheckReportText(checks);
     std::fwrite(report.data(), 1, report.size(), stdout);
     std::fflush(stdout);
     return quorvel::CliWindow::signalReceived() ? kExitAborted : undoCheckExitStatus(checks);
