@@ -62,6 +62,8 @@ class Case:
     trailing: bool = False
     # Neither side finds an analyser.
     no_analyser: bool = False
+    # After the job, `--undo` on both sides, each with the record in its user's state folder.
+    undo: bool = False
 
 
 CASES = [
@@ -87,6 +89,7 @@ CASES = [
     Case("non-ascii-batch", ["hdr", "pmt3"], folders=["Фильм", "映画 🎬"]),
     Case("non-ascii-check", ["hdr"], ["--check"], folders=["Фильм 映画 🎬"]),
     Case("stopped-then-rerun", ["big"], stop_half_way=True),
+    Case("convert-then-undo", ["clips2"], undo=True),
 ]
 
 
@@ -296,6 +299,21 @@ def compare_runs(linux, wine, sides, label):
     return problems
 
 
+# The undo's record line: in $XDG_STATE_HOME/quorvel on Linux, in %LOCALAPPDATA%\Quorvel under
+# Wine. The name ends in a hash of the disc folder's path, which differs between the sides.
+RECORD_LINES = {
+    "linux": re.compile(rb"^ - Undo record: /\S+/quorvel/[0-9a-f]{16}-[0-9a-f]{8}\.undo$", re.M),
+    "wine": re.compile(rb"^ - Undo record: C:[\\/]users[\\/][^\\/]+[\\/]AppData[\\/]Local"
+                       rb"[\\/]Quorvel[\\/][0-9a-f]{16}-[0-9a-f]{8}\.undo\r?$", re.M),
+}
+
+
+def masked_record_line(result, side):
+    """`result` with its record line, when it is in the platform's state folder, made alike."""
+    out = RECORD_LINES[side].sub(b" - Undo record: <record>", result.out)
+    return Run(result.status, out, result.err)
+
+
 def half_way(stopped, original, converted):
     """Whether a stream stopped by the signal was caught in the middle: some packets converted,
     not all."""
@@ -358,6 +376,19 @@ def run_case(case, sides, samples):
     for name in names:
         problems += compare_trees(folders["linux"] / name, folders["wine"] / name,
                                   f"{case.name}/{name}")
+    if case.undo:
+        linux = masked_record_line(run(linux_argv[:1] + ["--undo"] + linux_argv[1:], linux_env,
+                                       folders["linux"]), "linux")
+        wine = masked_record_line(run(wine_argv[:2] + ["--undo"] + wine_argv[2:],
+                                      sides.wine_env, folders["wine"]), "wine")
+        problems += compare_runs(linux, wine, sides, case.name + " (undo)")
+        if b" - Undo record: <record>" not in wine.out:
+            problems.append(f"{case.name}: the undo under Wine found no record in "
+                            "%LOCALAPPDATA%\\Quorvel")
+        for sample, name in zip(case.samples, names):
+            for side in folders:
+                problems += compare_trees(samples[sample], folders[side] / name,
+                                          f"{case.name}/{name} undone ({side})")
     return problems
 
 

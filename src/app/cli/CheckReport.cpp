@@ -282,6 +282,21 @@ std::string checkReportText(const std::vector<SourceCheck>& checks) {
     return text;
 }
 
+namespace {
+
+nlohmann::ordered_json refusalsJson(const std::string& source, const std::vector<Refusal>& refusals) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const Refusal& refusal : refusals) {
+        nlohmann::ordered_json entry;
+        putText(entry, "file", relativeTo(source, refusal.file));
+        putText(entry, "reason", refusal.reason);
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+}  // namespace
+
 std::string checkReportJson(const std::vector<SourceCheck>& checks) {
     nlohmann::ordered_json document;
     document["exitStatus"] = checkExitStatus(checks);
@@ -290,13 +305,7 @@ std::string checkReportJson(const std::vector<SourceCheck>& checks) {
         nlohmann::ordered_json source;
         putText(source, "path", check.source);
         source["state"] = reportOf(check).name;
-        source["refusals"] = nlohmann::ordered_json::array();
-        for (const Refusal& refusal : check.refusals) {
-            nlohmann::ordered_json entry;
-            putText(entry, "file", relativeTo(check.source, refusal.file));
-            putText(entry, "reason", refusal.reason);
-            source["refusals"].push_back(std::move(entry));
-        }
+        source["refusals"] = refusalsJson(check.source, check.refusals);
         putTexts(source, "notes", check.notes);
         source["changes"] = nlohmann::ordered_json::array();
         for (const FieldChange& change : check.changes) {
@@ -332,13 +341,7 @@ std::string undoCheckReportJson(const std::vector<UndoCheck>& checks) {
         } else {
             putText(source, "undoRecord", check.record);
         }
-        source["refusals"] = nlohmann::ordered_json::array();
-        for (const Refusal& refusal : check.plan.refusals) {
-            nlohmann::ordered_json entry;
-            putText(entry, "file", relativeTo(check.source, refusal.file));
-            putText(entry, "reason", refusal.reason);
-            source["refusals"].push_back(std::move(entry));
-        }
+        source["refusals"] = refusalsJson(check.source, check.plan.refusals);
         source["files"] = nlohmann::ordered_json::array();
         for (const undo::UndoFile& file : check.plan.files) {
             nlohmann::ordered_json entry;
