@@ -1,12 +1,7 @@
 // A standalone check of the Win32 process, interrupt and location services, run under Windows
 // or Wine. Without arguments it runs every check and exits 0 when all pass; with one of the
-// --child-* arguments it is the child the checks start.
-//
-//   x86_64-w64-mingw32-g++-posix -std=c++20 -Isrc -static -o process_smoke.exe
-//       tests/platform/win32/ProcessSmoke.cpp src/platform/WindowsProgram.cpp
-//       src/platform/win32/{ChildProcess,Interrupt,LocalTime,ProgramLocation,Terminal}.cpp
-//       -lshell32
-//   wine process_smoke.exe
+// --child-* arguments it is the child the checks start. The Windows build's ctest runs it under
+// Wine (scripts/test-windows).
 
 #include <windows.h>
 // After windows.h, whose types it uses.
@@ -28,6 +23,7 @@ namespace {
 
 using quorvel::platform::ChildProcess;
 namespace platform = quorvel::platform;
+namespace win32 = quorvel::platform::win32;
 
 constexpr int kPrintArgumentsExit = 7;
 constexpr int kTerminatedExit = 128 + 9;
@@ -45,7 +41,7 @@ void check(bool passed, const std::string& what) {
 std::string ownPath() {
     wchar_t buffer[MAX_PATH * 4] = {};
     const DWORD got = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-    return platform::toUtf8(std::wstring(buffer, got));
+    return win32::toUtf8(std::wstring(buffer, got));
 }
 
 // The child's side: prints its working folder and each argument in brackets, in UTF-8 (the C
@@ -54,7 +50,7 @@ int printArguments() {
     std::printf("folder %s\n", platform::workingFolder().c_str());
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    for (int i = 2; i < count; ++i) std::printf("[%s]\n", platform::toUtf8(arguments[i]).c_str());
+    for (int i = 2; i < count; ++i) std::printf("[%s]\n", win32::toUtf8(arguments[i]).c_str());
     ::LocalFree(arguments);
     std::fflush(stdout);
     std::fprintf(stderr, "on stderr\n");
@@ -64,7 +60,7 @@ int printArguments() {
 // The child's side: starts a grandchild that shares its output and sleeps, says who it is, and
 // sleeps too.
 int startGrandchild() {
-    std::wstring commandLine = L"\"" + platform::toWide(ownPath()) + L"\" --child-sleep";
+    std::wstring commandLine = L"\"" + win32::toWide(ownPath()) + L"\" --child-sleep";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -102,9 +98,9 @@ std::string readAll(ChildProcess& child) {
 std::string makeFolder(const std::string& name) {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + platform::toWide(name);
+    const std::wstring folder = std::wstring(temp) + win32::toWide(name);
     ::CreateDirectoryW(folder.c_str(), nullptr);
-    std::string path = platform::toUtf8(folder);
+    std::string path = win32::toUtf8(folder);
     for (char& c : path) {
         if (c == '\\') c = '/';
     }
@@ -174,16 +170,16 @@ void checkTerminateEndsTheGrandchild() {
 // more data), so what it gives is only reported.
 void reportLongProgramPath() {
     std::string folder = makeFolder("quorvel smoke long");
-    std::wstring wide = L"\\\\?\\" + platform::toWide(folder);
+    std::wstring wide = L"\\\\?\\" + win32::toWide(folder);
     for (wchar_t& c : wide) c = c == L'/' ? L'\\' : c;
     const std::string level(60, 'd');
     for (int i = 0; i < 5; ++i) {
         folder += "/" + level;
-        wide += L"\\" + platform::toWide(level);
+        wide += L"\\" + win32::toWide(level);
         ::CreateDirectoryW(wide.c_str(), nullptr);
     }
     const std::string program = folder + "/smoke.exe";
-    const std::wstring self = L"\\\\?\\" + platform::toWide(ownPath());
+    const std::wstring self = L"\\\\?\\" + win32::toWide(ownPath());
     check(::CopyFileW(self.c_str(), (wide + L"\\smoke.exe").c_str(), FALSE) != 0,
           "a copy of this program lies " + std::to_string(program.size()) + " characters deep");
     const bool resolves = platform::resolvedPath(program) == program;
