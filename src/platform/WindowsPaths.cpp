@@ -9,6 +9,8 @@ namespace {
 constexpr std::string_view kExtendedPrefix = R"(\\?\)";
 constexpr std::string_view kDevicePrefix = R"(\\.\)";
 constexpr std::string_view kExtendedUncPrefix = R"(\\?\UNC\)";
+// MAX_PATH: a path in the usual form must be shorter, counted in UTF-16 units.
+constexpr std::size_t kUsualPathLimit = 260;
 // Microsoft's reparse tags carry this bit when the point stands for another name.
 constexpr std::uint32_t kNameSurrogateBit = 0x20000000;
 
@@ -145,6 +147,37 @@ std::string displayPath(std::string_view path) {
         return std::string(path.substr(kExtendedPrefix.size()));
     }
     return std::string(path);
+}
+
+bool isAbsolutePath(std::string_view path) {
+    return (hasDrive(path) && path.size() >= 3 && isSeparator(path[2])) || isUnc(path);
+}
+
+std::string systemPath(std::string_view path) {
+    std::string native(path);
+    std::size_t utf16Units = 0;
+    for (char& c : native) {
+        if (c == '/') c = '\\';
+        const auto byte = static_cast<unsigned char>(c);
+        // Each UTF-8 lead byte starts one UTF-16 unit; a four-byte sequence needs two.
+        if ((byte & 0xC0U) != 0x80U) ++utf16Units;
+        if (byte >= 0xF0U) ++utf16Units;
+    }
+    if (utf16Units < kUsualPathLimit || !isAbsolutePath(native) ||
+        native.substr(0, kExtendedPrefix.size()) == kExtendedPrefix ||
+        native.substr(0, kDevicePrefix.size()) == kDevicePrefix) {
+        return native;
+    }
+    if (isUnc(native)) return std::string(kExtendedUncPrefix) + native.substr(2);
+    return std::string(kExtendedPrefix) + native;
+}
+
+std::string programPath(std::string_view systemPath) {
+    std::string path = displayPath(systemPath);
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
 }
 
 ReparseAction reparseAction(std::uint32_t tag) {

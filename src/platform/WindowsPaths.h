@@ -27,6 +27,20 @@ std::string childPath(std::string_view folder, std::string_view name);
 // \\?\UNC\server\share is \\server\share.
 std::string displayPath(std::string_view path);
 
+// Whether `path` is absolute: a drive and its root ("C:\x", "C:/x") or a UNC path ("\\server",
+// either separator). "C:x" and "\x" depend on a current drive or folder and are not.
+bool isAbsolutePath(std::string_view path);
+
+// `path` as the process and location services hand it to the system, unresolved: '\' between
+// names and, once it reaches the 260 UTF-16 units past which the usual form fails, the extended
+// form (for an absolute path). Below that length the usual form is kept, since a child started
+// from an extended path sees that form as its own name.
+std::string systemPath(std::string_view path);
+
+// A path the system gave back, in the program's form: the extended prefix dropped (as
+// displayPath does) and '/' between names.
+std::string programPath(std::string_view systemPath);
+
 // What an open does with a reparse point carrying `tag`.
 enum class ReparseAction {
     Refuse,  // a name surrogate (symbolic link, junction): it stands for another name

@@ -74,6 +74,40 @@ TEST(WindowsPaths, ChildAndDisplayFormsAddOrDropOnlyTheSeparatorAndThePrefix) {
     EXPECT_EQ(childPath(R"(\\?\C:\)", "BDMV"), R"(\\?\C:\BDMV)");
 }
 
+// The forms the process and location services give the system and take back from it.
+TEST(WindowsPaths, ProcessPathsTakeTheExtendedFormOnlyPastTheUsualLimit) {
+    const struct {
+        const char* path;
+        bool absolute;
+    } absolutes[] = {
+        {"C:\\x", true}, {"c:/x", true}, {"//server/share", true}, {"\\\\server\\share", true},
+        {"C:x", false},   {"\\x", false}, {"/x", false},           {"x", false},
+        {"", false},      {"1:\\x", false},
+    };
+    for (const auto& c : absolutes) EXPECT_EQ(isAbsolutePath(c.path), c.absolute) << c.path;
+
+    const std::string longName(260, 'n');
+    // 130 characters of two UTF-8 bytes each: 260 bytes, but 130 UTF-16 units.
+    std::string cyrillic;
+    for (int k = 0; k < 130; ++k) cyrillic += "\xD0\x96";
+    const struct {
+        std::string path;
+        std::string system;
+    } systems[] = {
+        {"C:/Program Files/x.exe", "C:\\Program Files\\x.exe"},
+        {"C:/" + cyrillic, "C:\\" + cyrillic},
+        {"C:/" + longName + "/x.exe", "\\\\?\\C:\\" + longName + "\\x.exe"},
+        {"//server/share/" + longName, "\\\\?\\UNC\\server\\share\\" + longName},
+        {"\\\\?\\C:\\" + longName, "\\\\?\\C:\\" + longName},
+        {"rel/" + longName + "/x", "rel\\" + longName + "\\x"},
+    };
+    for (const auto& c : systems) EXPECT_EQ(systemPath(c.path), c.system) << c.path;
+
+    EXPECT_EQ(programPath("\\\\?\\UNC\\server\\share\\x"), "//server/share/x");
+    EXPECT_EQ(programPath("\\\\?\\C:\\Discs\\BDMV"), "C:/Discs/BDMV");
+    EXPECT_EQ(programPath("C:\\plain"), "C:/plain");
+}
+
 // Links and junctions stand for another name and are refused; placeholders of cloud storage and
 // deduplicated files are the file itself.
 TEST(WindowsPaths, OnlyNameSurrogateReparsePointsAreRefused) {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/WindowsPaths.h"
 #include "platform/WindowsProgram.h"
-#include "platform/win32/ProgramPath.h"
 #include "platform/win32/WideText.h"
 
 namespace quorvel::platform {
@@ -105,11 +105,8 @@ bool makeInheritable(HANDLE handle) {
     return ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) != 0;
 }
 
-// A system path for `path`: '\\' between names, and the "\\?\" form past MAX_PATH.
 std::wstring systemPath(const std::string& path) {
-    std::wstring wide = withBackslashes(toWide(path));
-    if (wide.size() >= MAX_PATH) wide = verbatimForm(wide);
-    return wide;
+    return toWide(windows::systemPath(path));
 }
 
 }  // namespace
@@ -140,7 +137,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     Native& n = *m_native;
     if (n.started || program.empty()) return false;
     // Without a full path the system would look for the program in the working folder.
-    if (!workingFolder.empty() && !isAbsoluteWindowsPath(toWide(program))) return false;
+    if (!workingFolder.empty() && !windows::isAbsolutePath(program)) return false;
     // A command line cannot carry a NUL: the argument would arrive cut short.
     for (const std::string& argument : arguments) {
         if (argument.find('\0') != std::string::npos) return false;

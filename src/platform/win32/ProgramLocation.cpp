@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/WindowsPaths.h"
 #include "platform/WindowsProgram.h"
-#include "platform/win32/ProgramPath.h"
 #include "platform/win32/WideText.h"
 
 namespace quorvel::platform {
@@ -52,10 +52,16 @@ std::wstring fullPath(const std::wstring& path) {
     });
 }
 
-// What the wide calls take for a full path: '\\' between names, the "\\?\" form past MAX_PATH.
 std::wstring forSystem(const std::wstring& full) {
-    const std::wstring native = withBackslashes(full);
-    return native.size() >= MAX_PATH ? verbatimForm(native) : native;
+    return toWide(windows::systemPath(toUtf8(full)));
+}
+
+std::string inProgramForm(const std::wstring& path) {
+    return windows::programPath(toUtf8(path));
+}
+
+bool isSeparator(wchar_t c) {
+    return c == L'/' || c == L'\\';
 }
 
 bool isPlainFile(const std::wstring& full) {
@@ -77,7 +83,7 @@ std::string programFolder() {
         const DWORD got = ::GetModuleFileNameW(nullptr, buffer, size);
         return got == size ? size : got;
     });
-    const std::string program = toUtf8(inProgramForm(path));
+    const std::string program = inProgramForm(path);
     const std::size_t slash = program.rfind(kSeparator);
     return slash == std::string::npos ? std::string{} : program.substr(0, slash + 1);
 }
@@ -102,7 +108,7 @@ std::string findOnPath(const std::string& name) {
         if (!folder.empty()) {
             const std::wstring candidate = fullPath(joinPath(folder, wideName));
             if (!candidate.empty() && isPlainFile(candidate))
-                return toUtf8(inProgramForm(candidate));
+                return inProgramForm(candidate);
         }
         start = end + 1;
     }
@@ -110,22 +116,22 @@ std::string findOnPath(const std::string& name) {
 }
 
 bool isAbsolutePath(const std::string& path) {
-    return isAbsoluteWindowsPath(toWide(path));
+    return windows::isAbsolutePath(path);
 }
 
 std::string stateFolder() {
     const std::wstring folder = askGrowing([](wchar_t* buffer, DWORD size) {
         return ::GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, size);
     });
-    if (folder.empty() || !isAbsoluteWindowsPath(folder)) return {};
+    if (folder.empty() || !windows::isAbsolutePath(toUtf8(folder))) return {};
     std::wstring trimmed = folder;
     if (trimmed.size() > 3 && isSeparator(trimmed.back())) trimmed.pop_back();
-    return toUtf8(inProgramForm(trimmed));
+    return inProgramForm(trimmed);
 }
 
 std::string absolutePath(const std::string& path) {
     const std::wstring full = fullPath(toWide(path));
-    return full.empty() ? path : toUtf8(inProgramForm(full));
+    return full.empty() ? path : inProgramForm(full);
 }
 
 std::vector<std::string> programArguments(int argc, char** argv) {
@@ -144,7 +150,7 @@ std::string workingFolder() {
     // Without its trailing separator, except at a drive's root, which without it would name the
     // drive's current folder.
     if (folder.size() > 3 && isSeparator(folder.back())) folder.pop_back();
-    return toUtf8(inProgramForm(folder));
+    return inProgramForm(folder);
 }
 
 std::string resolvedPath(const std::string& path) {
@@ -161,7 +167,7 @@ std::string resolvedPath(const std::string& path) {
                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     });
     ::CloseHandle(handle);
-    return toUtf8(inProgramForm(final));
+    return inProgramForm(final);
 }
 
 bool isWindowsGuiProgram(const std::string& path) {
