@@ -322,6 +322,22 @@ std::string clearLeftovers(const platform::Folder& dir, const std::vector<std::s
     return prefix;
 }
 
+// A new hidden file `prefix` + a unique suffix in `dir`, its name put in `temporary`: created
+// exclusively and never through a link (a name taken meanwhile is simply passed by), and
+// private until its bytes are written.
+platform::File createTemporary(const platform::Folder& dir, const std::string& prefix,
+                               std::string& temporary, platform::Problem& problem) {
+    constexpr int kNameTries = 100;
+    constexpr unsigned kPrivateUntilWritten = 0600;
+    platform::File out;
+    for (int attempt = 0; attempt < kNameTries && !out.isOpen(); ++attempt) {
+        temporary = prefix + uniqueSuffix();
+        out = dir.createFile(temporary, kPrivateUntilWritten, &problem);
+        if (!out.isOpen() && problem.kind != platform::Problem::Kind::Exists) break;
+    }
+    return out;
+}
+
 }  // namespace
 
 bool replaceWithBytes(const std::string& path, const ByteString& bytes, std::string* why) {
@@ -338,16 +354,9 @@ bool replaceWithBytes(const std::string& path, const ByteString& bytes, std::str
     constexpr unsigned kPlainFile = 0644;
     const unsigned permissions =
         old.kind == platform::EntryKind::File ? old.permissions : kPlainFile;
-    constexpr int kNameTries = 100;
-    constexpr unsigned kPrivateUntilWritten = 0600;
     platform::Problem problem;
     std::string temporary;
-    platform::File out;
-    for (int attempt = 0; attempt < kNameTries && !out.isOpen(); ++attempt) {
-        temporary = prefix + uniqueSuffix();
-        out = dir.createFile(temporary, kPrivateUntilWritten, &problem);
-        if (!out.isOpen() && problem.kind != platform::Problem::Kind::Exists) break;
-    }
+    platform::File out = createTemporary(dir, prefix, temporary, problem);
     if (!out.isOpen()) return fail("cannot create a new file in " + folder + " (" + problem.reason + ")");
     const platform::Transfer put = out.writeAt(bytes.data(), bytes.size(), 0);
     bool ok = !put.failed() && put.done == bytes.size();
@@ -447,16 +456,8 @@ CopyResult refreshCopy(const std::string& source, const std::string& folder) {
         result.outcome = CopyResult::Outcome::Unchanged;
         return result;
     }
-    // Created exclusively and never through a link; a name taken meanwhile is simply passed by.
-    constexpr int kNameTries = 100;
-    constexpr unsigned kPrivateUntilCopied = 0600;
     std::string temporary;
-    platform::File out;
-    for (int attempt = 0; attempt < kNameTries && !out.isOpen(); ++attempt) {
-        temporary = prefix + uniqueSuffix();
-        out = dir.createFile(temporary, kPrivateUntilCopied, &problem);
-        if (!out.isOpen() && problem.kind != platform::Problem::Kind::Exists) break;
-    }
+    platform::File out = createTemporary(dir, prefix, temporary, problem);
     if (!out.isOpen()) return fail("cannot create a new copy in " + folder, problem.reason);
     bool ok = out.setPermissions(info.permissions, &error);
     std::vector<std::uint8_t> buffer(1 << 16);

@@ -248,15 +248,19 @@ def random_kills(runner, work, count, size_mb, seed, clips):
     return failures
 
 
+def write_cut_disc(folder, clips):
+    """The disc the every-write cuts start from: streams long enough for several multi-packet
+    sections and PES starts, each with a partial packet at its end."""
+    os.makedirs(folder)
+    synthetic_disc.write_disc(folder, stream_bytes=192 * 450 * clips, clips=clips)
+    for name in synthetic_disc.clip_names(clips):
+        with open(os.path.join(folder, "BDMV", "STREAM", name + ".m2ts"), "ab") as f:
+            f.write(b"\x47" * 100)
+
+
 def every_write_cuts(runner, work, clips):
     original = os.path.join(work, "cut-original")
-    os.makedirs(original)
-    # Streams long enough for several multi-packet sections and PES starts, each with a partial
-    # packet at its end.
-    synthetic_disc.write_disc(original, stream_bytes=192 * 450 * clips, clips=clips)
-    for name in synthetic_disc.clip_names(clips):
-        with open(os.path.join(original, "BDMV", "STREAM", name + ".m2ts"), "ab") as f:
-            f.write(b"\x47" * 100)
+    write_cut_disc(original, clips)
     reference_disc = os.path.join(work, "cut-reference")
     copy_tree(original, reference_disc)
     runner.use_state_folder(os.path.join(work, "state"))
@@ -291,11 +295,7 @@ def every_write_cuts(runner, work, clips):
 
 def every_undo_write_cuts(runner, work, clips):
     original = os.path.join(work, "undo-original")
-    os.makedirs(original)
-    synthetic_disc.write_disc(original, stream_bytes=192 * 450 * clips, clips=clips)
-    for name in synthetic_disc.clip_names(clips):
-        with open(os.path.join(original, "BDMV", "STREAM", name + ".m2ts"), "ab") as f:
-            f.write(b"\x47" * 100)
+    write_cut_disc(original, clips)
     records = os.path.join(work, "undo-records")
     runner.arguments = ["--undo-dir", records]
     disc = os.path.join(work, "undo-work")
