@@ -37,15 +37,6 @@ void removeLeftoverRecords(const std::string& folder, const std::string& identit
     }
 }
 
-std::string withoutFinalSeparators(std::string path) {
-    while (path.size() > 1 && fs::isSeparator(path.back())) path.pop_back();
-    return path;
-}
-
-bool samePath(const std::string& a, const std::string& b) {
-    return withoutFinalSeparators(a) == withoutFinalSeparators(b);
-}
-
 // The records written for the folder path `source`, whatever the disc's identity now: their
 // names end as the record of any disc at that path does.
 std::vector<undo::FoundRecord> recordsWrittenFor(const std::string& folder,
@@ -59,17 +50,10 @@ std::vector<undo::FoundRecord> recordsWrittenFor(const std::string& folder,
             name.compare(name.size() - anyName.size(), anyName.size(), anyName) != 0) {
             continue;
         }
-        struct HeaderOnly final : undo::RecordVisitor {
-            undo::RecordHeader seen;
-            bool header(const undo::RecordHeader& header) override {
-                seen = header;
-                return false;
-            }
-        } visitor;
+        undo::RecordHeader header;
         const std::string path = folder + fs::kSeparator + name;
-        if (undo::readRecord(path, visitor).outcome == undo::ReadResult::Outcome::Stopped &&
-            samePath(visitor.seen.discPath, source)) {
-            found.push_back({path, visitor.seen.discPath});
+        if (undo::readHeader(path, header) && undo::sameDiscPath(header.discPath, source)) {
+            found.push_back({path, header.discPath});
         }
     }
     return found;
@@ -83,7 +67,7 @@ bool undoBegunFor(const std::string& path, const std::string& source) {
         bool seen = false;
         explicit UndoBegun(const std::string& folder) : source(folder) {}
         bool undoBegun(const std::string& discPath) override {
-            seen = samePath(discPath, source);
+            seen = undo::sameDiscPath(discPath, source);
             return !seen;
         }
     } visitor(source);
@@ -121,7 +105,7 @@ RecordLookup findUndoRecord(const std::string& source, const std::string& folder
         lookup.outcome = RecordLookup::Outcome::Found;
         lookup.path = picked->path;
         lookup.writtenHere =
-            samePath(picked->discPath, source) || undoBegunFor(picked->path, source);
+            undo::sameDiscPath(picked->discPath, source) || undoBegunFor(picked->path, source);
         return lookup;
     }
     lookup.outcome = RecordLookup::Outcome::Ambiguous;
@@ -187,7 +171,8 @@ UndoOutcome runUndo(JobHost& host, const LocalClock& clock, const std::string& s
             undo::RecordWriter writer;
             std::string why;
             if (!writer.openExisting(found.path, &why) ||
-                !writer.addUndoBegun(withoutFinalSeparators(source), &why) || !writer.flush(&why)) {
+                !writer.addUndoBegun(undo::withoutFinalSeparators(source), &why) ||
+                !writer.flush(&why)) {
                 run.log(" - Warning:  Couldn't add to the undo record " + found.path + ": " + why +
                         ".");
             }

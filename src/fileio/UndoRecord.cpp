@@ -132,11 +132,6 @@ class Cursor {
     bool m_bad = false;
 };
 
-std::string withoutFinalSeparators(std::string path) {
-    while (path.size() > 1 && fs::isSeparator(path.back())) path.pop_back();
-    return path;
-}
-
 std::uint64_t fnv1a(std::uint64_t hash, const std::string& text) {
     for (const char c : text) {
         hash ^= static_cast<std::uint8_t>(c);
@@ -507,28 +502,41 @@ std::string recordFileName(const std::string& identity, const std::string& discF
            kRecordExtension;
 }
 
+bool readHeader(const std::string& path, RecordHeader& header) {
+    struct HeaderOnly final : RecordVisitor {
+        RecordHeader& seen;
+        explicit HeaderOnly(RecordHeader& into) : seen(into) {}
+        bool header(const RecordHeader& h) override {
+            seen = h;
+            return false;
+        }
+    } visitor(header);
+    return readRecord(path, visitor).outcome == ReadResult::Outcome::Stopped;
+}
+
+std::string withoutFinalSeparators(std::string path) {
+    while (path.size() > 1 && fs::isSeparator(path.back())) path.pop_back();
+    return path;
+}
+
+bool sameDiscPath(const std::string& a, const std::string& b) {
+    return withoutFinalSeparators(a) == withoutFinalSeparators(b);
+}
+
 std::vector<FoundRecord> findRecords(const std::string& folder, const std::string& identity) {
     std::vector<FoundRecord> found;
     const platform::Folder records = platform::Folder::open(folder);
     if (!records.isOpen() || identity.empty()) return found;
     std::vector<std::string> names = records.names();
     std::sort(names.begin(), names.end());
-    struct HeaderOnly : RecordVisitor {
-        RecordHeader seen;
-        bool header(const RecordHeader& h) override {
-            seen = h;
-            return false;
-        }
-    };
     for (const std::string& name : names) {
         if (name.rfind(identity + "-", 0) != 0 || !fs::endsWithIgnoreCase(name, kRecordExtension)) {
             continue;
         }
-        HeaderOnly visitor;
+        RecordHeader header;
         const std::string path = folder + fs::kSeparator + name;
-        const ReadResult read = readRecord(path, visitor);
-        if (read.outcome == ReadResult::Outcome::Stopped && visitor.seen.identity == identity) {
-            found.push_back({path, visitor.seen.discPath});
+        if (readHeader(path, header) && header.identity == identity) {
+            found.push_back({path, header.discPath});
         }
     }
     return found;

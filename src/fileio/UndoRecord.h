@@ -158,6 +158,9 @@ struct ReadResult {
 ReadResult readRecord(const std::string& path, RecordVisitor& visitor);
 inline constexpr std::uint32_t kMaxEntryBytes = 1U << 24;
 
+// The header of the record at `path`; false when the file is not a readable record.
+bool readHeader(const std::string& path, RecordHeader& header);
+
 // ---- Where records live and how a disc finds its own ----
 
 // The disc's identity: a hash (16 hex digits) of the names, in upper case, and sizes of the
@@ -176,6 +179,12 @@ struct FoundRecord {
     std::string path;      // of the record file
     std::string discPath;  // the disc folder as recorded
 };
+
+// `path` without its final separators, as a record holds a disc folder's path.
+std::string withoutFinalSeparators(std::string path);
+
+// Whether two disc folder paths are the same, final separators aside.
+bool sameDiscPath(const std::string& a, const std::string& b);
 
 // The file name of the record of the disc at `discFolder` with `identity`.
 std::string recordFileName(const std::string& identity, const std::string& discFolder);
